@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the program need, and only those
+# that are missing, so a second run costs a dpkg query and nothing else.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build pkg-config
+    qtbase5-dev qtbase5-dev-tools   # Qt 5 Core, Gui, Widgets, Test and moc
+    fonts-dejavu-core               # a font, so text renders in headless tests
+    libbenchmark-dev                # Google Benchmark for bench/
+    ${XRD_EXTRA_PACKAGES:-}
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi

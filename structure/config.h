@@ -1,0 +1,46 @@
+#pragma once
+
+#include "layer.h"
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+class QIODevice;
+
+// The structure held in memory and its loader. Owned by value by the main window (and by
+// the batch tool); the simulation reads its public fields after a valid load.
+class Config : public QObject {
+    Q_OBJECT
+public:
+    Config();
+    ~Config() override;
+
+    // Every field but fileName back to its value before any load.
+    void reset();
+
+    // Reads the structure file `name`. Returns false only when the file cannot be opened;
+    // whether its content gave a usable structure is told by `valid`.
+    bool load(const QString& name);
+
+    // 2π, the constant by which the wavenumber is derived from the wavelength.
+    static constexpr double twoPi = 6.283185307179586;
+
+    bool valid = false;
+    QString fileName;        // name of the last file that could be opened, as passed to load
+    double wavelength = 1.0; // Å
+    double k = twoPi;        // 1/Å, always twoPi / wavelength
+    bool withSubstrate = true;
+    Layer substrate;
+    QVector<Layer> layers; // one period, in file order
+    std::int32_t repeat = 20;
+
+signals:
+    void log(QString logMsg);
+
+private:
+    void readFrom(QIODevice& file);
+    void handleLine(const QString& line);
+};

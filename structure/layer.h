@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+// Shape of the composition grading in one zone of a layer. The values are stored in the
+// structure and compared as integers, so they are fixed.
+enum GradingShape : std::int32_t {
+    Abrupt = 0,
+    Linear = 1,
+    Parabolic = 2,
+    Sine = 3,
+};
+
+// One layer of the stack, or the substrate: a plain value record filled by the structure
+// reader. Compositions are fractions (In on group-III sites, As on group-V sites), widths
+// and thicknesses are counted in monolayers. The end group precedes the start group, as in
+// the file line.
+struct Layer {
+    bool defined = false;
+    std::int32_t monolayers = 0;
+    double inFraction = 0.0;
+    double asFraction = 0.0;
+    double endInFraction = 0.0;
+    double endAsFraction = 0.0;
+    double startInFraction = 0.0;
+    double startAsFraction = 0.0;
+    double endWidth = 0.0;
+    double startWidth = 0.0;
+    GradingShape endShape = Abrupt;
+    GradingShape startShape = Abrupt;
+};
