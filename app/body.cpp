@@ -1,0 +1,65 @@
+#include "body.h"
+
+#include <QPainter>
+
+Body::Body(QWidget* parent) : QMainWindow(parent) {
+    setupUi(this);
+    // The diffraction plot runs closer to its top and bottom edges than the composition plot,
+    // which keeps the frame's default margins.
+    KSpace->coord.marginTop = 0.02;
+    KSpace->coord.marginBottom = 0.05;
+
+    connect(&config, &Config::log, this, &Body::log);
+    connect(DropA, &DropArea::dropped, this, &Body::droppedInputFile);
+    connect(Comp, &DispA::drawImage1, this, &Body::drawComp);
+    connect(KSpace, &DispA::drawImage1, this, &Body::drawKSpace);
+    connect(LogScale, &QCheckBox::toggled, this, &Body::logScale);
+}
+
+Body::~Body() = default;
+
+// Only the first of several dropped files is loaded. A file that gives no valid structure
+// changes nothing here: the old results, plots and scales stay.
+void Body::droppedInputFile(QStringList fileList) {
+    if (fileList.isEmpty())
+        return;
+    config.load(fileList.first());
+    if (!config.valid)
+        return;
+    if (!KeepScale->isChecked()) {
+        neverDrawComp = true;
+        neverDrawKSpace = true;
+    }
+    calculate();
+}
+
+// At the text cursor, so a message goes where the user last clicked in the pane.
+void Body::log(QString logMsg) {
+    Log->insertPlainText(logMsg + QStringLiteral("\n"));
+}
+
+void Body::drawComp(QPainter* p) {
+    Q_UNUSED(p) // forwards to the composition view
+}
+
+void Body::drawKSpace(QPainter* p) {
+    Q_UNUSED(p) // forwards to the diffraction view
+}
+
+void Body::resetNeverDraw() {
+    neverDrawComp = true;
+    neverDrawKSpace = true;
+}
+
+// The scale switches between linear and logarithmic, so the diffraction plot rescales at
+// once; the composition plot rescales at its next paint.
+void Body::logScale(bool f) {
+    Q_UNUSED(f)
+    neverDrawComp = true;
+    neverDrawKSpace = true;
+    KSpace->update();
+}
+
+void Body::calculate() {
+    // The calculation (profile, curve, result files, repaints) is wired in later.
+}

@@ -1,0 +1,592 @@
+#include "../common/exact.h"
+#include "body.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMetaMethod>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTextCursor>
+#include <QUrl>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const char* const validStructure = "SUBSTRATE 1 0\nLAYER 10 1 0\n";
+
+// Writes `content` to `name` inside `dir` and returns the file's full path.
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QString();
+    return path;
+}
+
+// Drags `data` onto `target` and drops it there, as a user's drag does: the application
+// hands a drop only to the widget that accepted the drag's entry.
+void dragAndDrop(QWidget* target, const QMimeData* data) {
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(QPoint(3, 3), actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(3, 3), actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+void dropUrls(QWidget* target, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    dragAndDrop(target, &data);
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+template <typename T> T* child(QObject* parent, const char* name) {
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+class TestBody : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void windowSizeTitleAndMenuBar();
+    void widgetTree_data();
+    void widgetTree();
+    void creationOrder();
+    void layouts();
+    void sizePolicies_data();
+    void sizePolicies();
+    void frameShapes_data();
+    void frameShapes();
+    void textsAndStartStates();
+    void spacer();
+    void plotMargins();
+    void metaObject();
+    void startState();
+
+    void drawSignalsReachTheDrawSlots();
+    void loaderLogLandsInLogPane();
+    void logInsertsAtTextCursor();
+    void logScaleSetsFlagsAndRepaintsKSpaceOnly();
+    void resetNeverDrawThroughMetaObject();
+
+    void dropOfThreeFilesLoadsOnlyTheFirst();
+    void dropOfTextLoadsNothing();
+    void droppedUrlReachesLoader_data();
+    void droppedUrlReachesLoader();
+    void webLinkLoadsNothing();
+    void failedLoadKeepsFlagsAndResults_data();
+    void failedLoadKeepsFlagsAndResults();
+    void keepScaleDecidesFlags_data();
+    void keepScaleDecidesFlags();
+
+private:
+    std::unique_ptr<Body> body;
+};
+
+void TestBody::init() {
+    body = std::make_unique<Body>();
+}
+
+void TestBody::cleanup() {
+    body.reset();
+}
+
+void TestBody::windowSizeTitleAndMenuBar() {
+    QCOMPARE(body->objectName(), QStringLiteral("Body"));
+    QCOMPARE(body->size(), QSize(800, 718));
+    QCOMPARE(body->windowTitle(), QStringLiteral("MainWindow"));
+    QVERIFY(body->parent() == nullptr);
+
+    QMenuBar* bar = child<QMenuBar>(body.get(), "menubar");
+    QVERIFY(bar);
+    QCOMPARE(body->menuBar(), bar);
+    QCOMPARE(bar->geometry(), QRect(0, 0, 800, 17));
+    QVERIFY(bar->actions().isEmpty());
+    QVERIFY(!body->findChild<QStatusBar*>());
+
+    // The form names only a window that has no name yet.
+    QMainWindow named;
+    named.setObjectName(QStringLiteral("Other"));
+    Ui_Body form;
+    form.setupUi(&named);
+    QCOMPARE(named.objectName(), QStringLiteral("Other"));
+    QCOMPARE(named.windowTitle(), QStringLiteral("MainWindow"));
+}
+
+void TestBody::widgetTree_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QString>("layoutName");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+
+    QTest::newRow("frame") << "frame"
+                           << "QFrame"
+                           << "centralwidget"
+                           << "gridLayout" << 0 << 0;
+    QTest::newRow("DropA") << "DropA"
+                           << "DropArea"
+                           << "frame"
+                           << "gridLayout_2" << 0 << 1;
+    QTest::newRow("label") << "label"
+                           << "QLabel"
+                           << "frame"
+                           << "gridLayout_2" << 0 << 0;
+    QTest::newRow("KeepScale") << "KeepScale"
+                               << "QCheckBox"
+                               << "frame"
+                               << "gridLayout_2" << 0 << 2;
+    QTest::newRow("Comp") << "Comp"
+                          << "DispA"
+                          << "centralwidget"
+                          << "gridLayout" << 1 << 0;
+    QTest::newRow("KSpace") << "KSpace"
+                            << "DispA"
+                            << "centralwidget"
+                            << "gridLayout" << 2 << 0;
+    QTest::newRow("Log") << "Log"
+                         << "QTextEdit"
+                         << "centralwidget"
+                         << "gridLayout" << 4 << 0;
+    QTest::newRow("frame_2") << "frame_2"
+                             << "QFrame"
+                             << "centralwidget"
+                             << "gridLayout" << 3 << 0;
+    QTest::newRow("LogScale") << "LogScale"
+                              << "QCheckBox"
+                              << "frame_2"
+                              << "gridLayout_3" << 0 << 0;
+}
+
+void TestBody::widgetTree() {
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, parentName);
+    QFETCH(QString, layoutName);
+    QFETCH(int, row);
+    QFETCH(int, column);
+
+    QWidget* w = body->findChild<QWidget*>(name);
+    QVERIFY(w);
+    QCOMPARE(QString::fromLatin1(w->metaObject()->className()), className);
+    QCOMPARE(w->parent()->objectName(), parentName);
+
+    auto* layout = body->findChild<QGridLayout*>(layoutName);
+    QVERIFY(layout);
+    QCOMPARE(layout->parentWidget(), w->parentWidget());
+    const int index = layout->indexOf(w);
+    QVERIFY(index >= 0);
+    int r = -1;
+    int c = -1;
+    int rowSpan = -1;
+    int columnSpan = -1;
+    layout->getItemPosition(index, &r, &c, &rowSpan, &columnSpan);
+    QCOMPARE(r, row);
+    QCOMPARE(c, column);
+    QCOMPARE(rowSpan, 1);
+    QCOMPARE(columnSpan, 1);
+    QCOMPARE(layout->itemAt(index)->alignment(), Qt::Alignment());
+}
+
+// The children come in the order the form creates them.
+void TestBody::creationOrder() {
+    // The window's own layout and the line edit's internals have no names.
+    auto namedChildren = [](const QObject* parent) {
+        QStringList names;
+        for (const QObject* o : parent->children()) {
+            if (!o->objectName().isEmpty() && !o->objectName().startsWith(QLatin1Char('_')))
+                names.append(o->objectName());
+        }
+        return names;
+    };
+    QWidget* central = child<QWidget>(body.get(), "centralwidget");
+    QVERIFY(central);
+    QCOMPARE(body->centralWidget(), central);
+    QCOMPARE(namedChildren(central),
+             QStringList({"gridLayout", "frame", "Comp", "KSpace", "Log", "frame_2"}));
+    QCOMPARE(namedChildren(child<QFrame>(body.get(), "frame")),
+             QStringList({"gridLayout_2", "DropA", "label", "KeepScale"}));
+    QCOMPARE(namedChildren(child<QFrame>(body.get(), "frame_2")),
+             QStringList({"gridLayout_3", "LogScale"}));
+    QCOMPARE(namedChildren(body.get()), QStringList({"centralwidget", "menubar"}));
+}
+
+void TestBody::layouts() {
+    QWidget* central = child<QWidget>(body.get(), "centralwidget");
+    QCOMPARE(central->layout()->objectName(), QStringLiteral("gridLayout"));
+    QCOMPARE(child<QFrame>(body.get(), "frame")->layout()->objectName(),
+             QStringLiteral("gridLayout_2"));
+    QCOMPARE(child<QFrame>(body.get(), "frame_2")->layout()->objectName(),
+             QStringLiteral("gridLayout_3"));
+
+    // The outer grid keeps the style's margins and spacing; the bars sit flush in it.
+    QWidget window;
+    QWidget plain(&window);
+    QGridLayout reference(&plain);
+    QCOMPARE(central->layout()->contentsMargins(), reference.contentsMargins());
+    QCOMPARE(central->layout()->spacing(), reference.spacing());
+    QCOMPARE(child<QGridLayout>(body.get(), "gridLayout_2")->contentsMargins(), QMargins());
+    QCOMPARE(child<QGridLayout>(body.get(), "gridLayout_3")->contentsMargins(), QMargins());
+
+    // Extra height goes to the plots and the log pane through their size policies only.
+    auto* grid = child<QGridLayout>(body.get(), "gridLayout");
+    QCOMPARE(grid->rowCount(), 5);
+    QCOMPARE(grid->columnCount(), 1);
+    for (int r = 0; r < grid->rowCount(); ++r)
+        QCOMPARE(grid->rowStretch(r), 0);
+}
+
+void TestBody::sizePolicies_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("horizontal");
+    QTest::addColumn<int>("vertical");
+    QTest::addColumn<int>("verticalStretch");
+
+    QTest::newRow("label") << "label" << int(QSizePolicy::Maximum) << int(QSizePolicy::Preferred)
+                           << 0;
+    QTest::newRow("Comp") << "Comp" << int(QSizePolicy::Preferred) << int(QSizePolicy::Preferred)
+                          << 3;
+    QTest::newRow("KSpace") << "KSpace" << int(QSizePolicy::Preferred)
+                            << int(QSizePolicy::Expanding) << 10;
+    QTest::newRow("Log") << "Log" << int(QSizePolicy::Expanding) << int(QSizePolicy::Expanding)
+                         << 2;
+}
+
+void TestBody::sizePolicies() {
+    QFETCH(QString, name);
+    QFETCH(int, horizontal);
+    QFETCH(int, vertical);
+    QFETCH(int, verticalStretch);
+
+    QWidget* w = body->findChild<QWidget*>(name);
+    QVERIFY(w);
+    const QSizePolicy p = w->sizePolicy();
+    QCOMPARE(int(p.horizontalPolicy()), horizontal);
+    QCOMPARE(int(p.verticalPolicy()), vertical);
+    QCOMPARE(p.horizontalStretch(), 0);
+    QCOMPARE(p.verticalStretch(), verticalStretch);
+    // The widget's own height-for-width setting survives, which for all of these is off.
+    QVERIFY(!p.hasHeightForWidth());
+}
+
+void TestBody::frameShapes_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("shape");
+
+    QTest::newRow("frame") << "frame" << int(QFrame::NoFrame);
+    QTest::newRow("frame_2") << "frame_2" << int(QFrame::NoFrame);
+    QTest::newRow("Comp") << "Comp" << int(QFrame::StyledPanel);
+    QTest::newRow("KSpace") << "KSpace" << int(QFrame::StyledPanel);
+}
+
+void TestBody::frameShapes() {
+    QFETCH(QString, name);
+    QFETCH(int, shape);
+
+    auto* f = body->findChild<QFrame*>(name);
+    QVERIFY(f);
+    QCOMPARE(int(f->frameShape()), shape);
+    QCOMPARE(f->frameShadow(), QFrame::Raised);
+}
+
+void TestBody::textsAndStartStates() {
+    QCOMPARE(child<QLabel>(body.get(), "label")->text(), QStringLiteral("Drop Structure File"));
+    auto* keepScale = child<QCheckBox>(body.get(), "KeepScale");
+    QCOMPARE(keepScale->text(), QStringLiteral("Keep Scale"));
+    QVERIFY(!keepScale->isChecked());
+    auto* logScale = child<QCheckBox>(body.get(), "LogScale");
+    QCOMPARE(logScale->text(), QStringLiteral("Log"));
+    QVERIFY(!logScale->isChecked());
+    auto* log = child<QTextEdit>(body.get(), "Log");
+    QVERIFY(!log->isReadOnly());
+    QVERIFY(log->toPlainText().isEmpty());
+    auto* drop = child<DropArea>(body.get(), "DropA");
+    QVERIFY(drop->acceptDrops());
+    QVERIFY(drop->text().isEmpty());
+}
+
+void TestBody::spacer() {
+    auto* grid = child<QGridLayout>(body.get(), "gridLayout_3");
+    QCOMPARE(grid->count(), 2);
+    QLayoutItem* item = grid->itemAtPosition(0, 1);
+    QVERIFY(item);
+    QSpacerItem* spacer = item->spacerItem();
+    QVERIFY(spacer);
+    QCOMPARE(spacer->sizeHint(), QSize(40, 20));
+    QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+    QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
+}
+
+void TestBody::plotMargins() {
+    const ChCoord& k = body->KSpace->coord;
+    XRD_COMPARE_EXACT(k.marginTop, 0.02);
+    XRD_COMPARE_EXACT(k.marginBottom, 0.05);
+    XRD_COMPARE_EXACT(k.marginLeft, 0.1);
+    XRD_COMPARE_EXACT(k.marginRight, 0.05);
+    const ChCoord& c = body->Comp->coord;
+    XRD_COMPARE_EXACT(c.marginTop, 0.05);
+    XRD_COMPARE_EXACT(c.marginBottom, 0.1);
+    XRD_COMPARE_EXACT(c.marginLeft, 0.1);
+    XRD_COMPARE_EXACT(c.marginRight, 0.05);
+}
+
+// Six private slots in this order and no signals; anything reaching them by name (such as
+// resetNeverDraw) depends on it.
+void TestBody::metaObject() {
+    const QMetaObject& mo = Body::staticMetaObject;
+    QCOMPARE(QByteArray(mo.className()), QByteArray("Body"));
+    QCOMPARE(mo.superClass(), &QMainWindow::staticMetaObject);
+    const QList<QByteArray> expected = {
+        "droppedInputFile(QStringList)", "log(QString)",     "drawComp(QPainter*)",
+        "drawKSpace(QPainter*)",         "resetNeverDraw()", "logScale(bool)"};
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QMetaMethod m = mo.method(mo.methodOffset() + i);
+        QCOMPARE(m.methodSignature(), expected.at(i));
+        QCOMPARE(m.methodType(), QMetaMethod::Slot);
+        QCOMPARE(m.access(), QMetaMethod::Private);
+    }
+}
+
+void TestBody::startState() {
+    QVERIFY(body->neverDrawComp);
+    QVERIFY(body->neverDrawKSpace);
+    QVERIFY(body->results);
+    const ResultArrays& r = *body->results;
+    QVERIFY(r.depth.isEmpty() && r.inProfile.isEmpty() && r.asProfile.isEmpty());
+    QVERIFY(r.theta.isEmpty() && r.q.isEmpty() && r.intensity.isEmpty());
+    QVERIFY(!body->config.valid);
+}
+
+// Disconnecting succeeds only for a connection that exists.
+void TestBody::drawSignalsReachTheDrawSlots() {
+    QVERIFY(!QObject::disconnect(body->Comp, &DispA::drawImage2, body.get(), &Body::drawComp));
+    QVERIFY(!QObject::disconnect(body->KSpace, &DispA::drawImage2, body.get(), &Body::drawKSpace));
+    QVERIFY(!QObject::disconnect(body->Comp, &DispA::drawImage1, body.get(), &Body::drawKSpace));
+    QVERIFY(QObject::disconnect(body->Comp, &DispA::drawImage1, body.get(), &Body::drawComp));
+    QVERIFY(QObject::disconnect(body->KSpace, &DispA::drawImage1, body.get(), &Body::drawKSpace));
+}
+
+void TestBody::loaderLogLandsInLogPane() {
+    emit body->config.log(QStringLiteral("first"));
+    emit body->config.log(QStringLiteral("second"));
+    QCOMPARE(body->Log->toPlainText(), QStringLiteral("first\nsecond\n"));
+}
+
+void TestBody::logInsertsAtTextCursor() {
+    body->Log->setPlainText(QStringLiteral("first line\nsecond line"));
+    QTextCursor cursor = body->Log->textCursor();
+    cursor.setPosition(6); // after "first "
+    body->Log->setTextCursor(cursor);
+    emit body->config.log(QStringLiteral("message"));
+    QCOMPARE(body->Log->toPlainText(), QStringLiteral("first message\nline\nsecond line"));
+}
+
+void TestBody::logScaleSetsFlagsAndRepaintsKSpaceOnly() {
+    body->show();
+    QVERIFY(QTest::qWaitForWindowExposed(body.get()));
+    QTest::qWait(50);
+    PaintCounter compPaints;
+    PaintCounter kspacePaints;
+    body->Comp->installEventFilter(&compPaints);
+    body->KSpace->installEventFilter(&kspacePaints);
+
+    for (const bool tick : {true, false}) {
+        body->neverDrawComp = false;
+        body->neverDrawKSpace = false;
+        kspacePaints.count = 0;
+        body->LogScale->setChecked(tick);
+        QVERIFY(body->neverDrawComp);
+        QVERIFY(body->neverDrawKSpace);
+        QTRY_VERIFY(kspacePaints.count > 0);
+    }
+    QCOMPARE(compPaints.count, 0);
+}
+
+void TestBody::resetNeverDrawThroughMetaObject() {
+    body->neverDrawComp = false;
+    body->neverDrawKSpace = false;
+    QVERIFY(QMetaObject::invokeMethod(body.get(), "resetNeverDraw"));
+    QVERIFY(body->neverDrawComp);
+    QVERIFY(body->neverDrawKSpace);
+}
+
+void TestBody::dropOfThreeFilesLoadsOnlyTheFirst() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString first = writeFile(dir, QStringLiteral("first.txt"), validStructure);
+    const QString second = writeFile(dir, QStringLiteral("second.txt"), validStructure);
+    const QString third = writeFile(dir, QStringLiteral("third.txt"), validStructure);
+    QVERIFY(!first.isEmpty() && !second.isEmpty() && !third.isEmpty());
+
+    dropUrls(body->DropA,
+             {QUrl::fromLocalFile(first), QUrl::fromLocalFile(second), QUrl::fromLocalFile(third)});
+
+    QCOMPARE(body->Log->toPlainText(), QStringLiteral("Loading [%1].\n").arg(first));
+    QCOMPARE(body->config.fileName, first);
+    QVERIFY(body->config.valid);
+}
+
+void TestBody::dropOfTextLoadsNothing() {
+    body->DropA->setText(QStringLiteral("typed"));
+    QSignalSpy spy(body->DropA, &DropArea::dropped);
+    QMimeData data;
+    data.setText(QStringLiteral("/some/file.txt"));
+    dragAndDrop(body->DropA, &data);
+
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(spy.at(0).at(0).toStringList().isEmpty());
+    QCOMPARE(body->DropA->text(), QStringLiteral("typed"));
+    QVERIFY(body->Log->toPlainText().isEmpty());
+    QVERIFY(body->config.fileName.isEmpty());
+}
+
+// The name reaching the loader is the local path: escapes decoded, absolute paths kept whole.
+void TestBody::droppedUrlReachesLoader_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expectedLog");
+
+    QTest::newRow("colon as third character") << "file:///a:b"
+                                              << "Can't open [/a:b].\n";
+    QTest::newRow("escaped space") << "file:///nonexistent/My%20Data/s.txt"
+                                   << "Can't open [/nonexistent/My Data/s.txt].\n";
+}
+
+void TestBody::droppedUrlReachesLoader() {
+    QFETCH(QString, url);
+    QFETCH(QString, expectedLog);
+#ifdef Q_OS_WIN
+    QSKIP("paths of this form are Unix paths");
+#endif
+    dropUrls(body->DropA, {QUrl(url)});
+    QCOMPARE(body->Log->toPlainText(), expectedLog);
+}
+
+// A browser's link whose path happens to name a local structure file must not load it.
+void TestBody::webLinkLoadsNothing() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QTemporaryDir spaced(QDir::tempPath() + QStringLiteral("/My Data XXXXXX"));
+    QVERIFY(spaced.isValid());
+    const QString path = writeFile(dir, QStringLiteral("s.txt"), validStructure);
+    const QString spacedPath = writeFile(spaced, QStringLiteral("s.txt"), validStructure);
+    QVERIFY(!path.isEmpty() && !spacedPath.isEmpty());
+
+    QUrl web;
+    web.setScheme(QStringLiteral("http"));
+    web.setHost(QStringLiteral("example.org"));
+    web.setPath(path);
+    dropUrls(body->DropA, {web});
+    QVERIFY(body->Log->toPlainText().isEmpty());
+    QVERIFY(!body->config.valid);
+
+    // The same drag with a file link after the web link loads that file, escapes decoded.
+    const QUrl file(QUrl::fromLocalFile(spacedPath).toString(QUrl::FullyEncoded));
+    QVERIFY(file.toString(QUrl::FullyEncoded).contains(QLatin1String("My%20Data")));
+    dropUrls(body->DropA, {web, file});
+    QCOMPARE(body->Log->toPlainText(), QStringLiteral("Loading [%1].\n").arg(spacedPath));
+    QCOMPARE(body->config.fileName, spacedPath);
+    QVERIFY(body->config.valid);
+}
+
+void TestBody::failedLoadKeepsFlagsAndResults_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no layer") << QByteArray("SUBSTRATE 1 0\n") << true << "Loading [%1].\n";
+    QTest::newRow("no substrate") << QByteArray("LAYER 10 1 0\n") << true << "Loading [%1].\n";
+    QTest::newRow("zero wavelength")
+        << QByteArray("WAVELENGTH 0\n") + validStructure << true << "Loading [%1].\n";
+    QTest::newRow("missing file") << QByteArray() << false << "Can't open [%1].\n";
+}
+
+void TestBody::failedLoadKeepsFlagsAndResults() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, exists);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = exists ? writeFile(dir, QStringLiteral("bad.txt"), content)
+                                : dir.filePath(QStringLiteral("missing.txt"));
+    QVERIFY(!path.isEmpty());
+
+    body->neverDrawComp = false;
+    body->neverDrawKSpace = false;
+    ResultArrays before;
+    before.depth = {0.0, 2.9};
+    before.inProfile = {1.0, 1.0};
+    before.asProfile = {0.0, 0.0};
+    before.theta = {10.0};
+    before.q = {0.5};
+    before.intensity = {7.0};
+    *body->results = before;
+    const ResultArrays* const held = body->results.get();
+
+    dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
+
+    QCOMPARE(body->Log->toPlainText(), message.arg(path));
+    QVERIFY(!body->config.valid);
+    QVERIFY(!body->neverDrawComp);
+    QVERIFY(!body->neverDrawKSpace);
+    QCOMPARE(body->results.get(), held);
+    QCOMPARE(body->results->depth, before.depth);
+    QCOMPARE(body->results->inProfile, before.inProfile);
+    QCOMPARE(body->results->asProfile, before.asProfile);
+    QCOMPARE(body->results->theta, before.theta);
+    QCOMPARE(body->results->q, before.q);
+    QCOMPARE(body->results->intensity, before.intensity);
+}
+
+void TestBody::keepScaleDecidesFlags_data() {
+    QTest::addColumn<bool>("keepScale");
+    QTest::addColumn<bool>("flagsAfter");
+
+    QTest::newRow("Keep Scale ticked keeps the flags") << true << false;
+    QTest::newRow("Keep Scale unticked sets them") << false << true;
+}
+
+void TestBody::keepScaleDecidesFlags() {
+    QFETCH(bool, keepScale);
+    QFETCH(bool, flagsAfter);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = writeFile(dir, QStringLiteral("s.txt"), validStructure);
+    QVERIFY(!path.isEmpty());
+
+    body->KeepScale->setChecked(keepScale);
+    body->neverDrawComp = false;
+    body->neverDrawKSpace = false;
+    dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
+
+    QVERIFY(body->config.valid);
+    QCOMPARE(body->neverDrawComp, flagsAfter);
+    QCOMPARE(body->neverDrawKSpace, flagsAfter);
+}
+
+QTEST_MAIN(TestBody)
+#include "tst_body.moc"
