@@ -1,0 +1,118 @@
+#include "compositionview.h"
+
+#include "chcoord.h"
+#include "drawtext.h"
+#include "resultarrays.h"
+#include "viewsupport.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPainter>
+#include <QPen>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace viewsupport;
+
+namespace {
+
+constexpr int kCentred = Qt::AlignCenter;                        // 132
+constexpr int kRightCentred = Qt::AlignRight | Qt::AlignVCenter; // 130
+constexpr double kMaxLabelPoints = 15.0;
+
+// Depth 0 to the period thickness (the closing entry). A profile whose closing depth is not
+// a positive number is placed by the span of its finite depths together with 0, and one
+// without any extent gets 0..1, so depth 0 still sits at the left edge.
+AxisRange depthRange(const QVector<double>& depth) {
+    double low = 0.0;
+    double high = 0.0;
+    for (double d : depth) {
+        if (std::isfinite(d)) {
+            low = std::min(low, d);
+            high = std::max(high, d);
+        }
+    }
+    return firstUsable({AxisRange{0.0, depth.last()}, AxisRange{low, high}, AxisRange{0.0, 1.0}});
+}
+
+// One composition curve through whole-pixel points; a monolayer without a finite depth or
+// composition breaks the curve.
+void drawProfile(QPainter& p, const ChCoord& coord, const QVector<double>& depth,
+                 const QVector<double>& fraction, CurvePainter::Detail detail) {
+    CurvePainter curve(
+        p, QRectF(QPointF(coord.winX0, coord.winY0), QPointF(coord.winX1, coord.winY1)), detail);
+    const int n = std::min(depth.size(), fraction.size());
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(depth[i]) || !std::isfinite(fraction[i])) {
+            curve.breakLine();
+            continue;
+        }
+        curve.addPoint(std::trunc(coord.toPixX(depth[i])), std::trunc(coord.toPixY(fraction[i])));
+    }
+}
+
+} // namespace
+
+void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& neverDraw,
+                     CurvePainter::Detail detail) {
+    const QVector<double>& depth = r.depth;
+    if (depth.isEmpty())
+        return;
+    coord.applyMargins();
+    if (neverDraw) {
+        const AxisRange x = depthRange(depth);
+        coord.setScale(x.lo, -0.1, x.hi, 1.1);
+        neverDraw = false;
+    }
+    const LabelSizes s = labelSizes(coord);
+    const Reach reach(coord);
+
+    DrawText text;
+    const QFont font;
+    p.setPen(QColor(128, 128, 128));
+    outlinePlot(p, coord);
+
+    // A boundary line and the monolayer's index under it, in a box as wide as the monolayer;
+    // the closing entry is the end of the period, not a monolayer, and gets neither.
+    const int bottomY = pixelInt(coord.plotY0);
+    const int topY = pixelInt(coord.plotY1);
+    const double labelY = coord.plotY0 + std::abs(s.h) - s.k / 2;
+    for (int i = 0; i + 1 < depth.size(); ++i) {
+        if (!std::isfinite(depth[i]))
+            continue;
+        const double x = coord.toPixX(depth[i]);
+        if (!reach.containsX(x))
+            continue;
+        p.drawLine(pixelInt(x), bottomY, pixelInt(x), topY);
+        const double thickness = depth[i + 1] - depth[i];
+        if (!std::isfinite(thickness))
+            continue;
+        const QRectF box =
+            text.centeredRect(x, labelY, boundedLabelWidth(coord.lenPixX(thickness)), s.k);
+        text.fitText(&p, box, font, kCentred, 1, QString::number(i), kMaxLabelPoints);
+    }
+
+    // Grid lines at compositions 0, 0.1, ... 1, by repeated addition as the labels show it.
+    const int leftX = pixelInt(coord.plotX0);
+    const int rightX = pixelInt(coord.plotX1);
+    double v = 0.0;
+    for (int i = 0; i < 11; ++i, v += 0.1) {
+        const double y = coord.toPixY(v);
+        if (!reach.containsY(y))
+            continue;
+        p.drawLine(leftX, pixelInt(y), rightX, pixelInt(y));
+        const QRectF box = text.centeredRect(s.m / 2, y, 0.9 * s.m, s.k);
+        text.fitText(&p, box, font, kRightCentred, 1, QString::number(v, 'g', 6), kMaxLabelPoints);
+    }
+
+    QPen pen;
+    pen.setWidth(2);
+    pen.setColor(QColor(0, 0, 255));
+    p.setPen(pen);
+    drawProfile(p, coord, depth, r.inProfile, detail);
+    pen.setColor(QColor(255, 0, 0));
+    p.setPen(pen);
+    drawProfile(p, coord, depth, r.asProfile, detail);
+}

@@ -1,0 +1,142 @@
+#include "diffractionview.h"
+
+#include "chcoord.h"
+#include "drawtext.h"
+#include "viewsupport.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPainter>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace viewsupport;
+
+namespace {
+
+constexpr int kCentred = Qt::AlignCenter;                        // 132
+constexpr int kRightCentred = Qt::AlignRight | Qt::AlignVCenter; // 130
+constexpr double kMaxLabelPoints = 15.0;
+
+// Largest and smallest of the values that pass `accept`; found = false when none does.
+struct Extremes {
+    double low = 1e300;
+    double high = -1e300;
+    bool found = false;
+};
+
+template <class Accept> Extremes extremes(const QVector<double>& values, Accept accept) {
+    Extremes e;
+    for (double v : values) {
+        if (!accept(v))
+            continue;
+        e.found = true;
+        e.low = std::min(e.low, v);
+        e.high = std::max(e.high, v);
+    }
+    return e;
+}
+
+bool isFiniteValue(double v) {
+    return std::isfinite(v);
+}
+
+// From -2 to 2 beyond the largest angle. Should no angle exceed -4, the range would be
+// reversed; it then spans the finite angles with the same 2-degree pads instead.
+AxisRange thetaRange(const QVector<double>& theta) {
+    const Extremes t = extremes(theta, isFiniteValue);
+    if (!t.found)
+        return AxisRange{-2.0, 2.0};
+    return firstUsable({AxisRange{-2.0, t.high + 2.0}, AxisRange{t.low - 2.0, t.high + 2.0},
+                        AxisRange{-2.0, 2.0}});
+}
+
+// Linear: -5 % to 105 % of the largest finite intensity. When that is not positive (a curve
+// of zeros or of negative values) the span of the finite values widened by 5 % is shown,
+// and a flat curve gets a unit range around its value.
+AxisRange linearRange(const QVector<double>& intensity) {
+    const Extremes e = extremes(intensity, isFiniteValue);
+    if (!e.found)
+        return AxisRange{0.0, 1.0};
+    const double pad = (e.high - e.low) * 0.05;
+    return firstUsable({AxisRange{-0.05 * e.high, 1.05 * e.high},
+                        AxisRange{e.low - pad, e.high + pad}, unitRangeAround(e.high)});
+}
+
+// Logarithmic: the span of the base-10 logarithms of the positive finite intensities (the
+// only ones that have a finite logarithm), widened by 5 % of that span on both sides.
+AxisRange logRange(const QVector<double>& intensity) {
+    const Extremes e = extremes(intensity, [](double v) { return std::isfinite(v) && v > 0.0; });
+    if (!e.found)
+        return AxisRange{0.0, 1.0};
+    const double top = std::log10(e.high);
+    const double bottom = std::log10(e.low);
+    const double pad = (top - bottom) * 0.05;
+    return firstUsable({AxisRange{bottom - pad, top + pad}, unitRangeAround(top)});
+}
+
+} // namespace
+
+void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
+                     const QVector<double>& intensity, bool logScale, bool& neverDraw,
+                     CurvePainter::Detail detail) {
+    if (theta.isEmpty())
+        return;
+    coord.applyMargins();
+    if (neverDraw) {
+        const AxisRange x = thetaRange(theta);
+        const AxisRange y = logScale ? logRange(intensity) : linearRange(intensity);
+        coord.setScale(x.lo, y.lo, x.hi, y.hi);
+        neverDraw = false;
+    }
+    const LabelSizes s = labelSizes(coord);
+    const Reach reach(coord);
+
+    DrawText text;
+    const QFont font;
+    p.setPen(QColor(128, 128, 128));
+    outlinePlot(p, coord);
+
+    // Angle grid: a line per tick, its value centred under it in a box one step wide.
+    const TickRange xTicks = niceTicks(coord.scaleX0, coord.scaleX1);
+    const double xLabelWidth = boundedLabelWidth(coord.lenPixX(xTicks.tickStep));
+    const double xLabelY = coord.plotY0 + std::abs(s.h) - s.k / 2;
+    const int bottomY = pixelInt(coord.plotY0);
+    const int topY = pixelInt(coord.plotY1);
+    forEachTick(xTicks, [&](double v) {
+        const double x = coord.toPixX(v);
+        if (!reach.containsX(x))
+            return;
+        p.drawLine(pixelInt(x), bottomY, pixelInt(x), topY);
+        text.fitText(&p, text.centeredRect(x, xLabelY, xLabelWidth, s.k), font, kCentred, 1,
+                     QString::number(v, 'g', 6), kMaxLabelPoints);
+    });
+
+    // Intensity grid (exponents on the logarithmic scale), labels in the left margin.
+    const TickRange yTicks = niceTicks(coord.scaleY0, coord.scaleY1);
+    const int leftX = pixelInt(coord.plotX0);
+    const int rightX = pixelInt(coord.plotX1);
+    forEachTick(yTicks, [&](double v) {
+        const double y = coord.toPixY(v);
+        if (!reach.containsY(y))
+            return;
+        p.drawLine(leftX, pixelInt(y), rightX, pixelInt(y));
+        text.fitText(&p, text.centeredRect(s.m / 2, y, 0.9 * s.m, s.k), font, kRightCentred, 1,
+                     QString::number(v, 'g', 6), kMaxLabelPoints);
+    });
+
+    p.setPen(QColor(0, 200, 0));
+    CurvePainter curve(
+        p, QRectF(QPointF(coord.winX0, coord.winY0), QPointF(coord.winX1, coord.winY1)), detail);
+    const int n = std::min(theta.size(), intensity.size());
+    for (int i = 0; i < n; ++i) {
+        const double value = logScale ? std::log10(intensity[i]) : intensity[i];
+        if (!std::isfinite(theta[i]) || !std::isfinite(value)) {
+            curve.breakLine();
+            continue;
+        }
+        curve.addPoint(std::trunc(coord.toPixX(theta[i])), std::trunc(coord.toPixY(value)));
+    }
+}

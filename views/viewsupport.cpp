@@ -1,0 +1,74 @@
+#include "viewsupport.h"
+
+#include "chcoord.h"
+
+#include <QPainter>
+#include <QRect>
+
+#include <algorithm>
+#include <cmath>
+
+namespace viewsupport {
+
+namespace {
+constexpr double kMinWidth = 1e-280;
+constexpr double kIntPixelLimit = 16777216.0; // 1 << 24
+} // namespace
+
+bool isUsable(const AxisRange& r) {
+    if (!std::isfinite(r.lo) || !std::isfinite(r.hi) || !(r.lo < r.hi))
+        return false;
+    const double width = r.hi - r.lo;
+    return std::isfinite(width) && width > kMinWidth;
+}
+
+AxisRange firstUsable(std::initializer_list<AxisRange> candidates) {
+    for (const AxisRange& r : candidates) {
+        if (isUsable(r))
+            return r;
+    }
+    return AxisRange{0.0, 1.0};
+}
+
+AxisRange unitRangeAround(double v) {
+    return AxisRange{v - 0.5, v + 0.5};
+}
+
+int pixelInt(double v) {
+    if (std::isnan(v))
+        return 0;
+    return static_cast<int>(std::min(kIntPixelLimit, std::max(-kIntPixelLimit, v)));
+}
+
+Reach::Reach(const ChCoord& coord)
+    : left(std::min(coord.winX0, coord.winX1) - kReach),
+      right(std::max(coord.winX0, coord.winX1) + kReach),
+      top(std::min(coord.winY0, coord.winY1) - kReach),
+      bottom(std::max(coord.winY0, coord.winY1) + kReach) {}
+
+// The row height comes from the plot height (negative on a display, whose y grows
+// downward); a frame with no text rows gets no label height rather than a division by 0.
+LabelSizes labelSizes(const ChCoord& coord) {
+    LabelSizes s;
+    const double rowHeight =
+        coord.textRows != 0 ? (coord.plotY1 - coord.plotY0) / coord.textRows : 0.0;
+    s.h = pixelInt(rowHeight);
+    s.k = std::abs(pixelInt(s.h * coord.textFill));
+    s.m = std::abs(pixelInt((coord.winX1 - coord.winX0) * coord.marginLeft));
+    return s;
+}
+
+void outlinePlot(QPainter& p, const ChCoord& coord) {
+    const QRect frame(pixelInt(coord.plotX0), pixelInt(coord.plotY0),
+                      pixelInt(coord.plotX1 - coord.plotX0), pixelInt(coord.plotY1 - coord.plotY0));
+    p.drawRects(&frame, 1);
+}
+
+double boundedLabelWidth(double w) {
+    if (std::isnan(w))
+        return 0.0;
+    const double limit = 2.0 * kReach;
+    return std::min(limit, std::max(-limit, w));
+}
+
+} // namespace viewsupport
