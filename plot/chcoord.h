@@ -23,6 +23,11 @@ public:
     void applyMargins();
     void setScale(double x0, double y0, double x1, double y1);
 
+    // Data to pixels, linear on each axis (an inverted scale mirrors the axis). When the
+    // scale or the plot rectangle has no extent on an axis (after clearScale, for instance),
+    // toPixX/toPixY give the middle of the plot rectangle and lenPixX gives 0; a value too
+    // far out to be represented saturates at the largest finite double of its sign. For
+    // finite fields and input the result is never NaN or infinite.
     double toPixX(double x) const;
     double toPixY(double y) const;
     double lenPixX(double dx) const;
@@ -53,6 +58,10 @@ signals:
     void nowPos(double x, double y);
     void newVLines();
 
+    // The mouse slots never leave a scale that is non-finite or of zero extent: a gesture
+    // (pan, rubber band, wheel step) that would is ignored on the axis concerned, and zooming
+    // stops at a range of about 1e-12 of its values' magnitude (at least 1e-280) and at
+    // values of magnitude 1e250. A plot rectangle without extent turns every gesture off.
 public slots:
     void clearScale();
     void mMoved();

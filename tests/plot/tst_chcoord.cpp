@@ -10,7 +10,9 @@
 #include <QWheelEvent>
 #include <QtTest>
 
+#include <climits>
 #include <cmath>
+#include <limits>
 
 namespace {
 
