@@ -1,0 +1,100 @@
+#include "expansion.h"
+
+#include "config.h"
+#include "materials.h"
+#include "resultarrays.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kHalfPi = 1.5707963267948966;
+
+} // namespace
+
+double gradedValue(double nominal, double endTarget, double startTarget, const Layer& record,
+                   int j) {
+    // d counts monolayers from the end boundary: the last monolayer has d = 1.
+    const double d = double(record.monolayers) - double(j);
+    const double t1 = record.endWidth;
+    const double t2 = record.startWidth;
+    double value = nominal;
+
+    // A zone of width 0 never applies. Without the explicit test, the closing entry of a
+    // record with no monolayers (d = 0) would divide 0 by 0.
+    if (t1 != 0.0 && t1 >= d) {
+        switch (record.endShape) {
+        case Linear:
+            value = d * (nominal - endTarget) / t1 + endTarget;
+            break;
+        case Parabolic:
+            value = nominal + ((endTarget - nominal) / (t1 * t1)) * (d - t1) * (d - t1);
+            break;
+        case Sine:
+            value = std::sin(d * kHalfPi / t1) * (nominal - endTarget) + endTarget;
+            break;
+        default:
+            break;
+        }
+    }
+    if (t2 > j) {
+        switch (record.startShape) {
+        case Linear:
+            value = (nominal - startTarget) * j / t2 + startTarget;
+            break;
+        case Parabolic:
+            value = nominal + ((startTarget - nominal) / (t2 * t2)) * (j - t2) * (j - t2);
+            break;
+        case Sine:
+            value = std::sin(j * kHalfPi / t2) * (nominal - startTarget) + startTarget;
+            break;
+        default:
+            value = nominal;
+            break;
+        }
+    }
+    return value;
+}
+
+void expandLayers(const Config& config, ResultArrays& results) {
+    const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
+    results.depth.clear();
+    results.inProfile.clear();
+    results.asProfile.clear();
+
+    qint64 total = 0;
+    for (const Layer& l : config.layers)
+        total += qMax(l.monolayers, 0);
+    const int size = int(qMin<qint64>(total + 1, std::numeric_limits<int>::max()));
+    results.depth.reserve(size);
+    results.inProfile.reserve(size);
+    results.asProfile.reserve(size);
+
+    // Depth accumulates by repeated addition; its rounding is part of the profile.
+    double z = 0.0;
+    for (const Layer& l : config.layers) {
+        for (int j = 0; j < l.monolayers; ++j) {
+            results.depth.append(z);
+            const double x = gradedValue(l.inFraction, l.endInFraction, l.startInFraction, l, j);
+            const double y = gradedValue(l.asFraction, l.endAsFraction, l.startAsFraction, l, j);
+            results.inProfile.append(x);
+            results.asProfile.append(y);
+            z = z + monolayerHeight(latticeConstant(x, y), aS);
+        }
+    }
+
+    // The closing entry: the period thickness, and the composition of monolayer 0 of the
+    // first layer, with which the next period starts.
+    results.depth.append(z);
+    if (config.layers.isEmpty()) {
+        results.inProfile.append(0.0);
+        results.asProfile.append(0.0);
+        return;
+    }
+    const Layer& first = config.layers.first();
+    results.inProfile.append(
+        gradedValue(first.inFraction, first.endInFraction, first.startInFraction, first, 0));
+    results.asProfile.append(
+        gradedValue(first.asFraction, first.endAsFraction, first.startAsFraction, first, 0));
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "layer.h"
+
+class Config;
+struct ResultArrays;
+
+// Composition of monolayer j (0 .. monolayers - 1) of `record` for one of the two fractions:
+// x uses (inFraction, endInFraction, startInFraction), y the As counterparts. The start zone
+// wins where both zones cover a monolayer.
+double gradedValue(double nominal, double endTarget, double startTarget, const Layer& record,
+                   int j);
+
+// Fills depth, inProfile and asProfile of `results` with the depth profile of one period:
+// one entry per monolayer plus a closing entry (the period thickness and the composition the
+// next period starts with). The curve vectors are not touched.
+void expandLayers(const Config& config, ResultArrays& results);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+// Absolute path of the result file with `tag` ("cmp" for the profile, "dif" for the curve)
+// for the structure file `structureFile`: its complete base name, "-", the tag, ".", its
+// last suffix, in its directory (made absolute against the working directory). When
+// `outputDir` is given, the file goes there instead.
+QString resultFileName(const QString& structureFile, const QString& tag,
+                       const QString& outputDir = QString());
+
+// Writes the three arrays as tab-separated columns, one line per entry of `first`, numbers in
+// the text stream's default format (6 significant digits). The file is written to a
+// temporary name and renamed over the old one only when complete, so an interrupted write
+// never leaves a half file behind. Returns false when the file could not be written; the
+// previous file, if any, is then unchanged.
+bool writeColumns(const QString& path, const QVector<double>& first, const QVector<double>& second,
+                  const QVector<double>& third);
