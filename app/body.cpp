@@ -1,5 +1,7 @@
 #include "body.h"
 
+#include "calculation.h"
+
 #include <QPainter>
 
 Body::Body(QWidget* parent) : QMainWindow(parent) {
@@ -26,6 +28,13 @@ void Body::droppedInputFile(QStringList fileList) {
     config.load(fileList.first());
     if (!config.valid)
         return;
+    // A structure that would run for hours or has no sensible period is refused before
+    // anything else changes.
+    const QString refusal = refusalReason(config);
+    if (!refusal.isEmpty()) {
+        log(refusal);
+        return;
+    }
     if (!KeepScale->isChecked()) {
         neverDrawComp = true;
         neverDrawKSpace = true;
@@ -60,6 +69,9 @@ void Body::logScale(bool f) {
     KSpace->update();
 }
 
+// Profile, repaint request of the composition plot, profile file, curve, repaint request
+// of the diffraction plot, the point count on the debug output, curve file.
 void Body::calculate() {
-    // The calculation (profile, curve, result files, repaints) is wired in later.
+    runCalculation(
+        config, *results, [this] { Comp->update(); }, [this] { KSpace->update(); });
 }

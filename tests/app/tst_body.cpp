@@ -99,6 +99,8 @@ private slots:
     void failedLoadKeepsFlagsAndResults();
     void keepScaleDecidesFlags_data();
     void keepScaleDecidesFlags();
+    void validDropComputesAndRepaints();
+    void refusedStructureChangesNothing();
 
 private:
     std::unique_ptr<Body> body;
@@ -586,6 +588,58 @@ void TestBody::keepScaleDecidesFlags() {
     QVERIFY(body->config.valid);
     QCOMPARE(body->neverDrawComp, flagsAfter);
     QCOMPARE(body->neverDrawKSpace, flagsAfter);
+}
+
+// A valid drop fills every result vector, writes both files beside the structure file and
+// asks both plots to repaint once the event loop runs.
+void TestBody::validDropComputesAndRepaints() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = writeFile(dir, QStringLiteral("s.txt"), validStructure);
+    body->show();
+    QVERIFY(QTest::qWaitForWindowExposed(body.get()));
+    PaintCounter comp;
+    PaintCounter kspace;
+    body->Comp->installEventFilter(&comp);
+    body->KSpace->installEventFilter(&kspace);
+
+    dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
+
+    QCOMPARE(body->results->depth.size(), 11);
+    QVERIFY(body->results->q.size() > 100);
+    QCOMPARE(body->results->theta.size(), body->results->q.size());
+    QCOMPARE(body->results->intensity.size(), body->results->q.size());
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("s-cmp.txt"))));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
+    // Repaints are requested, not done inside the drop.
+    QCOMPARE(comp.count, 0);
+    QCOMPARE(kspace.count, 0);
+    QTRY_VERIFY(comp.count > 0 && kspace.count > 0);
+}
+
+// A structure beyond the size limits, or with a period of negative thickness, is refused
+// with a log line and leaves results, files and flags as they were.
+void TestBody::refusedStructureChangesNothing() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path =
+        writeFile(dir, QStringLiteral("neg.txt"), QByteArray("SUBSTRATE 1 0\nLAYER 3 -7 0\n"));
+    body->neverDrawComp = false;
+    body->neverDrawKSpace = false;
+    body->results->theta = {1.0};
+    body->results->intensity = {2.0};
+    body->results->q = {3.0};
+
+    dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
+
+    const QStringList log = body->Log->toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(log.value(0), QStringLiteral("Loading [%1].").arg(path));
+    QVERIFY2(log.value(1).startsWith(QStringLiteral("Refused [%1]: ").arg(path)),
+             qPrintable(log.value(1)));
+    QCOMPARE(body->results->theta, QVector<double>{1.0});
+    QVERIFY(body->results->depth.isEmpty());
+    QVERIFY(!body->neverDrawComp && !body->neverDrawKSpace);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("neg-cmp.txt"))));
 }
 
 QTEST_MAIN(TestBody)

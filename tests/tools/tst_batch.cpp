@@ -1,0 +1,128 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The batch tool, run as a user would: exit status, printed lines and result files.
+class TestBatch : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+
+    QString write(const QString& name, const QByteArray& bytes) {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write %s", qPrintable(path));
+        f.write(bytes);
+        return path;
+    }
+
+    struct Run {
+        int status;
+        QString out;
+        QString err;
+    };
+
+    static Run run(const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(XRD_BATCH_TOOL), args);
+        if (!p.waitForFinished(60000))
+            return {-1, QString(), QStringLiteral("did not finish")};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    static int lines(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : -1;
+    }
+
+private slots:
+    void computesEveryFile() {
+        const QString a = write("a.txt", "SUBSTRATE 0 1\nLAYER 30 0.2 1\nREPEAT 2\n");
+        const QString b = write("b.dat", "SUBSTRATE 1 0\nLAYER 20 0.532 1\nLAYER 40 1 0\n");
+        const Run r = run({a, b});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains(QString("Loading [%1].").arg(a)), qPrintable(r.out));
+        QVERIFY(r.out.contains(QString("Wrote [%1].").arg(dir_.filePath("b-dif.dat"))));
+        QCOMPARE(lines(dir_.filePath("a-cmp.txt")), 31);
+        // The printed point count is the number of lines in the curve file.
+        const QRegularExpression count("(\\d+) curve points\\.");
+        const QRegularExpressionMatch m = count.match(r.out);
+        QVERIFY(m.hasMatch());
+        QCOMPARE(lines(dir_.filePath("a-dif.txt")), m.captured(1).toInt());
+        QVERIFY(r.err.isEmpty());
+    }
+
+    void outputDirectory() {
+        QTemporaryDir out;
+        const QString a = write("od.txt", "SUBSTRATE 0 1\nLAYER 5 0.2 1\n");
+        const Run r = run({"--output-dir", out.path(), a});
+        QCOMPARE(r.status, 0);
+        QVERIFY(QFile::exists(QDir(out.path()).filePath("od-cmp.txt")));
+        QVERIFY(QFile::exists(QDir(out.path()).filePath("od-dif.txt")));
+        QVERIFY(!QFile::exists(dir_.filePath("od-cmp.txt")));
+    }
+
+    void filesThatAreNotComputed_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("invalid") << QByteArray("LAYER 10 1 0\n") << "Invalid structure [";
+        QTest::newRow("refused") << QByteArray("SUBSTRATE 1 0\nLAYER 3 -7 0\n") << "Refused [";
+    }
+
+    void filesThatAreNotComputed() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        const QString bad = write("bad.txt", content);
+        const QString good = write("good.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        QFile::remove(dir_.filePath("good-dif.txt"));
+        const Run r = run({bad, dir_.filePath("missing.txt"), good});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.contains(message), qPrintable(r.out));
+        QVERIFY(r.out.contains(QString("Can't open [%1].").arg(dir_.filePath("missing.txt"))));
+        QVERIFY(!QFile::exists(dir_.filePath("bad-cmp.txt")));
+        // The other files are still computed.
+        QVERIFY(QFile::exists(dir_.filePath("good-dif.txt")));
+    }
+
+    void unwritableResultFile() {
+        // A folder where the curve file would go: named on the output, non-zero status.
+        const QString s = write("blocked.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        QVERIFY(QDir().mkpath(dir_.filePath("blocked-dif.txt")));
+        const Run r = run({s});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.contains(QString("Can't write [%1].").arg(dir_.filePath("blocked-dif.txt"))),
+                 qPrintable(r.out));
+        QVERIFY(r.out.contains(QString("Wrote [%1].").arg(dir_.filePath("blocked-cmp.txt"))));
+    }
+
+    void usage_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("no file") << QStringList() << 2;
+        QTest::newRow("unknown option") << QStringList{"--frobnicate", "x.txt"} << 2;
+        QTest::newRow("output folder missing")
+            << QStringList{"--output-dir", "/nonexistent/folder", "x.txt"} << 2;
+        QTest::newRow("help") << QStringList{"--help"} << 0;
+        QTest::newRow("version") << QStringList{"--version"} << 0;
+    }
+
+    void usage() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        const Run r = run(args);
+        QCOMPARE(r.status, status);
+        if (status == 2)
+            QVERIFY(!r.err.isEmpty());
+        else
+            QVERIFY(r.out.contains("xrdsim-batch"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatch)
+#include "tst_batch.moc"
