@@ -1,6 +1,8 @@
 #include "body.h"
 
 #include "calculation.h"
+#include "compositionview.h"
+#include "diffractionview.h"
 
 #include <QPainter>
 
@@ -48,11 +50,13 @@ void Body::log(QString logMsg) {
 }
 
 void Body::drawComp(QPainter* p) {
-    Q_UNUSED(p) // forwards to the composition view
+    drawComposition(*p, Comp->coord, *results, neverDrawComp);
 }
 
+// "Log" is read at every paint.
 void Body::drawKSpace(QPainter* p) {
-    Q_UNUSED(p) // forwards to the diffraction view
+    drawDiffraction(*p, KSpace->coord, results->theta, results->intensity, LogScale->isChecked(),
+                    neverDrawKSpace);
 }
 
 void Body::resetNeverDraw() {
