@@ -3,16 +3,21 @@
 
 #include "calculation.h"
 #include "config.h"
+#include "renderplots.h"
 #include "resultarrays.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -33,8 +38,23 @@ void complain(const QString& line) {
     stream.flush();
 }
 
-// Loads and computes one structure file; true when both result files were written.
-bool computeFile(const QString& name, const QString& outputDir) {
+// What to do with each file besides the result files.
+struct Options {
+    QString outputDir;
+    bool png = false;
+    QSize plotSize{800, 600};
+    bool logScale = false;
+};
+
+// NAME-plot.png beside the result files.
+QString plotFileName(const QString& structureFile, const QString& outputDir) {
+    const QFileInfo info(structureFile);
+    const QDir dir(outputDir.isEmpty() ? info.absolutePath() : outputDir);
+    return QDir::cleanPath(dir.absoluteFilePath(info.completeBaseName() + "-plot.png"));
+}
+
+// Loads and computes one structure file; true when every file was written.
+bool computeFile(const QString& name, const Options& options) {
     Config config;
     QObject::connect(&config, &Config::log, &say);
     if (!config.load(name))
@@ -53,7 +73,7 @@ bool computeFile(const QString& name, const QString& outputDir) {
     }
 
     ResultArrays results;
-    const CalculationOutcome outcome = runCalculation(config, results, {}, {}, outputDir);
+    const CalculationOutcome outcome = runCalculation(config, results, {}, {}, options.outputDir);
     say(QCoreApplication::translate("Batch", "%1 curve points.").arg(outcome.points));
     bool written = true;
     for (const auto& file : {qMakePair(outcome.profileFile, outcome.profileWritten),
@@ -65,13 +85,42 @@ bool computeFile(const QString& name, const QString& outputDir) {
             written = false;
         }
     }
+    if (options.png) {
+        const QString png = plotFileName(name, options.outputDir);
+        const QImage image = renderPlots(results, options.logScale, options.plotSize);
+        if (!image.isNull() && image.save(png, "PNG")) {
+            say(QCoreApplication::translate("Batch", "Wrote [%1].").arg(png));
+        } else {
+            say(QCoreApplication::translate("Batch", "Can't write [%1].").arg(png));
+            written = false;
+        }
+    }
     return written;
 }
 
 } // namespace
 
+// True when the command line asks for plot images, which need fonts and so the GUI module
+// (offscreen: no display is used). Decided before the application object exists.
+bool wantsPlots(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        if (std::strcmp(argv[i], "--png") == 0)
+            return true;
+    }
+    return false;
+}
+
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsPlots(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("xrdsim-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(XRDSIM_VERSION));
     // The calculation writes its point count to the debug output for the window's console;
@@ -89,6 +138,20 @@ int main(int argc, char* argv[]) {
         QCoreApplication::translate("Batch", "Write the result files into <dir>."),
         QStringLiteral("dir"));
     parser.addOption(outputDir);
+    const QCommandLineOption png(
+        QStringLiteral("png"),
+        QCoreApplication::translate(
+            "Batch", "Also draw both plots, as the window shows them, into NAME-plot.png."));
+    parser.addOption(png);
+    const QCommandLineOption plotSize(
+        QStringLiteral("plot-size"),
+        QCoreApplication::translate("Batch", "Size of each plot in the image (default 800x600)."),
+        QStringLiteral("WxH"), QStringLiteral("800x600"));
+    parser.addOption(plotSize);
+    const QCommandLineOption logScale(
+        QStringLiteral("log"),
+        QCoreApplication::translate("Batch", "Draw the intensity on a logarithmic scale."));
+    parser.addOption(logScale);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QCoreApplication::translate("Batch", "Structure files."),
                                  QStringLiteral("FILE..."));
@@ -113,9 +176,25 @@ int main(int argc, char* argv[]) {
         return UsageError;
     }
 
+    Options options;
+    options.outputDir = dir;
+    options.png = parser.isSet(png);
+    options.logScale = parser.isSet(logScale);
+    const QRegularExpressionMatch size =
+        QRegularExpression(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$")).match(parser.value(plotSize));
+    options.plotSize =
+        size.hasMatch() ? QSize(size.captured(1).toInt(), size.captured(2).toInt()) : QSize();
+    if (options.plotSize.isEmpty() || options.plotSize.width() > 10000 ||
+        options.plotSize.height() > 10000) {
+        complain(QCoreApplication::translate(
+                     "Batch", "The plot size must be WIDTHxHEIGHT, each 1 to 10000 pixels.")
+                     .append(QStringLiteral(" [%1]").arg(parser.value(plotSize))));
+        return UsageError;
+    }
+
     int status = Computed;
     for (const QString& file : files) {
-        if (!computeFile(file, dir))
+        if (!computeFile(file, options))
             status = NotComputed;
     }
     return status;

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -101,6 +102,30 @@ private slots:
         QVERIFY(r.out.contains(QString("Wrote [%1].").arg(dir_.filePath("blocked-cmp.txt"))));
     }
 
+    void plotImage() {
+        // Both plots, one above the other: the profile's blue and red curves on top, the
+        // green diffraction curve below.
+        const QString s = write("img.txt", "SUBSTRATE 1 0\nLAYER 20 0.532 1\nLAYER 40 1 0\n");
+        const Run r = run({"--png", "--log", "--plot-size", "400x300", s});
+        QCOMPARE(r.status, 0);
+        const QString png = dir_.filePath("img-plot.png");
+        QVERIFY2(r.out.contains(QString("Wrote [%1].").arg(png)), qPrintable(r.out));
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(400, 600));
+        auto count = [&](QRgb colour, int top, int bottom) {
+            int n = 0;
+            for (int y = top; y < bottom; ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += (image.pixel(x, y) & 0xffffff) == (colour & 0xffffff);
+            return n;
+        };
+        QVERIFY(count(qRgb(0, 0, 255), 0, 300) > 100);
+        QVERIFY(count(qRgb(255, 0, 0), 0, 300) > 100);
+        QCOMPARE(count(qRgb(0, 200, 0), 0, 300), 0);
+        QVERIFY(count(qRgb(0, 200, 0), 300, 600) > 100);
+        QCOMPARE(count(qRgb(0, 0, 255), 300, 600), 0);
+    }
+
     void usage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -108,6 +133,9 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "x.txt"} << 2;
         QTest::newRow("output folder missing")
             << QStringList{"--output-dir", "/nonexistent/folder", "x.txt"} << 2;
+        QTest::newRow("bad plot size") << QStringList{"--png", "--plot-size", "800", "x.txt"} << 2;
+        QTest::newRow("zero plot size")
+            << QStringList{"--png", "--plot-size", "0x600", "x.txt"} << 2;
         QTest::newRow("help") << QStringList{"--help"} << 0;
         QTest::newRow("version") << QStringList{"--version"} << 0;
     }
