@@ -21,6 +21,8 @@ QString tr(const char* text) {
 
 QString refusalReason(const Config& config) {
     const QString name = config.fileName;
+    if (config.ignoredLayers > 0)
+        return tr("Refused [%1]: more than %2 LAYER lines.").arg(name).arg(Config::maxLayers);
     qint64 monolayers = 0;
     for (const Layer& l : config.layers)
         monolayers += qMax(l.monolayers, 0);

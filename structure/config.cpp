@@ -134,6 +134,7 @@ void Config::reset() {
     substrate = Layer();
     layers.clear();
     repeat = 20;
+    ignoredLayers = 0;
 }
 
 bool Config::load(const QString& name) {
@@ -201,6 +202,10 @@ void Config::handleLine(const QString& line) {
         substrate = s;
         withSubstrate = without != 1;
     } else if (keyword == QLatin1String("LAYER")) {
+        if (layers.size() >= maxLayers) {
+            ++ignoredLayers;
+            return;
+        }
         Layer l;
         l.defined = true;
         l.monolayers = toInteger(tokens.next());

@@ -27,6 +27,9 @@ public:
 
     // 2π, the constant by which the wavenumber is derived from the wavelength.
     static constexpr double twoPi = 6.283185307179586;
+    // LAYER lines beyond this many are counted in ignoredLayers but not stored, so that a
+    // huge file cannot fill the memory; such a structure is refused before any calculation.
+    static constexpr int maxLayers = 1'000'000;
 
     bool valid = false;
     QString fileName;        // name of the last file that could be opened, as passed to load
@@ -36,6 +39,7 @@ public:
     Layer substrate;
     QVector<Layer> layers; // one period, in file order
     std::int32_t repeat = 20;
+    qint64 ignoredLayers = 0; // LAYER lines beyond maxLayers
 
 signals:
     void log(QString logMsg);

@@ -122,6 +122,13 @@ private slots:
         QVERIFY2(reason.contains(mentions), qPrintable(reason));
     }
 
+    void tooManyLayerLines() {
+        Config c;
+        QVERIFY(c.load(write("many.txt", "SUBSTRATE 1 0\nLAYER 1 1 0\n")) && c.valid);
+        c.ignoredLayers = 1; // as after more LAYER lines than the loader stores
+        QVERIFY(refusalReason(c).contains(QString::number(Config::maxLayers)));
+    }
+
     void largestAcceptedStructures_data() {
         QTest::addColumn<QByteArray>("content");
         // Near each limit from below: accepted.
