@@ -1,9 +1,13 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <random>
 
 // The batch tool, run as a user would: exit status, printed lines and result files.
 class TestBatch : public QObject {
@@ -35,6 +39,11 @@ private:
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromUtf8(p.readAllStandardOutput()),
                 QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    static QByteArray readAll(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     static int lines(const QString& path) {
@@ -124,6 +133,54 @@ private slots:
         QCOMPARE(count(qRgb(0, 200, 0), 0, 300), 0);
         QVERIFY(count(qRgb(0, 200, 0), 300, 600) > 100);
         QCOMPARE(count(qRgb(0, 0, 255), 300, 600), 0);
+    }
+
+    void killedWhileWriting() {
+        // Killed at random moments, the tool leaves each result file either as the previous
+        // complete file or as the new complete one, never cut short.
+        const QString path = dir_.filePath("kill.txt");
+        auto runTo = [&](const QByteArray& structure) {
+            write("kill.txt", structure);
+            return run({path});
+        };
+        const QByteArray before = "SUBSTRATE 1 0\nLAYER 3000 1 0\nLAYER 7 0.532 1\n";
+        const QByteArray after = "SUBSTRATE 1 0\nLAYER 3000 1 0\nLAYER 9 0.532 1\n";
+        QCOMPARE(runTo(after).status, 0);
+        const QByteArray newCurve = readAll(dir_.filePath("kill-dif.txt"));
+        const QByteArray newProfile = readAll(dir_.filePath("kill-cmp.txt"));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(runTo(before).status, 0);
+        const qint64 fullRun = timer.elapsed();
+        const QByteArray oldCurve = readAll(dir_.filePath("kill-dif.txt"));
+        const QByteArray oldProfile = readAll(dir_.filePath("kill-cmp.txt"));
+        QVERIFY(oldCurve.count('\n') > 100000 && oldCurve != newCurve);
+
+        std::mt19937 rng(42);
+        int cut = 0;
+        int newProfiles = 0;
+        int newCurves = 0;
+        for (int attempt = 0; attempt < 12; ++attempt) {
+            QProcess p;
+            p.start(QStringLiteral(XRD_BATCH_TOOL), {path});
+            QVERIFY(p.waitForStarted());
+            QThread::msleep(rng() % (fullRun * 5 / 4 + 1));
+            p.kill();
+            p.waitForFinished();
+            cut += p.exitStatus() == QProcess::CrashExit;
+            const QByteArray curve = readAll(dir_.filePath("kill-dif.txt"));
+            const QByteArray profile = readAll(dir_.filePath("kill-cmp.txt"));
+            QVERIFY2(curve == oldCurve || curve == newCurve,
+                     qPrintable(QString("curve file of %1 bytes").arg(curve.size())));
+            QVERIFY(profile == oldProfile || profile == newProfile);
+            newProfiles += profile == newProfile;
+            newCurves += curve == newCurve;
+            // The next attempt starts from the old files again.
+            QCOMPARE(runTo(before).status, 0);
+            write("kill.txt", after);
+        }
+        qInfo("12 runs: %d killed, %d left the new profile, %d the new curve", cut, newProfiles,
+              newCurves);
     }
 
     void usage_data() {
