@@ -1,0 +1,180 @@
+#include "road.h"
+
+#include "../views/recordingdevice.h"
+#include "calculation.h"
+#include "chcoord.h"
+#include "compositionview.h"
+#include "config.h"
+#include "curve.h"
+#include "diffractionview.h"
+#include "expansion.h"
+#include "resultarrays.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace {
+
+// Curves above this cost are not computed here: the fuzzer would slow to a crawl. The
+// limits of the program itself are still checked on every input.
+constexpr double kMaxFuzzWork = 2e6;
+constexpr double kMaxDirectTerms = 3e4;
+// Profiles longer than this are not painted: every monolayer gets a labelled boundary, and
+// text layout is the slowest thing on the road.
+constexpr int kMaxPaintedMonolayers = 2000;
+
+QString inputPath() {
+    static QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("structure.txt"));
+}
+
+QString loaderProblem(const Config& c) {
+    if (c.valid) {
+        if (!(c.wavelength > 0) || !c.substrate.defined || c.layers.isEmpty())
+            return QStringLiteral("valid structure without wavelength, substrate or layer");
+        if (c.k != Config::twoPi / c.wavelength)
+            return QStringLiteral("k is not 2π / wavelength");
+        return QString();
+    }
+    if (c.wavelength != 1.0 || c.k != Config::twoPi || !c.withSubstrate || c.substrate.defined ||
+        !c.layers.isEmpty() || c.repeat != 20 || c.ignoredLayers != 0)
+        return QStringLiteral("invalid structure not reset");
+    return QString();
+}
+
+// Compositions, wavelength and repeat of ordinary structures, where the fast sum has to
+// agree with the literal one to rounding.
+bool physical(const Config& c) {
+    auto fraction = [](double v) { return v >= -1 && v <= 2; };
+    if (!(c.wavelength >= 0.5 && c.wavelength <= 10) || c.repeat < 1 || c.repeat > 50)
+        return false;
+    if (!fraction(c.substrate.inFraction) || !fraction(c.substrate.asFraction))
+        return false;
+    for (const Layer& l : c.layers) {
+        for (double v : {l.inFraction, l.asFraction, l.endInFraction, l.endAsFraction,
+                         l.startInFraction, l.startAsFraction})
+            if (!fraction(v))
+                return false;
+        if (!(std::fabs(l.endWidth) <= 1e6) || !(std::fabs(l.startWidth) <= 1e6))
+            return false;
+    }
+    return true;
+}
+
+QString curveDisagreement(const ResultArrays& fast, const ResultArrays& direct) {
+    double largest = 0;
+    for (double v : direct.intensity)
+        if (std::isfinite(v))
+            largest = std::max(largest, v);
+    for (int i = 0; i < fast.intensity.size(); ++i) {
+        const double a = fast.intensity[i];
+        const double b = direct.intensity[i];
+        if (!std::isfinite(b) || !std::isfinite(a)) {
+            if (!(a == b || (std::isnan(a) && std::isnan(b))))
+                return QStringLiteral("point %1: fast %2, direct %3").arg(i).arg(a).arg(b);
+            continue;
+        }
+        const double diff = std::fabs(a - b);
+        if (diff > 1e-12 * largest + 1e-300 || (b > 1e-6 * largest && diff > 1e-9 * b))
+            return QStringLiteral("point %1: fast %2, direct %3 (largest %4)")
+                .arg(i)
+                .arg(a, 0, 'g', 17)
+                .arg(b, 0, 'g', 17)
+                .arg(largest);
+    }
+    return QString();
+}
+
+// Paints both views as the window would, at the derived scale and then zoomed by a factor
+// taken from the input, onto a recording device and a real image.
+QString paintProblem(const ResultArrays& r, unsigned seed) {
+    for (bool logScale : {false, true}) {
+        RecordingDevice device(200, 150);
+        QImage image(200, 150, QImage::Format_RGB32);
+        ChCoord comp;
+        ChCoord kspace;
+        kspace.marginTop = 0.02;
+        kspace.marginBottom = 0.05;
+        bool neverComp = true;
+        bool neverKSpace = true;
+        for (int pass = 0; pass < 2; ++pass) {
+            for (QPaintDevice* target :
+                 {static_cast<QPaintDevice*>(&device), static_cast<QPaintDevice*>(&image)}) {
+                QPainter p(target);
+                comp.setArea(0, 150, 200, 0);
+                drawComposition(p, comp, r, neverComp);
+                kspace.setArea(0, 150, 200, 0);
+                drawDiffraction(p, kspace, r.theta, r.intensity, logScale, neverKSpace);
+            }
+            if (device.badCoordinates > 0)
+                return QStringLiteral("%1 bad coordinates reached the painter (%2 scale, pass %3)")
+                    .arg(device.badCoordinates)
+                    .arg(logScale ? "log" : "linear")
+                    .arg(pass);
+            // Zoom about a point of the data by 10^-12 .. 10^12, as far as the mouse could.
+            const double factor = std::pow(10.0, int(seed % 25) - 12);
+            for (ChCoord* c : {&comp, &kspace}) {
+                const double cx = c->scaleX0 + (c->scaleX1 - c->scaleX0) * ((seed >> 5) % 7) / 6;
+                const double cy = c->scaleY0 + (c->scaleY1 - c->scaleY0) * ((seed >> 8) % 7) / 6;
+                c->setScale(cx + (c->scaleX0 - cx) * factor, cy + (c->scaleY0 - cy) * factor,
+                            cx + (c->scaleX1 - cx) * factor, cy + (c->scaleY1 - cy) * factor);
+            }
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+QString checkRoad(const QByteArray& input) {
+    const QString path = inputPath();
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(input) != input.size())
+            return QStringLiteral("cannot write the input file");
+    }
+    Config c;
+    if (!c.load(path))
+        return QStringLiteral("an existing regular file could not be opened");
+    QString problem = loaderProblem(c);
+    if (!problem.isEmpty() || !c.valid)
+        return problem;
+    if (!refusalReason(c).isEmpty())
+        return QString();
+
+    ResultArrays r;
+    expandLayers(c, r);
+    const int entries = r.depth.size();
+    if (entries < 1 || r.inProfile.size() != entries || r.asProfile.size() != entries)
+        return QStringLiteral("profile arrays of unequal length");
+
+    const double period = r.depth.last();
+    const double points = estimatedPointCount(period, c.k);
+    if (points * curveCostPerPoint(r.depth, r.inProfile, r.asProfile) <= kMaxFuzzWork) {
+        computeCurve(c, r);
+        const int n = r.q.size();
+        if (r.theta.size() != n || r.intensity.size() != n)
+            return QStringLiteral("curve arrays of unequal length");
+        for (int i = 0; i < n; ++i) {
+            if (i > 0 && !(r.q[i] > r.q[i - 1]))
+                return QStringLiteral("q does not increase at point %1").arg(i);
+            if (!(r.theta[i] >= 0 && r.theta[i] <= 90))
+                return QStringLiteral("theta %1 out of range at point %2").arg(r.theta[i]).arg(i);
+        }
+        const double terms = double(n) * std::max(c.repeat, 0) * (entries - 1);
+        if (physical(c) && terms <= kMaxDirectTerms) {
+            ResultArrays direct = r;
+            computeCurveDirect(c, direct);
+            problem = curveDisagreement(r, direct);
+            if (!problem.isEmpty())
+                return problem;
+        }
+    }
+    if (entries > kMaxPaintedMonolayers)
+        return QString();
+    return paintProblem(r, qHash(input));
+}
