@@ -19,18 +19,25 @@ double saturated(double v) {
 }
 
 // Where the segment from p to o crosses the line u = c (u is the coordinate across that
-// line, v the one along it; c lies between pu and ou). The result is the mean of pv and ov
-// weighted by the distances of c from the other end. Each weight is formed from halved
-// differences, which cannot overflow even for ends near the largest double, and a far end
-// gets a small but accurate weight: the crossing near a visible end keeps the precision of
-// that end instead of inheriting the rounding error of the far one.
+// line, v the one along it; c lies between pu and ou). The result starts from the end
+// nearer to the line, so the crossing keeps the precision of a visible end instead of
+// inheriting the rounding error of a far one, and equals both ends' v exactly when they
+// share it (a clipped vertical curve segment stays on its pixel column). Differences are
+// formed from halved values and the step is added in two halves, so nothing overflows even
+// for ends near the largest double.
 double crossing(double pu, double pv, double ou, double ov, double c) {
+    if (pv == ov)
+        return pv;
+    if (std::fabs(c - ou) < std::fabs(c - pu)) {
+        std::swap(pu, ou);
+        std::swap(pv, ov);
+    }
     const double span = 0.5 * ou - 0.5 * pu;
     if (span == 0.0)
         return pv;
-    const double wp = (0.5 * ou - 0.5 * c) / span;
-    const double wo = (0.5 * c - 0.5 * pu) / span;
-    return saturated(pv * wp + ov * wo);
+    const double t = (0.5 * c - 0.5 * pu) / span;
+    const double halfStep = (0.5 * ov - 0.5 * pv) * t;
+    return saturated(pv + halfStep + halfStep);
 }
 
 struct IndexedY {
@@ -71,12 +78,26 @@ void CurvePainter::addPoint(double x, double y) {
         const qint64 index = columnCount++;
         if (index == 1)
             secondY = y;
+        if (y != runNow.y) {
+            runBefore2 = runBefore1;
+            runBefore1 = runNow;
+            if (runCount == 1) {
+                secondRunY = y;
+                secondRunIndex = index;
+            }
+            runCount = std::min(runCount + 1, 3);
+            runNow.y = y;
+        }
+        runNow.lastIndex = index;
         if (y < lowY) {
             lowY = y;
             lowIndex = index;
         }
+        // The highest point counts only after the starting run: a turn there draws it.
         if (y > highY) {
             highY = y;
+            highIndex = runCount > 1 ? index : -1;
+        } else if (y == highY && highIndex < 0 && runCount > 1) {
             highIndex = index;
         }
         beforeLastY = lastY;
@@ -88,7 +109,10 @@ void CurvePainter::addPoint(double x, double y) {
     columnX = x;
     columnCount = 1;
     firstY = lowY = highY = lastY = y;
-    lowIndex = highIndex = 0;
+    lowIndex = 0;
+    highIndex = -1;
+    runCount = 1;
+    runNow = Run{y, 0};
 }
 
 void CurvePainter::breakLine() {
@@ -108,16 +132,23 @@ void CurvePainter::flushColumn() {
         return;
     columnOpen = false;
     const qint64 n = columnCount;
-    IndexedY kept[6];
+    IndexedY kept[9];
     int count = 0;
     kept[count++] = {0, firstY};
-    if (n > 1)
+    if (n > 1) {
         kept[count++] = {1, secondY};
-    kept[count++] = {lowIndex, lowY};
-    kept[count++] = {highIndex, highY};
-    if (n > 1)
         kept[count++] = {n - 2, beforeLastY};
+    }
     kept[count++] = {n - 1, lastY};
+    kept[count++] = {lowIndex, lowY};
+    if (highIndex >= 0)
+        kept[count++] = {highIndex, highY};
+    if (runCount > 1) {
+        kept[count++] = {secondRunIndex, secondRunY};
+        kept[count++] = {runBefore1.lastIndex, runBefore1.y};
+    }
+    if (runCount > 2)
+        kept[count++] = {runBefore2.lastIndex, runBefore2.y};
     std::sort(kept, kept + count,
               [](const IndexedY& a, const IndexedY& b) { return a.index < b.index; });
     for (int i = 0; i < count; ++i) {
@@ -199,10 +230,12 @@ void CurvePainter::clipAndAppend(const QPointF& q) {
     previous = q;
 }
 
+// A piece of a single point (an isolated finite point between breaks) draws nothing in
+// QPainter and is dropped here.
 void CurvePainter::flushPiece() {
-    if (piece.isEmpty())
-        return;
-    painter.drawPolyline(piece.constData(), piece.size());
-    drawn += piece.size();
+    if (piece.size() > 1) {
+        painter.drawPolyline(piece.constData(), piece.size());
+        drawn += piece.size();
+    }
     piece.clear();
 }

@@ -12,12 +12,23 @@ class QPainter;
 //
 // Two things happen on the way:
 // - Column reduction (Detail::Reduced): of consecutive points that share a pixel column only
-//   the first, the second, the lowest, the highest, the second-to-last and the last reach the
-//   painter, in their original order. The first, lowest, highest and last alone cover the
-//   same pixels in principle, but Qt's line stroker chooses the pixels next to a joint from
-//   the neighbouring segments; keeping the second and second-to-last point leaves every
-//   joint where the curve enters or leaves a column unchanged. A curve of a million points
-//   then costs the painter a few thousand.
+//   those reach the painter that decide which pixels the column gets, in their original
+//   order. Qt's cosmetic line stroker draws each segment from its own ends plus a state left
+//   by the segment before (its direction and last pixel: a reversal adds a cap pixel, a
+//   repeated first pixel is dropped, a gap is filled), and a zero-length segment changes
+//   nothing once a vertical segment has been drawn. Inside a column every segment is
+//   vertical, so the pixels between the column's lowest and highest point are always drawn,
+//   the lowest point itself too, and the highest point exactly when the curve turns there
+//   at a point that is neither at the column's start nor at its end. What depends on the
+//   neighbouring columns is fixed by the first two points, the first point of another
+//   height, and the last three heights (the last two points and the ends of the two runs of
+//   equal height before the final one). So the kept points are: the first, the second, the
+//   first of another height than the first, the first lowest, the first highest after the
+//   column's starting run, the ends of the two runs before the final run, the second-to-last
+//   and the last: at most nine per column, so a curve of a million points costs the painter
+//   a few thousand. (First, lowest, highest and last alone cover the same pixels in
+//   principle, but turn caps and joints at the column's ends then differ by a pixel here
+//   and there.)
 // - Clipping: segments are clipped to the plot's pixel area widened by kReach on every side,
 //   so no coordinate far outside the widget (a deep zoom maps distant points to pixel values
 //   beyond the int range) reaches the painter. Clipping moves an end along its own line, so
@@ -60,13 +71,24 @@ private:
     const Detail detail;
     double left, top, right, bottom; // clip rectangle, left < right and top < bottom
 
-    // The pixel column being collected (reduction only). Indices count the column's points.
+    // The pixel column being collected (reduction only). Indices count the column's points;
+    // a run is a stretch of consecutive points of equal height.
+    struct Run {
+        double y = 0;
+        qint64 lastIndex = 0;
+    };
     bool columnOpen = false;
     double columnX = 0;
     qint64 columnCount = 0;
     double firstY = 0, secondY = 0, beforeLastY = 0, lastY = 0;
-    double lowY = 0, highY = 0;
-    qint64 lowIndex = 0, highIndex = 0;
+    double lowY = 0;
+    qint64 lowIndex = 0;
+    double highY = 0;
+    qint64 highIndex = -1; // first highest point after the starting run; -1 while none
+    int runCount = 0;      // up to 3 is enough to know
+    Run runBefore2, runBefore1, runNow;
+    double secondRunY = 0; // first point of the second run
+    qint64 secondRunIndex = 0;
 
     // The clipping stage: the previous point and the polyline being built.
     bool havePrevious = false;

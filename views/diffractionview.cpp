@@ -54,15 +54,17 @@ AxisRange thetaRange(const QVector<double>& theta) {
 }
 
 // Linear: -5 % to 105 % of the largest finite intensity. When that is not positive (a curve
-// of zeros or of negative values) the span of the finite values widened by 5 % is shown,
-// and a flat curve gets a unit range around its value.
+// of zeros or of negative values) the span of the finite values widened by 5 % is shown
+// (without the widening should it overflow), and a flat curve gets a unit range around its
+// value.
 AxisRange linearRange(const QVector<double>& intensity) {
     const Extremes e = extremes(intensity, isFiniteValue);
     if (!e.found)
         return AxisRange{0.0, 1.0};
     const double pad = (e.high - e.low) * 0.05;
     return firstUsable({AxisRange{-0.05 * e.high, 1.05 * e.high},
-                        AxisRange{e.low - pad, e.high + pad}, unitRangeAround(e.high)});
+                        AxisRange{e.low - pad, e.high + pad}, AxisRange{e.low, e.high},
+                        unitRangeAround(e.high)});
 }
 
 // Logarithmic: the span of the base-10 logarithms of the positive finite intensities (the

@@ -1,0 +1,368 @@
+#include "compositionview.h"
+
+#include "chcoord.h"
+#include "recordingdevice.h"
+#include "resultarrays.h"
+#include "viewtesthelpers.h"
+
+#include "../common/exact.h"
+
+#include <QPainter>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace viewtest;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A profile of n monolayers of 2.9 Å with flat compositions, plus the closing entry.
+ResultArrays flatProfile(int n, double in, double as) {
+    ResultArrays r;
+    for (int i = 0; i <= n; ++i) {
+        r.depth.append(2.9 * i);
+        r.inProfile.append(in);
+        r.asProfile.append(as);
+    }
+    return r;
+}
+
+ResultArrays profile(QVector<double> depth, QVector<double> in, QVector<double> as) {
+    ResultArrays r;
+    r.depth = depth;
+    r.inProfile = in;
+    r.asProfile = as;
+    return r;
+}
+
+struct Scale {
+    double x0, y0, x1, y1;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ResultArrays)
+Q_DECLARE_METATYPE(Scale)
+
+// The composition view on a 600 x 400 display (plot rectangle 60..570 x 360..20), checked
+// through the drawing calls it makes and the pixels they give.
+class TestCompositionView : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyProfileDrawsNothing();
+    void oneMonolayerDrawingCalls();
+    void oneMonolayerPixels();
+    void defaultScalePutsThePeriodAcrossThePlot();
+    void boundaryLineAtDepthZeroAfterZoom();
+    void neverDrawFlag_data();
+    void neverDrawFlag();
+    void labelsNeverExceed15Points_data();
+    void labelsNeverExceed15Points();
+    void curvesLieOnWholePixels();
+    void degenerateInput_data();
+    void degenerateInput();
+};
+
+void TestCompositionView::emptyProfileDrawsNothing() {
+    ChCoord coord;
+    displayFrame(coord, 600, 400);
+    RecordingDevice dev(600, 400);
+    bool neverDraw = true;
+    {
+        QPainter p(&dev);
+        drawComposition(p, coord, ResultArrays(), neverDraw);
+    }
+    QVERIFY(neverDraw);
+    QVERIFY(dev.lines.isEmpty() && dev.rects.isEmpty() && dev.polylines.isEmpty() &&
+            dev.texts.isEmpty());
+    // No margins applied either: the frame still covers the whole area.
+    XRD_COMPARE_EXACT(coord.plotX0, 0.0);
+    XRD_COMPARE_EXACT(coord.plotY0, 400.0);
+}
+
+// One monolayer: a boundary at depth 0 labelled "0", eleven grid lines labelled 0 to 1, the
+// frame, and a two-point curve each.
+void TestCompositionView::oneMonolayerDrawingCalls() {
+    ChCoord coord;
+    displayFrame(coord, 600, 400);
+    RecordingDevice dev(600, 400);
+    bool neverDraw = true;
+    {
+        QPainter p(&dev);
+        drawComposition(p, coord, flatProfile(1, 0.25, 0.75), neverDraw);
+    }
+    QCOMPARE(dev.rects.size(), 1);
+    QCOMPARE(dev.rects[0], QRectF(60, 360, 510, -340));
+
+    const QVector<RecordingDevice::Line> lines = dev.linesOf(grey);
+    QCOMPARE(lines.size(), 12);
+    QCOMPARE(lines[0].line, QLineF(60, 360, 60, 20));
+    // Grid at trunc(toPixY(v)) for v = 0, 0.1, ... 1 over the scale -0.1..1.1.
+    for (int i = 0; i < 11; ++i) {
+        const int y = static_cast<int>(360 - (0.1 * i + 0.1) * 340 / 1.2 + 1e-9);
+        QVERIFY2(std::fabs(lines[1 + i].line.y1() - y) <= 1, qPrintable(QString::number(i)));
+        QCOMPARE(lines[1 + i].line.y1(), lines[1 + i].line.y2());
+        QCOMPARE(lines[1 + i].line.x1(), 60.0);
+        QCOMPARE(lines[1 + i].line.x2(), 570.0);
+    }
+
+    const QStringList expectedTexts = {"0",   "0",   "0.1", "0.2", "0.3", "0.4",
+                                       "0.5", "0.6", "0.7", "0.8", "0.9", "1"};
+    QCOMPARE(textsOf(dev), expectedTexts);
+    for (const RecordingDevice::Text& t : dev.texts)
+        QCOMPARE(t.colour, grey);
+
+    const QVector<RecordingDevice::Polyline> in = dev.polylinesOf(blue);
+    const QVector<RecordingDevice::Polyline> as = dev.polylinesOf(red);
+    QCOMPARE(in.size(), 1);
+    QCOMPARE(as.size(), 1);
+    QCOMPARE(in[0].penWidth, 2.0);
+    QCOMPARE(as[0].penWidth, 2.0);
+    // toPixY(0.25) = 360 - 0.35 * 340 / 1.2 = 260.83, toPixY(0.75) = 119.17, truncated.
+    QCOMPARE(in[0].points, QPolygonF(QVector<QPointF>{{60, 260}, {570, 260}}));
+    QCOMPARE(as[0].points, QPolygonF(QVector<QPointF>{{60, 119}, {570, 119}}));
+    QCOMPARE(dev.otherCalls, 0);
+    QCOMPARE(dev.badCoordinates, 0);
+}
+
+void TestCompositionView::oneMonolayerPixels() {
+    ChCoord coord;
+    displayFrame(coord, 600, 400);
+    QImage image = whiteImage(600, 400);
+    bool neverDraw = true;
+    {
+        QPainter p(&image);
+        drawComposition(p, coord, flatProfile(1, 0.25, 0.75), neverDraw);
+    }
+    // Boundary line (and frame) on the plot's left edge, frame on the right edge.
+    QVERIFY(isColour(image, 60, 200, grey));
+    QVERIFY(isColour(image, 570, 200, grey));
+    QVERIFY(isColour(image, 300, 200, Qt::white));
+    // The 2-pixel curves straddle their rows; nothing blue or red far from them.
+    QVERIFY(columnHas(image, 300, 259, 261, blue));
+    QVERIFY(columnHas(image, 300, 118, 120, red));
+    QVERIFY(!columnHas(image, 300, 21, 250, blue));
+    QVERIFY(!columnHas(image, 300, 270, 359, blue));
+    QVERIFY(!columnHas(image, 300, 21, 110, red));
+    QVERIFY(!columnHas(image, 300, 128, 359, red));
+    // Grid line at composition 0.5: toPixY(0.5) = 190 (189 should the sum of tenths fall short).
+    QVERIFY(columnHas(image, 105, 189, 190, grey));
+    // Labels (antialiased text) in the margins: the "0.5" left of its grid line, the
+    // boundary's "0" under the plot's left edge, nothing in the margin's empty corner.
+    QVERIFY(nonWhitePixels(image, QRect(0, 180, 55, 20)) > 5);
+    QVERIFY(nonWhitePixels(image, QRect(50, 362, 20, 16)) > 5);
+    QCOMPARE(nonWhitePixels(image, QRect(200, 380, 100, 20)), 0);
+}
+
+// Depth 0 on plotX0, the period thickness on plotX1, one line per monolayer but none for the
+// closing entry.
+void TestCompositionView::defaultScalePutsThePeriodAcrossThePlot() {
+    ChCoord coord;
+    displayFrame(coord, 600, 400);
+    RecordingDevice dev(600, 400);
+    bool neverDraw = true;
+    const ResultArrays r = flatProfile(50, 0.5, 0.5);
+    {
+        QPainter p(&dev);
+        drawComposition(p, coord, r, neverDraw);
+    }
+    XRD_COMPARE_EXACT(coord.scaleX0, 0.0);
+    XRD_COMPARE_EXACT(coord.scaleX1, r.depth.last());
+    XRD_COMPARE_EXACT(coord.scaleY0, -0.1);
+    XRD_COMPARE_EXACT(coord.scaleY1, 1.1);
+    XRD_COMPARE_EXACT(coord.toPixX(0.0), coord.plotX0);
+    XRD_COMPARE_EXACT(coord.toPixX(r.depth.last()), coord.plotX1);
+    const QVector<RecordingDevice::Line> lines = dev.linesOf(grey);
+    QCOMPARE(lines.size(), 50 + 11);
+    QCOMPARE(lines[0].line.x1(), 60.0);
+    QCOMPARE(lines[49].line.x1(), std::trunc(coord.toPixX(r.depth[49])));
+    QVERIFY(lines[49].line.x1() < 570);
+    QCOMPARE(dev.texts[49].text, QString("49"));
+    QCOMPARE(dev.texts[50].text, QString("0"));
+}
+
+// After a zoom that puts depth 0 in the middle the boundary line is drawn there.
+void TestCompositionView::boundaryLineAtDepthZeroAfterZoom() {
+    ChCoord coord;
+    displayFrame(coord, 600, 400);
+    coord.setScale(-3, -0.1, 3, 1.1);
+    QImage image = whiteImage(600, 400);
+    bool neverDraw = false;
+    {
+        QPainter p(&image);
+        drawComposition(p, coord, flatProfile(1, 0.25, 0.75), neverDraw);
+    }
+    QVERIFY(isColour(image, 315, 200, grey)); // toPixX(0) = 60 + 3 * 510 / 6
+    QVERIFY(!isColour(image, 200, 200, grey));
+    QVERIFY(columnHas(image, 400, 259, 261, blue));
+    QVERIFY(!columnHas(image, 250, 259, 261, blue)); // the curve starts at depth 0
+}
+
+void TestCompositionView::neverDrawFlag_data() {
+    QTest::addColumn<bool>("neverDraw");
+    QTest::addColumn<Scale>("expected");
+    QTest::newRow("set: derived") << true << Scale{0, -0.1, 29, 1.1};
+    QTest::newRow("clear: the user's zoom") << false << Scale{10, 0.2, 20, 0.4};
+}
+
+void TestCompositionView::neverDrawFlag() {
+    QFETCH(bool, neverDraw);
+    QFETCH(Scale, expected);
+    ChCoord coord;
+    displayFrame(coord, 600, 400);
+    coord.setScale(10, 0.2, 20, 0.4);
+    QImage image = whiteImage(600, 400);
+    {
+        QPainter p(&image);
+        drawComposition(p, coord, flatProfile(10, 0.3, 0.6), neverDraw);
+    }
+    QVERIFY(!neverDraw);
+    XRD_COMPARE_CLOSE(coord.scaleX0, expected.x0, 1e-12);
+    XRD_COMPARE_CLOSE(coord.scaleY0, expected.y0, 1e-12);
+    XRD_COMPARE_CLOSE(coord.scaleX1, expected.x1, 1e-12);
+    XRD_COMPARE_CLOSE(coord.scaleY1, expected.y1, 1e-12);
+}
+
+void TestCompositionView::labelsNeverExceed15Points_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("monolayers");
+    QTest::addColumn<bool>("capReached");
+    QTest::newRow("large display, wide monolayers") << 2400 << 1600 << 3 << true;
+    QTest::newRow("ordinary display") << 600 << 400 << 20 << false;
+    QTest::newRow("many thin monolayers") << 600 << 400 << 400 << false;
+}
+
+// Labels are fitted to their boxes but never above 15 points; a large display reaches the cap.
+void TestCompositionView::labelsNeverExceed15Points() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, monolayers);
+    QFETCH(bool, capReached);
+    ChCoord coord;
+    displayFrame(coord, width, height);
+    RecordingDevice dev(width, height);
+    bool neverDraw = true;
+    {
+        QPainter p(&dev);
+        drawComposition(p, coord, flatProfile(monolayers, 0.3, 0.6), neverDraw);
+    }
+    QCOMPARE(dev.texts.size(), monolayers + 11);
+    double largest = 0;
+    double smallest = 1e9;
+    for (const RecordingDevice::Text& t : dev.texts) {
+        QVERIFY2(t.pointSize <= 15.0, qPrintable(t.text + ": " + QString::number(t.pointSize)));
+        largest = std::max(largest, t.pointSize);
+        smallest = std::min(smallest, t.pointSize);
+    }
+    if (capReached)
+        QCOMPARE(largest, 15.0);
+    else
+        QVERIFY(largest < 15.0);
+    if (monolayers > 100)
+        QVERIFY2(smallest < 3.0, qPrintable(QString::number(smallest))); // 1.3 px per monolayer
+}
+
+// Every curve point is a whole pixel (the curve moves in one-pixel steps).
+void TestCompositionView::curvesLieOnWholePixels() {
+    ResultArrays r;
+    for (int i = 0; i <= 300; ++i) {
+        r.depth.append(2.93 * i);
+        r.inProfile.append(0.5 + 0.4 * std::sin(i * 0.05));
+        r.asProfile.append(0.5 + 0.4 * std::cos(i * 0.07));
+    }
+    ChCoord coord;
+    displayFrame(coord, 700, 450);
+    RecordingDevice dev(700, 450);
+    bool neverDraw = true;
+    {
+        QPainter p(&dev);
+        drawComposition(p, coord, r, neverDraw);
+    }
+    QCOMPARE(dev.polylines.size(), 2);
+    for (const RecordingDevice::Polyline& line : dev.polylines) {
+        QVERIFY(line.points.size() > 100);
+        for (const QPointF& q : line.points) {
+            QCOMPARE(q.x(), std::trunc(q.x()));
+            QCOMPARE(q.y(), std::trunc(q.y()));
+        }
+    }
+}
+
+void TestCompositionView::degenerateInput_data() {
+    QTest::addColumn<ResultArrays>("r");
+    QTest::addColumn<bool>("neverDraw");
+    QTest::addColumn<Scale>("scale"); // used when neverDraw is clear
+    const Scale none{0, 0, 1, 1};
+    QTest::newRow("NaN depth") << profile({0, kNaN, 6, 9}, {0.5, 0.5, 0.5, 0.5},
+                                          {0.2, 0.2, 0.2, 0.2})
+                               << true << none;
+    QTest::newRow("NaN and infinite compositions")
+        << profile({0, 3, 6}, {kNaN, 0.5, kNaN}, {0.5, kInf, -kInf}) << true << none;
+    QTest::newRow("period of zero") << profile({0, 0}, {0.5, 0.5}, {0.5, 0.5}) << true << none;
+    QTest::newRow("negative period")
+        << profile({0, -2, -4}, {0.1, 0.2, 0.3}, {0.5, 0.5, 0.5}) << true << none;
+    QTest::newRow("one entry") << profile({0}, {0.5}, {0.5}) << true << none;
+    QTest::newRow("NaN closing depth")
+        << profile({0, 3, kNaN}, {0.1, 0.2, 0.3}, {0.5, 0.5, 0.5}) << true << none;
+    QTest::newRow("infinite closing depth")
+        << profile({0, 3, kInf}, {0.1, 0.2, 0.3}, {0.5, 0.5, 0.5}) << true << none;
+    QTest::newRow("all depths NaN")
+        << profile({kNaN, kNaN}, {0.1, 0.2}, {0.5, 0.5}) << true << none;
+    QTest::newRow("huge depths") << profile({0, 1e300, std::numeric_limits<double>::max()},
+                                            {0.1, 0.2, 0.3}, {0.5, 0.5, 0.5})
+                                 << true << none;
+    QTest::newRow("shorter composition vectors") << profile({0, 3, 6}, {0.1}, {}) << true << none;
+    const ResultArrays ordinary = flatProfile(5, 0.3, 0.6);
+    QTest::newRow("zoom 1e-300 wide") << ordinary << false << Scale{0, -0.1, 1e-300, 1.1};
+    QTest::newRow("zoom 1e-300 high") << ordinary << false << Scale{0, 0.3, 14.5, 0.3 + 1e-300};
+    QTest::newRow("zoom 1e300 wide") << ordinary << false << Scale{-1e300, -1e300, 1e300, 1e300};
+    QTest::newRow("scale of zero extent") << ordinary << false << Scale{5, 0.5, 5, 0.5};
+    QTest::newRow("depths mapping beyond int range")
+        << profile({0, 1e10, 2e10, 3e10}, {0.1, 0.9, 0.1, 0.9}, {0.9, 0.1, 0.9, 0.1}) << false
+        << Scale{0, -0.1, 1, 1.1};
+    QTest::newRow("NaN scale") << ordinary << false << Scale{kNaN, kNaN, 1, 1};
+}
+
+// Nothing non-finite or far outside the widget reaches the painter, derived ranges are
+// usable, and the picture still gets its frame.
+void TestCompositionView::degenerateInput() {
+    QFETCH(ResultArrays, r);
+    QFETCH(bool, neverDraw);
+    QFETCH(Scale, scale);
+    ChCoord coord;
+    displayFrame(coord, 600, 400);
+    if (!neverDraw)
+        coord.setScale(scale.x0, scale.y0, scale.x1, scale.y1);
+    RecordingDevice dev(600, 400);
+    dev.limit = 1e5;
+    bool flag = neverDraw;
+    {
+        QPainter p(&dev);
+        drawComposition(p, coord, r, flag);
+    }
+    QVERIFY(!flag);
+    QCOMPARE(dev.badCoordinates, 0);
+    QCOMPARE(dev.rects.size(), 1);
+    if (neverDraw)
+        QVERIFY(usableScale(coord));
+
+    // The same into pixels (under the sanitizers this is where a bad conversion would show).
+    ChCoord again;
+    displayFrame(again, 600, 400);
+    if (!neverDraw)
+        again.setScale(scale.x0, scale.y0, scale.x1, scale.y1);
+    QImage image = whiteImage(600, 400);
+    bool flag2 = neverDraw;
+    QPainter p(&image);
+    drawComposition(p, again, r, flag2);
+    p.end();
+    QVERIFY(isColour(image, 300, 20, grey)); // top edge of the frame
+}
+
+QTEST_MAIN(TestCompositionView)
+#include "tst_compositionview.moc"
