@@ -15,7 +15,8 @@
 #endif
 #endif
 #ifdef XRD_ASAN
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (GCC ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {

@@ -12,6 +12,29 @@
 #include <sys/resource.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#define XRD_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define XRD_ASAN 1
+#endif
+#endif
+
+namespace {
+
+// AddressSanitizer keeps freed memory in a quarantine of a few hundred MB, so the process
+// size says nothing about what the loader holds; there the memory bounds are not checked
+// and the big files are smaller (the code path is the same, and ten times slower).
+#ifdef XRD_ASAN
+constexpr bool kCheckMemory = false;
+constexpr int kScale = 4;
+#else
+constexpr bool kCheckMemory = true;
+constexpr int kScale = 1;
+#endif
+
+} // namespace
+
 // Files a user may drop that are no structure files, or are absurdly large: each must end in
 // the loader's own outcome (an invalid structure, or "Can't open"), with its memory bounded
 // by the size of one line rather than of the file.
@@ -84,11 +107,12 @@ private slots:
 
     void hundredMegabyteLog() {
         const QByteArray line = "2026-12-07 08:00:00 scan point 12345 counts 678 theta 33.0\n";
-        const int lines = 100 * 1024 * 1024 / line.size();
+        const int lines = 100 * 1024 * 1024 / kScale / line.size();
         const double growth = loadInvalid(write("huge.log", QByteArray(), line, lines));
         QVERIFY(growth >= 0);
-        qInfo("100 MB log: peak memory grew by %.1f MB", growth);
-        QVERIFY2(growth < 64, qPrintable(QString("peak memory grew by %1 MB").arg(growth)));
+        qInfo("%d MB log: peak memory grew by %.1f MB", 100 / kScale, growth);
+        QVERIFY2(!kCheckMemory || growth < 64,
+                 qPrintable(QString("peak memory grew by %1 MB").arg(growth)));
     }
 
     void fiftyMegabyteLine_data() {
@@ -103,14 +127,15 @@ private slots:
     void fiftyMegabyteLine() {
         QFETCH(QByteArray, head);
         QFETCH(QByteArray, chunk);
-        const QString path = write("line.txt", head, chunk, 50 * 1024);
+        const QString path = write("line.txt", head, chunk, 50 * 1024 / kScale);
         Config c;
         const double before = peakMegabytes();
         QVERIFY(c.load(path));
         // The line is held once as text (two bytes a character) and once as its token.
         const double growth = peakMegabytes() - before;
-        qInfo("50 MB line: peak memory grew by %.1f MB", growth);
-        QVERIFY2(growth < 400, qPrintable(QString("peak memory grew by %1 MB").arg(growth)));
+        qInfo("%d MB line: peak memory grew by %.1f MB", 50 / kScale, growth);
+        QVERIFY2(!kCheckMemory || growth < 400,
+                 qPrintable(QString("peak memory grew by %1 MB").arg(growth)));
         if (head.isEmpty()) {
             QVERIFY(!c.valid);
         } else {
