@@ -1,6 +1,7 @@
 #include "diffractionview.h"
 
 #include "chcoord.h"
+#include "datacurve.h"
 #include "drawtext.h"
 #include "viewsupport.h"
 
@@ -130,15 +131,5 @@ void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
     });
 
     p.setPen(QColor(0, 200, 0));
-    CurvePainter curve(
-        p, QRectF(QPointF(coord.winX0, coord.winY0), QPointF(coord.winX1, coord.winY1)), detail);
-    const int n = std::min(theta.size(), intensity.size());
-    for (int i = 0; i < n; ++i) {
-        const double value = logScale ? std::log10(intensity[i]) : intensity[i];
-        if (!std::isfinite(theta[i]) || !std::isfinite(value)) {
-            curve.breakLine();
-            continue;
-        }
-        curve.addPoint(std::trunc(coord.toPixX(theta[i])), std::trunc(coord.toPixY(value)));
-    }
+    drawDataCurve(p, coord, theta, intensity, logScale, detail);
 }

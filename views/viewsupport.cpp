@@ -64,6 +64,26 @@ void outlinePlot(QPainter& p, const ChCoord& coord) {
     p.drawRects(&frame, 1);
 }
 
+AxisMap AxisMap::xOf(const ChCoord& coord) {
+    return AxisMap(coord, true, coord.scaleX0, coord.scaleX1, coord.plotX0, coord.plotX1);
+}
+
+AxisMap AxisMap::yOf(const ChCoord& coord) {
+    return AxisMap(coord, false, coord.scaleY0, coord.scaleY1, coord.plotY0, coord.plotY1);
+}
+
+AxisMap::AxisMap(const ChCoord& coord, bool xAxis, double s0, double s1, double p0, double p1)
+    : coord(coord), xAxis(xAxis), s0(s0), p0(p0) {
+    const double scaleExtent = s1 - s0;
+    k = (p1 - p0) / scaleExtent;
+    direct = scaleExtent != 0.0 && std::isfinite(scaleExtent) && k != 0.0 && std::isfinite(k) &&
+             std::isfinite(p0) && std::isfinite(s0);
+}
+
+double AxisMap::viaFrame(double v) const {
+    return xAxis ? coord.toPixX(v) : coord.toPixY(v);
+}
+
 double boundedLabelWidth(double w) {
     if (std::isnan(w))
         return 0.0;

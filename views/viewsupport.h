@@ -2,7 +2,9 @@
 
 #include "niceticks.h"
 
+#include <cmath>
 #include <initializer_list>
+#include <limits>
 
 class ChCoord;
 class QPainter;
@@ -59,6 +61,43 @@ void outlinePlot(QPainter& p, const ChCoord& coord);
 // A label box width as given, limited to twice the reach: wider boxes are off-screen anyway
 // and the font size of a capped label does not depend on the box width once it is this wide.
 double boundedLabelWidth(double w);
+
+// The frame's data-to-pixel mapping of one axis with its factor computed once, for curves of
+// many points (ChCoord recomputes the factor, a division, on every call). For every value it
+// returns exactly what ChCoord::toPixX (toPixY) returns: the documented mapping plot edge +
+// (value - scale edge) x factor, evaluated the same way and saturating at the largest double
+// as the frame does; wherever that formula does not apply (a scale or plot of no extent, a
+// non-finite value) it asks the frame itself.
+class AxisMap {
+public:
+    static AxisMap xOf(const ChCoord& coord);
+    static AxisMap yOf(const ChCoord& coord);
+
+    double operator()(double v) const {
+        if (direct) {
+            const double r = directValue(v);
+            if (std::fabs(r) <= std::numeric_limits<double>::max())
+                return r;
+            if (std::isinf(r))
+                return std::copysign(std::numeric_limits<double>::max(), r);
+        }
+        return viaFrame(v);
+    }
+
+    // Whether the plain formula applies; then direct(v) is the mapping of any finite v whose
+    // result is finite.
+    bool isDirect() const { return direct; }
+    double directValue(double v) const { return p0 + (v - s0) * k; }
+
+private:
+    AxisMap(const ChCoord& coord, bool xAxis, double s0, double s1, double p0, double p1);
+    double viaFrame(double v) const;
+
+    const ChCoord& coord;
+    bool xAxis;
+    bool direct = false;
+    double s0 = 0, p0 = 0, k = 0;
+};
 
 // Never more ticks than this on one axis: niceTicks gives at most about 50, the bound only
 // stops a loop whose step is lost in the rounding of a huge tick value.

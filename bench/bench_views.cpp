@@ -1,0 +1,183 @@
+// bench-links: xrdviews
+// Paint time of a 10^6-point diffraction curve into an 800 x 600 image, as one repaint of the
+// plot while the user pans: every point handed to the painter ("AllPoints", what a plain
+// polyline through the curve costs) against the column-reduced curve ("Reduced"). Both the
+// curve alone and the whole view (frame, grids, labels, curve) are timed, for a realistic
+// curve (peaks, fringes, background) and for random noise, on the whole range and zoomed
+// ten times.
+#include "chcoord.h"
+#include "curvepainter.h"
+#include "diffractionview.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPolygonF>
+#include <QVector>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+constexpr int kPoints = 1000000;
+constexpr int kWidth = 800;
+constexpr int kHeight = 600;
+
+struct Curve {
+    QVector<double> theta;
+    QVector<double> intensity;
+};
+
+// Peaks of very different heights over a decaying background, with thickness fringes.
+Curve peaks() {
+    Curve c;
+    const double list[][3] = {{15.2, 3e5, 0.02},
+                              {31.7, 2e6, 0.01},
+                              {32.4, 8e4, 0.08},
+                              {48.9, 5e2, 0.3},
+                              {66.3, 1e5, 0.015}};
+    for (int i = 0; i < kPoints; ++i) {
+        const double t = 0.01 + 89.98 * i / (kPoints - 1);
+        double v = 50.0 * std::exp(-t / 12.0) + 0.5;
+        for (const auto& p : list) {
+            const double u = (t - p[0]) / p[2];
+            v += p[1] / (1.0 + u * u);
+        }
+        c.theta.append(t);
+        c.intensity.append(v * (1.0 + 0.6 * std::pow(std::sin(t * 900.0), 2)));
+    }
+    return c;
+}
+
+Curve noise() {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> exponent(0.0, 6.0);
+    Curve c;
+    for (int i = 0; i < kPoints; ++i) {
+        c.theta.append(90.0 * i / (kPoints - 1));
+        c.intensity.append(std::pow(10.0, exponent(rng)));
+    }
+    return c;
+}
+
+const Curve& curve(int kind) {
+    static const Curve p = peaks();
+    static const Curve n = noise();
+    return kind == 0 ? p : n;
+}
+
+// The frame of the "KSpace" display with the derived logarithmic range, zoomed about the
+// main peak by `zoom` in x.
+void setFrame(ChCoord& coord, const Curve& c, int zoom) {
+    coord.marginTop = 0.02;
+    coord.marginBottom = 0.05;
+    coord.setArea(0, kHeight, kWidth, 0);
+    QImage scratch(8, 8, QImage::Format_RGB32);
+    QPainter p(&scratch);
+    bool neverDraw = true;
+    drawDiffraction(p, coord, c.theta, c.intensity, true, neverDraw);
+    const double centre = 31.7;
+    const double half = 0.5 * (coord.scaleX1 - coord.scaleX0) / zoom;
+    coord.setScale(centre - half, coord.scaleY0, centre + half, coord.scaleY1);
+    coord.setArea(0, kHeight, kWidth, 0);
+    coord.applyMargins();
+}
+
+void setLabels(benchmark::State& state) {
+    state.SetLabel((state.range(0) == 0 ? "peaks" : "noise") +
+                   std::string(state.range(1) == 1 ? ", whole range" : ", zoom x10"));
+}
+
+// The curve alone, every whole-pixel point in one drawPolyline call.
+void BM_CurveAllPoints(benchmark::State& state) {
+    const Curve& c = curve(static_cast<int>(state.range(0)));
+    ChCoord coord;
+    setFrame(coord, c, static_cast<int>(state.range(1)));
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    QPolygonF points;
+    points.reserve(kPoints);
+    for (auto _ : state) {
+        image.fill(Qt::white);
+        QPainter p(&image);
+        p.setPen(QColor(0, 200, 0));
+        points.clear();
+        for (int i = 0; i < c.theta.size(); ++i) {
+            points.append(QPointF(std::trunc(coord.toPixX(c.theta[i])),
+                                  std::trunc(coord.toPixY(std::log10(c.intensity[i])))));
+        }
+        p.drawPolyline(points);
+    }
+    setLabels(state);
+}
+
+// The curve alone through the column-reducing curve painter.
+void BM_CurveReduced(benchmark::State& state) {
+    const Curve& c = curve(static_cast<int>(state.range(0)));
+    ChCoord coord;
+    setFrame(coord, c, static_cast<int>(state.range(1)));
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    qint64 drawn = 0;
+    for (auto _ : state) {
+        image.fill(Qt::white);
+        QPainter p(&image);
+        p.setPen(QColor(0, 200, 0));
+        CurvePainter painter(p, QRectF(0, 0, kWidth, kHeight));
+        for (int i = 0; i < c.theta.size(); ++i) {
+            painter.addPoint(std::trunc(coord.toPixX(c.theta[i])),
+                             std::trunc(coord.toPixY(std::log10(c.intensity[i]))));
+        }
+        painter.finish();
+        drawn = painter.pointsDrawn();
+    }
+    state.counters["points drawn"] = static_cast<double>(drawn);
+    setLabels(state);
+}
+
+// One whole repaint of the diffraction view, logarithmic scale.
+void viewBenchmark(benchmark::State& state, CurvePainter::Detail detail) {
+    const Curve& c = curve(static_cast<int>(state.range(0)));
+    ChCoord coord;
+    setFrame(coord, c, static_cast<int>(state.range(1)));
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        image.fill(Qt::white);
+        QPainter p(&image);
+        coord.setArea(0, kHeight, kWidth, 0);
+        bool neverDraw = false;
+        drawDiffraction(p, coord, c.theta, c.intensity, true, neverDraw, detail);
+    }
+    setLabels(state);
+}
+
+void BM_ViewAllPoints(benchmark::State& state) {
+    viewBenchmark(state, CurvePainter::Detail::AllPoints);
+}
+
+void BM_ViewReduced(benchmark::State& state) {
+    viewBenchmark(state, CurvePainter::Detail::Reduced);
+}
+
+void arguments(benchmark::internal::Benchmark* b) {
+    b->Args({0, 1})->Args({0, 10})->Args({1, 1})->Args({1, 10});
+    b->Unit(benchmark::kMillisecond);
+}
+
+} // namespace
+
+BENCHMARK(BM_CurveAllPoints)->Apply(arguments);
+BENCHMARK(BM_CurveReduced)->Apply(arguments);
+BENCHMARK(BM_ViewAllPoints)->Apply(arguments);
+BENCHMARK(BM_ViewReduced)->Apply(arguments);
+
+// The labels need fonts, so a QGuiApplication; without a display it runs offscreen.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
