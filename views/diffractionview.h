@@ -17,7 +17,10 @@ class QPainter;
 //
 // Values without a finite position (a NaN or infinite intensity, and on the logarithmic
 // scale an intensity of zero or below) break the curve, and the derived ranges use finite
-// values only.
+// values only; a range that would still be empty or overflow falls back to the span of the
+// values, then to a unit range around them, then to 0..1. The curve goes through
+// drawDataCurve: Detail::Reduced (the default) hands the painter only each pixel column's
+// decisive points, Detail::AllPoints every point (same pixels; for tests and benchmarks).
 void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
                      const QVector<double>& intensity, bool logScale, bool& neverDraw,
                      CurvePainter::Detail detail = CurvePainter::Detail::Reduced);

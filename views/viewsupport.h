@@ -10,7 +10,8 @@ class ChCoord;
 class QPainter;
 
 // Helpers shared by the composition and diffraction views: usable axis ranges, safe pixel
-// conversions and the bounded tick loop. Not meant for other callers.
+// conversions, the fast axis mapping and the bounded tick loop. Internal to the views (and
+// their tests).
 namespace viewsupport {
 
 // How far outside the pixel area lines and labels are still drawn; beyond it they cannot
