@@ -18,7 +18,7 @@ cmake --build build/fuzz --target fuzz_road
 
 mkdir -p build/fuzz/corpus build/fuzz/artifacts
 cp -n tests/fuzz/corpus/* examples/*.txt bench/data/*.txt build/fuzz/corpus/ 2>/dev/null || true
-export LSAN_OPTIONS="suppressions=$PWD/tests/fuzz/lsan-fuzz.supp"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan-qt.supp"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/tests/fuzz/fuzz_road build/fuzz/corpus -max_total_time="$seconds" -timeout=30 \
     -rss_limit_mb=4096 -max_len=4096 -print_final_stats=1 \
