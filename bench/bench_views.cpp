@@ -1,12 +1,17 @@
 // bench-links: xrdviews
-// Paint time of a 10^6-point diffraction curve into an 800 x 600 image, as one repaint of the
-// plot while the user pans: every point handed to the painter ("AllPoints", what a plain
-// polyline through the curve costs) against the column-reduced curve ("Reduced"). Both the
-// curve alone and the whole view (frame, grids, labels, curve) are timed, for a realistic
-// curve (peaks, fringes, background) and for random noise, on the whole range and zoomed
-// ten times.
+// Paint time of a 10^6-point diffraction curve (logarithmic scale) into an 800 x 600 image,
+// as one repaint of the plot while the user pans, for a realistic curve (peaks, fringes,
+// background) and for random noise, on the whole range and zoomed ten times:
+// - PlainPolyline: every point mapped and handed to the painter in one drawPolyline call,
+//   the straightforward way (the curve alone);
+// - CurvePainterEveryPoint: every point mapped (log10 and the frame's mappings), then the
+//   column reduction of CurvePainter (the curve alone: shows what mapping every point costs);
+// - DataCurveReduced: drawDataCurve as the view uses it (the curve alone);
+// - ViewAllPoints / ViewReduced: the whole view (frame, grids, labels, curve) with every
+//   point handed to the painter, and as the program draws it.
 #include "chcoord.h"
 #include "curvepainter.h"
+#include "datacurve.h"
 #include "diffractionview.h"
 
 #include <QGuiApplication>
@@ -92,7 +97,7 @@ void setLabels(benchmark::State& state) {
 }
 
 // The curve alone, every whole-pixel point in one drawPolyline call.
-void BM_CurveAllPoints(benchmark::State& state) {
+void BM_PlainPolyline(benchmark::State& state) {
     const Curve& c = curve(static_cast<int>(state.range(0)));
     ChCoord coord;
     setFrame(coord, c, static_cast<int>(state.range(1)));
@@ -114,7 +119,7 @@ void BM_CurveAllPoints(benchmark::State& state) {
 }
 
 // The curve alone through the column-reducing curve painter.
-void BM_CurveReduced(benchmark::State& state) {
+void BM_CurvePainterEveryPoint(benchmark::State& state) {
     const Curve& c = curve(static_cast<int>(state.range(0)));
     ChCoord coord;
     setFrame(coord, c, static_cast<int>(state.range(1)));
@@ -133,6 +138,21 @@ void BM_CurveReduced(benchmark::State& state) {
         drawn = painter.pointsDrawn();
     }
     state.counters["points drawn"] = static_cast<double>(drawn);
+    setLabels(state);
+}
+
+// The curve alone as the view draws it.
+void BM_DataCurveReduced(benchmark::State& state) {
+    const Curve& c = curve(static_cast<int>(state.range(0)));
+    ChCoord coord;
+    setFrame(coord, c, static_cast<int>(state.range(1)));
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        image.fill(Qt::white);
+        QPainter p(&image);
+        p.setPen(QColor(0, 200, 0));
+        drawDataCurve(p, coord, c.theta, c.intensity, true);
+    }
     setLabels(state);
 }
 
@@ -167,8 +187,9 @@ void arguments(benchmark::internal::Benchmark* b) {
 
 } // namespace
 
-BENCHMARK(BM_CurveAllPoints)->Apply(arguments);
-BENCHMARK(BM_CurveReduced)->Apply(arguments);
+BENCHMARK(BM_PlainPolyline)->Apply(arguments);
+BENCHMARK(BM_CurvePainterEveryPoint)->Apply(arguments);
+BENCHMARK(BM_DataCurveReduced)->Apply(arguments);
 BENCHMARK(BM_ViewAllPoints)->Apply(arguments);
 BENCHMARK(BM_ViewReduced)->Apply(arguments);
 

@@ -257,9 +257,29 @@ void drawReduced(CurvePainter& curve, const ChCoord& coord, const QVector<double
         }
         const int side = px < leftEdge ? -1 : (px > rightEdge ? 1 : 0);
         if (side != 0 && side == outsideSide) {
-            outsideLast = i;
-            outsideLastX = px;
-            ++i;
+            // Skip the rest of the run in a tight loop while the points lie clearly beyond
+            // the edge (one pixel more than needed, so no truncation is required); a point
+            // near the edge goes back to the general path.
+            int k = i + 1;
+            int lastBeyond = i;
+            double lastBeyondX = px;
+            if (direct) {
+                const double limit = side < 0 ? leftEdge - 1.0 : rightEdge + 1.0;
+                for (; k < n; ++k) {
+                    const double xk = xs[k];
+                    if (!hasPosition(xk, ys[k], LogY))
+                        break;
+                    const double v = mapX.directValue(xk);
+                    if (side < 0 ? !(v < limit) : !(v > limit))
+                        break;
+                    lastBeyond = k;
+                }
+                if (lastBeyond != i)
+                    lastBeyondX = std::trunc(mapX(xs[lastBeyond]));
+            }
+            outsideLast = lastBeyond;
+            outsideLastX = lastBeyondX;
+            i = k;
             continue;
         }
         takeOutsideLast();
