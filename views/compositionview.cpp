@@ -79,18 +79,29 @@ void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& n
     const int bottomY = pixelInt(coord.plotY0);
     const int topY = pixelInt(coord.plotY1);
     const double labelY = coord.plotY0 + std::abs(s.h) - s.k / 2;
+    // Lines and labels that cannot touch the widget are skipped: zoomed into a thick stack,
+    // most boundaries lie off to the sides, and fitting their labels (two text layouts each)
+    // would make every repaint slow. A fitted label can overrun its box by rounding, so
+    // boxes are kept up to kLabelSlack pixels beyond the edges.
+    constexpr double kLabelSlack = 16.0;
+    const double widgetLeft = std::min(coord.winX0, coord.winX1);
+    const double widgetRight = std::max(coord.winX0, coord.winX1);
     for (int i = 0; i + 1 < depth.size(); ++i) {
         if (!std::isfinite(depth[i]))
             continue;
         const double x = coord.toPixX(depth[i]);
         if (!reach.containsX(x))
             continue;
-        p.drawLine(pixelInt(x), bottomY, pixelInt(x), topY);
+        if (x >= widgetLeft - 1 && x <= widgetRight + 1)
+            p.drawLine(pixelInt(x), bottomY, pixelInt(x), topY);
         const double thickness = depth[i + 1] - depth[i];
         if (!std::isfinite(thickness))
             continue;
         const QRectF box =
             text.centeredRect(x, labelY, boundedLabelWidth(coord.lenPixX(thickness)), s.k);
+        const QRectF normal = box.normalized();
+        if (normal.right() < widgetLeft - kLabelSlack || normal.left() > widgetRight + kLabelSlack)
+            continue;
         text.fitText(&p, box, font, kCentred, 1, QString::number(i), kMaxLabelPoints);
     }
 

@@ -58,6 +58,7 @@ private slots:
     void oneMonolayerPixels();
     void defaultScalePutsThePeriodAcrossThePlot();
     void boundaryLineAtDepthZeroAfterZoom();
+    void zoomedThickStackDrawsOnlyWhatShows();
     void neverDrawFlag_data();
     void neverDrawFlag();
     void labelsNeverExceed15Points_data();
@@ -200,6 +201,31 @@ void TestCompositionView::boundaryLineAtDepthZeroAfterZoom() {
     QVERIFY(!isColour(image, 200, 200, grey));
     QVERIFY(columnHas(image, 400, 259, 261, blue));
     QVERIFY(!columnHas(image, 250, 259, 261, blue)); // the curve starts at depth 0
+}
+
+// Zoomed into ten monolayers of a 3000-monolayer stack, only the boundaries on or near the
+// widget get a line and a label; the thousands beyond its sides cost nothing.
+void TestCompositionView::zoomedThickStackDrawsOnlyWhatShows() {
+    RecordingDevice device(400, 300);
+    ChCoord coord;
+    displayFrame(coord, 400, 300);
+    coord.setScale(2.9 * 1000, -0.1, 2.9 * 1010, 1.1);
+    bool neverDraw = false;
+    {
+        QPainter p(&device);
+        drawComposition(p, coord, flatProfile(3000, 0.2, 0.8), neverDraw);
+    }
+    QStringList labels;
+    for (const RecordingDevice::Text& t : device.texts)
+        labels << t.text;
+    // Monolayers 1000 to 1010 start inside the plot; each has its label.
+    for (int i = 1000; i <= 1010; ++i)
+        QVERIFY2(labels.contains(QString::number(i)), qPrintable(QString::number(i)));
+    // The widget (0 .. 400 px) shows about 15 monolayers of 36 px each, plus the grid labels.
+    QVERIFY2(labels.size() < 40, qPrintable(QString::number(labels.size())));
+    QVERIFY(device.linesOf(grey).size() < 40);
+    for (const RecordingDevice::Line& l : device.linesOf(grey))
+        QVERIFY(l.line.x1() >= -1 && l.line.x1() <= 401);
 }
 
 void TestCompositionView::neverDrawFlag_data() {
