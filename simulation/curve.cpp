@@ -345,43 +345,36 @@ public:
         }
     }
 
-    // Exact phasors at q.
-    void seed(double q) {
-        for (std::size_t r = 0; r < single_.zIII.size(); ++r) {
-            const Phasor a = expI(q * single_.zIII[r]);
-            const Phasor b = expI(q * single_.zV[r]);
-            single_.pIIIr[r] = a.re;
-            single_.pIIIi[r] = a.im;
-            single_.pVr[r] = b.re;
-            single_.pVi[r] = b.im;
+    // The exponentials e^(i v z) of every plane, and e^(i u), e^(i N u) with u = v h / 2 of
+    // every run: with v = q the phasors at q (exact, from sines and cosines), with v = dq the
+    // multipliers that advance the phasors by one grid step dq.
+    enum class Target { Phasors, Multipliers };
+    void exponentials(double v, Target target) {
+        const bool step = target == Target::Multipliers;
+        SingleTerms& s = single_;
+        std::vector<double>& sIIIr = step ? s.mIIIr : s.pIIIr;
+        std::vector<double>& sIIIi = step ? s.mIIIi : s.pIIIi;
+        std::vector<double>& sVr = step ? s.mVr : s.pVr;
+        std::vector<double>& sVi = step ? s.mVi : s.pVi;
+        for (std::size_t r = 0; r < s.zIII.size(); ++r) {
+            set(sIIIr, sIIIi, r, expI(v * s.zIII[r]));
+            set(sVr, sVi, r, expI(v * s.zV[r]));
         }
         RunTerms& m = multi_;
+        std::vector<double>& mIIIr = step ? m.mIIIr : m.pIIIr;
+        std::vector<double>& mIIIi = step ? m.mIIIi : m.pIIIi;
+        std::vector<double>& mVr = step ? m.mVr : m.pVr;
+        std::vector<double>& mVi = step ? m.mVi : m.pVi;
+        std::vector<double>& m1r = step ? m.m1r : m.e1r;
+        std::vector<double>& m1i = step ? m.m1i : m.e1i;
+        std::vector<double>& mNr = step ? m.mNr : m.eNr;
+        std::vector<double>& mNi = step ? m.mNi : m.eNi;
         for (std::size_t r = 0; r < m.zIII.size(); ++r) {
-            const double u = (q * m.h[r]) * 0.5;
-            set(m.pIIIr, m.pIIIi, r, expI(q * m.zIII[r]));
-            set(m.pVr, m.pVi, r, expI(q * m.zV[r]));
-            set(m.e1r, m.e1i, r, expI(u));
-            set(m.eNr, m.eNi, r, expI(m.n[r] * u));
-        }
-    }
-
-    // Multipliers that advance every phasor by a grid step dq.
-    void setStep(double dq) {
-        for (std::size_t r = 0; r < single_.zIII.size(); ++r) {
-            const Phasor a = expI(dq * single_.zIII[r]);
-            const Phasor b = expI(dq * single_.zV[r]);
-            single_.mIIIr[r] = a.re;
-            single_.mIIIi[r] = a.im;
-            single_.mVr[r] = b.re;
-            single_.mVi[r] = b.im;
-        }
-        RunTerms& m = multi_;
-        for (std::size_t r = 0; r < m.zIII.size(); ++r) {
-            const double du = (dq * m.h[r]) * 0.5;
-            set(m.mIIIr, m.mIIIi, r, expI(dq * m.zIII[r]));
-            set(m.mVr, m.mVi, r, expI(dq * m.zV[r]));
-            set(m.m1r, m.m1i, r, expI(du));
-            set(m.mNr, m.mNi, r, expI(m.n[r] * du));
+            const double u = (v * m.h[r]) * 0.5;
+            set(mIIIr, mIIIi, r, expI(v * m.zIII[r]));
+            set(mVr, mVi, r, expI(v * m.zV[r]));
+            set(m1r, m1i, r, expI(u));
+            set(mNr, mNi, r, expI(m.n[r] * u));
         }
     }
 
@@ -499,14 +492,14 @@ void computeCurve(const Config& config, ResultArrays& results) {
         // phasors then restart from exact sines and cosines. Blocks are whole groups but for
         // the last one, whose surplus sums are not used.
         if (hasLayers && i >= blockEnd) {
-            sum.seed(q[i]);
+            sum.exponentials(q[i], FastSum::Target::Phasors);
             const double step = i + 1 < q.size() ? q[i + 1] - q[i] : 0.0;
             int end = i + 1;
             while (end < q.size() && end - i < kMaxBlock && q[end] - q[end - 1] == step)
                 ++end;
             blockEnd = end;
             if (!(step == blockStep)) {
-                sum.setStep(step);
+                sum.exponentials(step, FastSum::Target::Multipliers);
                 blockStep = step;
             }
         }

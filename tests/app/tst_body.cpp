@@ -1,4 +1,5 @@
 #include "../common/exact.h"
+#include "../common/testfiles.h"
 #include "body.h"
 
 #include <QDragEnterEvent>
@@ -21,11 +22,7 @@ const char* const validStructure = "SUBSTRATE 1 0\nLAYER 10 1 0\n";
 
 // Writes `content` to `name` inside `dir` and returns the file's full path.
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return QString();
-    return path;
+    return xrdtest::writeTestFile(dir, name, content);
 }
 
 // Drags `data` onto `target` and drops it there, as a user's drag does: the application

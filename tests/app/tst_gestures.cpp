@@ -1,5 +1,7 @@
 #include "body.h"
 
+#include "../common/testfiles.h"
+
 #include <QCheckBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -20,12 +22,7 @@ private:
     QStringList files_;
 
     QString write(const QString& name, const QByteArray& content) {
-        const QString path = dir_.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(content);
-        return path;
+        return xrdtest::writeTestFile(dir_, name, content);
     }
 
     static QString frameProblem(const ChCoord& c) {

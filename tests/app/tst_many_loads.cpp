@@ -1,44 +1,15 @@
 #include "body.h"
 
+#include "../common/testfiles.h"
+
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
 
-#include <malloc.h>
-#include <sys/resource.h>
+#include "../common/memory.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define XRD_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define XRD_ASAN 1
-#endif
-#endif
-#ifdef XRD_ASAN
-// From the sanitizer runtime (GCC ships no header for it).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
-
-namespace {
-
-// Bytes of heap in use right now. Under AddressSanitizer freed blocks wait in a quarantine
-// that the process's size would count, so its allocator is asked instead.
-double liveHeapMegabytes() {
-#ifdef XRD_ASAN
-    return __sanitizer_get_current_allocated_bytes() / 1048576.0;
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return (info.uordblks + info.hblkhd) / 1048576.0; // small blocks and mapped large ones
-#endif
-}
-
-double peakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
-} // namespace
+using xrdtest::liveHeapMegabytes;
+using xrdtest::peakMegabytes;
 
 // Hundreds of drops in one window: valid, invalid, missing, refused and larger files in
 // turn. The heap in use must not grow from one round of drops to the next (the sanitizer
@@ -50,12 +21,7 @@ private:
     QTemporaryDir dir_;
 
     QString write(const QString& name, const QByteArray& content) {
-        const QString path = dir_.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(content);
-        return path;
+        return xrdtest::writeTestFile(dir_, name, content);
     }
 
 private slots:
@@ -98,7 +64,8 @@ private slots:
         // The log pane legitimately grows by its lines; everything else must be reused.
         body.findChild<QTextEdit*>(QStringLiteral("Log"))->clear();
         const double cleared = liveHeapMegabytes();
-        qInfo("%d drops after the first rounds: heap %.2f MB before, %.2f MB after, %.2f MB with the log cleared; "
+        qInfo("%d drops after the first rounds: heap %.2f MB before, %.2f MB after, %.2f MB with "
+              "the log cleared; "
               "peak resident %.0f MB",
               rounds * int(files.size()), before, after, cleared, peakMegabytes());
         QVERIFY2(cleared - before < 2.0,

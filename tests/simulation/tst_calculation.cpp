@@ -2,6 +2,7 @@
 #include "config.h"
 #include "resultarrays.h"
 
+#include "../common/testfiles.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,12 +15,7 @@ private:
     QTemporaryDir dir_;
 
     QString write(const QString& name, const QByteArray& bytes) {
-        const QString path = dir_.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(bytes);
-        return path;
+        return xrdtest::writeTestFile(dir_, name, bytes);
     }
 
     static int lineCount(const QString& path) {

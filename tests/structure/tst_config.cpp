@@ -1,4 +1,5 @@
 #include "../common/exact.h"
+#include "../common/testfiles.h"
 #include "config.h"
 
 #include <QDir>
@@ -76,12 +77,7 @@ private:
     QTemporaryDir dir_;
 
     QString write(const QString& name, const QByteArray& bytes) {
-        const QString path = dir_.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(bytes);
-        return path;
+        return xrdtest::writeTestFile(dir_, name, bytes);
     }
 
     static QStringList messages(const QSignalSpy& spy) {

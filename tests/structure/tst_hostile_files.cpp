@@ -8,30 +8,14 @@
 
 #include <random>
 
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
-#define XRD_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define XRD_ASAN 1
-#endif
-#endif
+#include "../common/memory.h"
 
 namespace {
 
-// AddressSanitizer keeps freed memory in a quarantine of a few hundred MB, so the process
-// size says nothing about what the loader holds; there the memory bounds are not checked
-// and the big files are smaller (the code path is the same, and ten times slower).
-#ifdef XRD_ASAN
-constexpr bool kCheckMemory = false;
-constexpr int kScale = 4;
-#else
-constexpr bool kCheckMemory = true;
-constexpr int kScale = 1;
-#endif
+// Under AddressSanitizer the memory bounds are not checked (see memory.h) and the big files
+// are smaller: the code path is the same, and ten times slower.
+constexpr bool kCheckMemory = xrdtest::kProcessSizeMeaningful;
+constexpr int kScale = kCheckMemory ? 1 : 4;
 
 } // namespace
 
@@ -43,17 +27,6 @@ class TestHostileFiles : public QObject {
 
 private:
     QTemporaryDir dir_;
-
-    // Peak resident memory of this process so far, in MB (0 where unknown).
-    static double peakMegabytes() {
-#ifdef Q_OS_UNIX
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_maxrss / 1024.0;
-#else
-        return 0;
-#endif
-    }
 
     // Writes `repeat` copies of `chunk` (plus `head` first) without holding the file in memory.
     QString write(const QString& name, const QByteArray& head, const QByteArray& chunk,
@@ -71,20 +44,18 @@ private:
     // Loads `path`, expecting it to open and to give no structure; returns the growth of the
     // peak memory in MB.
     double loadInvalid(const QString& path) {
-        const double before = peakMegabytes();
+        const double before = xrdtest::peakMegabytes();
         Config c;
         QSignalSpy spy(&c, &Config::log);
         if (!c.load(path) || c.valid || c.fileName != path || spy.count() != 1)
             return -1;
         if (spy.at(0).at(0).toString() != QString("Loading [%1].").arg(path))
             return -1;
-        return peakMegabytes() - before;
+        return xrdtest::peakMegabytes() - before;
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(dir_.isValid());
-    }
+    void initTestCase() { QVERIFY(dir_.isValid()); }
 
     void binaryFile() {
         std::mt19937 rng(7);
@@ -129,10 +100,10 @@ private slots:
         QFETCH(QByteArray, chunk);
         const QString path = write("line.txt", head, chunk, 50 * 1024 / kScale);
         Config c;
-        const double before = peakMegabytes();
+        const double before = xrdtest::peakMegabytes();
         QVERIFY(c.load(path));
         // The line is held once as text (two bytes a character) and once as its token.
-        const double growth = peakMegabytes() - before;
+        const double growth = xrdtest::peakMegabytes() - before;
         qInfo("%d MB line: peak memory grew by %.1f MB", 50 / kScale, growth);
         QVERIFY2(!kCheckMemory || growth < 400,
                  qPrintable(QString("peak memory grew by %1 MB").arg(growth)));

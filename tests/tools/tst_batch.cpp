@@ -1,3 +1,5 @@
+#include "../common/testfiles.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,12 +19,7 @@ private:
     QTemporaryDir dir_;
 
     QString write(const QString& name, const QByteArray& bytes) {
-        const QString path = dir_.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(bytes);
-        return path;
+        return xrdtest::writeTestFile(dir_, name, bytes);
     }
 
     struct Run {
