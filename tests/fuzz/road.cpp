@@ -8,6 +8,7 @@
 #include "curve.h"
 #include "diffractionview.h"
 #include "expansion.h"
+#include "materials.h"
 #include "resultarrays.h"
 
 #include <QFile>
@@ -65,11 +66,33 @@ bool physical(const Config& c) {
     return true;
 }
 
-QString curveDisagreement(const ResultArrays& fast, const ResultArrays& direct) {
+// The largest amplitude the layers could reach at any point of the curve: every plane in
+// phase. Where a whole curve cancels far below it (a stack of identical monolayers sampled
+// exactly at the zeros of its kernel), both sums give nothing but rounding noise of this
+// size, and their intensities cannot be compared digit by digit.
+double coherentAmplitude(const Config& c, const ResultArrays& r) {
+    double bound = 0;
+    for (double q : r.q) {
+        const double s = q / 12.566370614359172;
+        double sum = 0;
+        for (int n = 0; n + 1 < r.depth.size(); ++n)
+            sum += std::fabs(groupIIIFactor(r.inProfile[n], s)) +
+                   std::fabs(groupVFactor(r.asProfile[n], s));
+        bound = std::max(bound, sum * std::max(c.repeat, 0));
+    }
+    return bound;
+}
+
+// The fast sum must agree with the literal one to rounding: within 1e-12 of the largest
+// intensity everywhere and 1e-9 relative wherever the intensity exceeds 1e-6 of the
+// largest. The largest intensity is taken no smaller than 1e-8 of the coherent limit, so a
+// curve that is cancellation noise throughout is held to that noise level.
+QString curveDisagreement(const ResultArrays& fast, const ResultArrays& direct, double coherent) {
     double largest = 0;
     for (double v : direct.intensity)
         if (std::isfinite(v))
             largest = std::max(largest, v);
+    largest = std::max(largest, 1e-8 * coherent * coherent);
     for (int i = 0; i < fast.intensity.size(); ++i) {
         const double a = fast.intensity[i];
         const double b = direct.intensity[i];
@@ -169,7 +192,7 @@ QString checkRoad(const QByteArray& input) {
         if (physical(c) && terms <= kMaxDirectTerms) {
             ResultArrays direct = r;
             computeCurveDirect(c, direct);
-            problem = curveDisagreement(r, direct);
+            problem = curveDisagreement(r, direct, coherentAmplitude(c, r));
             if (!problem.isEmpty())
                 return problem;
         }
