@@ -197,7 +197,8 @@ QString checkRoad(const QByteArray& input) {
         if (physical(c) && terms <= kMaxDirectTerms) {
             ResultArrays direct = r;
             computeCurveDirect(c, direct);
-            const double phase = r.q.last() * (std::max(c.repeat, 0) + 1.0) * std::fabs(period);
+            const double lastQ = r.q.isEmpty() ? 0.0 : r.q.last();
+            const double phase = lastQ * (std::max(c.repeat, 0) + 1.0) * std::fabs(period);
             problem = curveDisagreement(r, direct, coherentAmplitude(c, r), phase);
             if (!problem.isEmpty())
                 return problem;
