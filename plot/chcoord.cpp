@@ -79,6 +79,14 @@ bool acceptableChange(double a, double b, double oldA, double oldB) {
     return true;
 }
 
+// Replaces the range [s0, s1] of one axis by [a, b] when a gesture may (acceptableChange).
+void applyRange(double a, double b, double& s0, double& s1) {
+    if (acceptableChange(a, b, s0, s1)) {
+        s0 = a;
+        s1 = b;
+    }
+}
+
 // Data to pixels along one axis. When the scale or the plot rectangle has no extent (after
 // clearScale, or before a view has set a scale), the factor is undefined and every value is
 // drawn at the middle of the plot rectangle, so callers are never handed NaN or infinity.
@@ -212,19 +220,13 @@ void ChCoord::mMoved() {
             const double dx = dataX(mouse->prevX) - x;
             const double x0 = scaleX0 + dx;
             const double x1 = scaleX1 + dx;
-            if (acceptableChange(x0, x1, scaleX0, scaleX1)) {
-                scaleX0 = x0;
-                scaleX1 = x1;
-            }
+            applyRange(x0, x1, scaleX0, scaleX1);
         }
         if (hasExtent(plotY0, plotY1)) {
             const double dy = dataY(mouse->prevY) - y;
             const double y0 = scaleY0 + dy;
             const double y1 = scaleY1 + dy;
-            if (acceptableChange(y0, y1, scaleY0, scaleY1)) {
-                scaleY0 = y0;
-                scaleY1 = y1;
-            }
+            applyRange(y0, y1, scaleY0, scaleY1);
         }
     }
     emit updated();
@@ -277,19 +279,13 @@ void ChCoord::wheelMoved(int step) {
         const double ax = dataX(mouse->curX);
         const double x0 = ax + (scaleX0 - ax) * f;
         const double x1 = ax + (scaleX1 - ax) * f;
-        if (acceptableChange(x0, x1, scaleX0, scaleX1)) {
-            scaleX0 = x0;
-            scaleX1 = x1;
-        }
+        applyRange(x0, x1, scaleX0, scaleX1);
     }
     if ((ex || !ey) && hasExtent(plotY0, plotY1)) {
         const double ay = dataY(mouse->curY);
         const double y0 = ay + (scaleY0 - ay) * f;
         const double y1 = ay + (scaleY1 - ay) * f;
-        if (acceptableChange(y0, y1, scaleY0, scaleY1)) {
-            scaleY0 = y0;
-            scaleY1 = y1;
-        }
+        applyRange(y0, y1, scaleY0, scaleY1);
     }
     emit updated();
 }
