@@ -8,6 +8,11 @@ packages=(
     qtbase5-dev qtbase5-dev-tools   # Qt 5 Core, Gui, Widgets, Test and moc
     fonts-dejavu-core               # a font, so text renders in headless tests
     libbenchmark-dev                # Google Benchmark for bench/
+    libqt5svg5-dev                  # Qt SVG, for exporting plots as SVG
+    libxrl-dev                      # xraylib: anomalous scattering factors and absorption
+    libpagmo-dev                    # pagmo2: the global search of the fit
+    libnlopt-cxx-dev                # NLopt: the local refinement of the fit
+    libeigen3-dev                   # Eigen: linear algebra of the uncertainties
     ${XRD_EXTRA_PACKAGES:-}
 )
 

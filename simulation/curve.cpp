@@ -1,6 +1,7 @@
 #include "curve.h"
 
 #include "config.h"
+#include "constants.h"
 #include "materials.h"
 #include "resultarrays.h"
 
@@ -9,10 +10,6 @@
 #include <vector>
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kFourPi = 12.566370614359172;
 
 // 2π split in two for an exact argument reduction (Cody and Waite): kTwoPiHigh carries 30
 // significant bits, so n * kTwoPiHigh is exact for |n| < 2^23, and kTwoPiHigh + kTwoPiLow

@@ -1,17 +1,12 @@
 #include "expansion.h"
 
 #include "config.h"
+#include "constants.h"
 #include "materials.h"
 #include "resultarrays.h"
 
 #include <cmath>
 #include <limits>
-
-namespace {
-
-constexpr double kHalfPi = 1.5707963267948966;
-
-} // namespace
 
 double gradedValue(double nominal, double endTarget, double startTarget, const Layer& record,
                    int j) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "constants.h"
 #include "layer.h"
 
 #include <QObject>
@@ -26,7 +27,7 @@ public:
     bool load(const QString& name);
 
     // 2π, the constant by which the wavenumber is derived from the wavelength.
-    static constexpr double twoPi = 6.283185307179586;
+    static constexpr double twoPi = kTwoPi;
     // LAYER lines beyond this many are counted in ignoredLayers but not stored, so that a
     // huge file cannot fill the memory; such a structure is refused before any calculation.
     static constexpr int maxLayers = 1'000'000;

@@ -14,8 +14,6 @@
 
 namespace {
 
-const double kTwoPi = 6.283185307179586;
-
 Layer uniform(int n, double x, double y) {
     Layer l;
     l.defined = true;
