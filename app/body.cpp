@@ -23,25 +23,21 @@ Body::Body(QWidget* parent) : QMainWindow(parent) {
 Body::~Body() = default;
 
 // Only the first of several dropped files is loaded. A file that gives no valid structure
-// changes nothing here: the old results, plots and scales stay.
+// changes nothing here: the old results, plots and scales stay. A structure that would run
+// for hours or has no sensible period is refused before anything else changes.
 void Body::droppedInputFile(QStringList fileList) {
     if (fileList.isEmpty())
         return;
-    config.load(fileList.first());
-    if (!config.valid)
+    const LoadedStructure loaded = loadStructure(config, fileList.first());
+    if (loaded.status == LoadedStructure::Refused)
+        log(loaded.message);
+    if (loaded.status != LoadedStructure::Ready)
         return;
-    // A structure that would run for hours or has no sensible period is refused before
-    // anything else changes.
-    const QString refusal = refusalReason(config);
-    if (!refusal.isEmpty()) {
-        log(refusal);
-        return;
-    }
     if (!KeepScale->isChecked()) {
         neverDrawComp = true;
         neverDrawKSpace = true;
     }
-    calculate();
+    calculate(*loaded.calculation);
 }
 
 // At the text cursor, so a message goes where the user last clicked in the pane.
@@ -75,7 +71,9 @@ void Body::logScale(bool f) {
 
 // Profile, repaint request of the composition plot, profile file, curve, repaint request
 // of the diffraction plot, the point count on the debug output, curve file.
-void Body::calculate() {
-    runCalculation(
-        config, *results, [this] { Comp->update(); }, [this] { KSpace->update(); });
+void Body::calculate(const Calculation& calculation) {
+    CalculationHooks hooks;
+    hooks.profileReady = [this] { Comp->update(); };
+    hooks.curveReady = [this] { KSpace->update(); };
+    calculation.run(*results, hooks);
 }

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class Calculation;
 class QPainter;
 
 // The one main window: owns the loader, the result arrays and the never-draw flags, and
@@ -31,8 +32,8 @@ private slots:
 private:
     friend class TestBody;
 
-    // Depth profile, curve and result files of the structure in config.
-    void calculate();
+    // Depth profile, curve and result files of a prepared structure.
+    void calculate(const Calculation& calculation);
 
     Config config;
     // While set, the view derives its axis ranges from the data at its next paint.

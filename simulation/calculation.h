@@ -1,12 +1,16 @@
 #pragma once
 
+#include "layersum.h"
+#include "resultarrays.h"
+
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 class Config;
-struct ResultArrays;
 
 // Limits that keep every accepted structure within about 10 s and 1 GB on a two-core
 // desktop. A structure beyond them is refused before anything is computed.
@@ -16,16 +20,10 @@ struct CalculationLimits {
     static constexpr qint64 maxMonolayers = 1'000'000;
     // Curve points: three doubles each in memory, one text line each in the curve file.
     static constexpr qint64 maxCurvePoints = 5'000'000;
-    // Curve points times the cost of each in single-monolayer terms (curveCostPerPoint):
+    // Curve points times the cost of each in single-monolayer terms (LayerSum::costPerPoint):
     // about 6 s of summing.
     static constexpr double maxWork = 8e9;
 };
-
-// Why the loaded (valid) structure cannot be computed, as a line for the log; empty when it
-// can. Checks the number of monolayers, the period thickness (a positive, finite number of
-// Å or exactly 0), the number of curve points and the cost of the sum, without touching
-// anything the caller owns.
-QString refusalReason(const Config& config);
 
 struct CalculationOutcome {
     int points = 0;
@@ -33,12 +31,76 @@ struct CalculationOutcome {
     QString curveFile;
     bool profileWritten = false;
     bool curveWritten = false;
+    bool cancelled = false;
 };
 
-// The whole calculation after a valid load: the depth profile, `profileReady`, the profile
-// file, the curve, `curveReady`, the number of curve points as a debug message, the curve
-// file. Result files go beside the structure file, or into `outputDir` when given.
+// What a caller hooks into the road: repaint requests when the profile and the curve are
+// complete, where the files go, and how the curve is summed (threads, cancel, progress).
+struct CalculationHooks {
+    std::function<void()> profileReady;
+    std::function<void()> curveReady;
+    QString outputDir; // empty: beside the structure file
+    SumControl control;
+};
+
+// One calculation of a loaded, valid structure: its own copy of the structure (so it can run
+// on another thread while the loader reads the next file), the depth profile built once and
+// its runs found once, or the line that says why it is refused.
+class Calculation {
+public:
+    explicit Calculation(const Config& config);
+    ~Calculation();
+    Calculation(const Calculation&) = delete;
+    Calculation& operator=(const Calculation&) = delete;
+
+    // Why the structure cannot be computed, as a line for the log; empty when it can. Checks
+    // the number of monolayers, the period thickness (a positive, finite number of Å or
+    // exactly 0), the number of curve points and the cost of the sum.
+    const QString& refusal() const { return refusal_; }
+    const Config& structure() const { return *config_; }
+    const ResultArrays& profile() const { return profile_; }
+    const std::vector<MonolayerRun>& runs() const { return runs_; }
+    // Estimated curve points and their cost in single-monolayer terms.
+    double estimatedPoints() const { return points_; }
+    double work() const { return work_; }
+
+    // The profile and the curve into `results`, nothing written; false when cancelled.
+    bool compute(ResultArrays& results, const SumControl& control = {}) const;
+    // The two result files of `results`, profile first.
+    CalculationOutcome writeFiles(const ResultArrays& results, const QString& outputDir) const;
+
+    // The whole road in its order: the profile, `profileReady`, the profile file, the curve,
+    // `curveReady`, the number of curve points as a debug message, the curve file. When the
+    // curve is cancelled, nothing after the profile file happens.
+    CalculationOutcome run(ResultArrays& results, const CalculationHooks& hooks = {}) const;
+
+private:
+    std::unique_ptr<Config> config_;
+    QString refusal_;
+    ResultArrays profile_;
+    std::vector<MonolayerRun> runs_;
+    double points_ = 0;
+    double work_ = 0;
+};
+
+// Why the loaded (valid) structure cannot be computed (Calculation::refusal).
+QString refusalReason(const Config& config);
+
+// Calculation(config).run(results, {profileReady, curveReady, outputDir}).
 CalculationOutcome runCalculation(const Config& config, ResultArrays& results,
                                   const std::function<void()>& profileReady = {},
                                   const std::function<void()>& curveReady = {},
                                   const QString& outputDir = QString());
+
+// How a file handed to the program ended: not opened (the loader said why), opened but not a
+// valid structure, refused by the limits, or ready to compute.
+struct LoadedStructure {
+    enum Status { NotOpened, Invalid, Refused, Ready };
+    Status status = NotOpened;
+    QString message;                          // the line for Invalid and Refused
+    std::unique_ptr<Calculation> calculation; // when Ready
+};
+
+// Loads `file` into `config` (its log lines go out through the loader's signal) and prepares
+// the calculation of a valid structure.
+LoadedStructure loadStructure(Config& config, const QString& file);

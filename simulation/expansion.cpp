@@ -8,6 +8,26 @@
 #include <cmath>
 #include <limits>
 
+namespace {
+
+// Value of a grading zone of width w at distance u from the layer's outer edge: the target at
+// the edge, the nominal value at the zone's inner edge, shaped by the zone's code. Anything but
+// the three shapes leaves the nominal value.
+double zoneValue(GradingShape shape, double nominal, double target, double u, double w) {
+    switch (shape) {
+    case Linear:
+        return u * (nominal - target) / w + target;
+    case Parabolic:
+        return nominal + ((target - nominal) / (w * w)) * (u - w) * (u - w);
+    case Sine:
+        return std::sin(u * kHalfPi / w) * (nominal - target) + target;
+    default:
+        return nominal;
+    }
+}
+
+} // namespace
+
 double gradedValue(double nominal, double endTarget, double startTarget, const Layer& record,
                    int j) {
     // d counts monolayers from the end boundary: the last monolayer has d = 1.
@@ -17,38 +37,12 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
     double value = nominal;
 
     // A zone of width 0 never applies. Without the explicit test, the closing entry of a
-    // record with no monolayers (d = 0) would divide 0 by 0.
-    if (t1 != 0.0 && t1 >= d) {
-        switch (record.endShape) {
-        case Linear:
-            value = d * (nominal - endTarget) / t1 + endTarget;
-            break;
-        case Parabolic:
-            value = nominal + ((endTarget - nominal) / (t1 * t1)) * (d - t1) * (d - t1);
-            break;
-        case Sine:
-            value = std::sin(d * kHalfPi / t1) * (nominal - endTarget) + endTarget;
-            break;
-        default:
-            break;
-        }
-    }
-    if (t2 > j) {
-        switch (record.startShape) {
-        case Linear:
-            value = (nominal - startTarget) * j / t2 + startTarget;
-            break;
-        case Parabolic:
-            value = nominal + ((startTarget - nominal) / (t2 * t2)) * (j - t2) * (j - t2);
-            break;
-        case Sine:
-            value = std::sin(j * kHalfPi / t2) * (nominal - startTarget) + startTarget;
-            break;
-        default:
-            value = nominal;
-            break;
-        }
-    }
+    // record with no monolayers (d = 0) would divide 0 by 0. The start zone wins where both
+    // apply.
+    if (t1 != 0.0 && t1 >= d)
+        value = zoneValue(record.endShape, nominal, endTarget, d, t1);
+    if (t2 > j)
+        value = zoneValue(record.startShape, nominal, startTarget, double(j), t2);
     return value;
 }
 

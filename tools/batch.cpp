@@ -14,6 +14,7 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <QThread>
 
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,7 @@ struct Options {
     bool png = false;
     QSize plotSize{800, 600};
     bool logScale = false;
+    int threads = 1;
 };
 
 // NAME-plot.png beside the result files.
@@ -57,23 +59,17 @@ QString plotFileName(const QString& structureFile, const QString& outputDir) {
 bool computeFile(const QString& name, const Options& options) {
     Config config;
     QObject::connect(&config, &Config::log, &say);
-    if (!config.load(name))
+    const LoadedStructure loaded = loadStructure(config, name);
+    if (!loaded.message.isEmpty())
+        say(loaded.message);
+    if (loaded.status != LoadedStructure::Ready)
         return false;
-    if (!config.valid) {
-        say(QCoreApplication::translate("Batch",
-                                        "Invalid structure [%1]: it needs a positive WAVELENGTH, a "
-                                        "SUBSTRATE line and at least one LAYER line.")
-                .arg(name));
-        return false;
-    }
-    const QString refusal = refusalReason(config);
-    if (!refusal.isEmpty()) {
-        say(refusal);
-        return false;
-    }
 
     ResultArrays results;
-    const CalculationOutcome outcome = runCalculation(config, results, {}, {}, options.outputDir);
+    CalculationHooks hooks;
+    hooks.outputDir = options.outputDir;
+    hooks.control.threads = options.threads;
+    const CalculationOutcome outcome = loaded.calculation->run(results, hooks);
     say(QCoreApplication::translate("Batch", "%1 curve points.").arg(outcome.points));
     bool written = true;
     for (const auto& file : {qMakePair(outcome.profileFile, outcome.profileWritten),
@@ -152,6 +148,12 @@ int main(int argc, char* argv[]) {
         QStringLiteral("log"),
         QCoreApplication::translate("Batch", "Draw the intensity on a logarithmic scale."));
     parser.addOption(logScale);
+    const QCommandLineOption threads(
+        QStringLiteral("threads"),
+        QCoreApplication::translate("Batch", "Threads that sum the curve (default: all cores); "
+                                             "the results are the same for any number."),
+        QStringLiteral("N"));
+    parser.addOption(threads);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QCoreApplication::translate("Batch", "Structure files."),
                                  QStringLiteral("FILE..."));
@@ -190,6 +192,18 @@ int main(int argc, char* argv[]) {
                      "Batch", "The plot size must be WIDTHxHEIGHT, each 1 to 10000 pixels.")
                      .append(QStringLiteral(" [%1]").arg(parser.value(plotSize))));
         return UsageError;
+    }
+
+    options.threads = QThread::idealThreadCount();
+    if (parser.isSet(threads)) {
+        bool ok = false;
+        options.threads = parser.value(threads).toInt(&ok);
+        if (!ok || options.threads < 1 || options.threads > 1024) {
+            complain(QCoreApplication::translate("Batch", "The number of threads must be 1 to "
+                                                          "1024.")
+                         .append(QStringLiteral(" [%1]").arg(parser.value(threads))));
+            return UsageError;
+        }
     }
 
     int status = Computed;

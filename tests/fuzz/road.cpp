@@ -166,24 +166,22 @@ QString checkRoad(const QByteArray& input) {
             return QStringLiteral("cannot write the input file");
     }
     Config c;
-    if (!c.load(path))
+    const LoadedStructure loaded = loadStructure(c, path);
+    if (loaded.status == LoadedStructure::NotOpened)
         return QStringLiteral("an existing regular file could not be opened");
     QString problem = loaderProblem(c);
-    if (!problem.isEmpty() || !c.valid)
+    if (!problem.isEmpty() || loaded.status != LoadedStructure::Ready)
         return problem;
-    if (!refusalReason(c).isEmpty())
-        return QString();
+    const Calculation& calculation = *loaded.calculation;
 
-    ResultArrays r;
-    expandLayers(c, r);
+    ResultArrays r = calculation.profile();
     const int entries = r.depth.size();
     if (entries < 1 || r.inProfile.size() != entries || r.asProfile.size() != entries)
         return QStringLiteral("profile arrays of unequal length");
 
     const double period = r.depth.last();
-    const double points = estimatedPointCount(period, c.k);
-    if (points * curveCostPerPoint(r.depth, r.inProfile, r.asProfile) <= kMaxFuzzWork) {
-        computeCurve(c, r);
+    if (calculation.work() <= kMaxFuzzWork) {
+        calculation.compute(r);
         const int n = r.q.size();
         if (r.theta.size() != n || r.intensity.size() != n)
             return QStringLiteral("curve arrays of unequal length");
