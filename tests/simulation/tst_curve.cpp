@@ -1,3 +1,4 @@
+#include "anglemodel.h"
 #include "config.h"
 #include "curve.h"
 #include "expansion.h"
@@ -150,6 +151,45 @@ class TestCurve : public QObject {
     Q_OBJECT
 
 private slots:
+    // The model at chosen scattering vectors is the full curve's model: on a slice of the
+    // full grid it gives the same intensities (to rounding: its phase recurrence starts from
+    // other seeds), and at the substrate's (002)/(004) poles the damped closed form.
+    void modelAtChosenQ_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("superlattice")
+            << QStringLiteral(XRD_EXAMPLES_DIR "/ingaas-inp-superlattice.txt");
+        QTest::newRow("laser") << QStringLiteral(XRD_BENCH_DATA_DIR "/laser-10000.txt");
+    }
+    void modelAtChosenQ() {
+        QFETCH(QString, file);
+        Config c;
+        QVERIFY(c.load(file) && c.valid);
+        ResultArrays full;
+        expandLayers(c, full);
+        computeCurve(c, full);
+        const int from = full.q.size() / 3;
+        const QVector<double> slice = full.q.mid(from, 1400);
+        std::vector<double> model;
+        QVERIFY(BasicAngleModel(c, slice, 0.0).intensities(c, model));
+        for (int i = 0; i < slice.size(); ++i)
+            QVERIFY2(std::fabs(model[std::size_t(i)] - full.intensity[from + i]) <=
+                         1e-9 * full.intensity[from + i],
+                     qPrintable(QString::number(i)));
+
+        const double aS = latticeConstant(c.substrate.inFraction, c.substrate.asFraction);
+        for (int n : {1, 2}) { // 2 q aS/4 = 2π n
+            const double q = 4 * M_PI * n / aS;
+            const double s = q / (4 * M_PI), eps = BasicAngleModel::kSubstrateDamping;
+            const std::complex<double> e1 = std::polar(1.0, q * aS / 4);
+            const double expected = std::abs(groupVFactor(c.substrate.asFraction, s) * e1 +
+                                             groupIIIFactor(c.substrate.inFraction, s) * e1 * e1) /
+                                    (1 - std::exp(-eps));
+            c.repeat = 0; // the substrate alone
+            QVERIFY(BasicAngleModel(c, {q}).intensities(c, model));
+            QVERIFY(std::fabs(std::sqrt(model[0]) / expected - 1) < 1e-6);
+        }
+    }
+
     // Any number of threads sums the same blocks from the same exact seeds, so the curve is
     // the same to the bit; a split inside a block of the phase recurrence would not be.
     void threadsGiveTheSameBits_data() {

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "layersum.h"
+
+#include <QVector>
+
+#include <vector>
+
+class Config;
+
+// The basic model's curve at a fixed list of scattering vectors, for comparing a structure with a
+// measured scan: everything that depends only on the angles and the substrate (scattering
+// vectors, element factors, the substrate's amplitude) is computed once, so every structure
+// evaluated on the list costs one pass of the summation engine over its runs.
+//
+// The substrate's closed form is a pole at its own Bragg positions, where the intensity falls
+// as 1/δ² and no convolution with an instrument function can tame it. Here its geometric
+// series is damped by e^(-damping) per monolayer (kSubstrateDamping by default), comparable
+// to the extinction of a (004) reflection, which gives the substrate peak a finite width.
+class BasicAngleModel {
+public:
+    static constexpr double kSubstrateDamping = 3e-4;
+
+    // Scattering-vector lengths q (1/Å); the substrate and wavelength are taken from `base`.
+    // Stretches of equal q steps are the fast case of the engine (uniformQGrid).
+    BasicAngleModel(const Config& base, const QVector<double>& q,
+                    double substrateDamping = kSubstrateDamping);
+
+    const QVector<double>& q() const { return q_; }
+
+    // Intensities of `structure` (same substrate and wavelength as the base) at every angle.
+    // False when cancelled or when the structure's profile is not finite.
+    bool intensities(const Config& structure, std::vector<double>& out,
+                     const SumControl& control = {}) const;
+
+private:
+    QVector<double> q_;
+    std::vector<ElementFactors> factors_;
+    std::vector<double> substrate_; // magnitude of the substrate's amplitude
+};
+
+// A uniform grid of scattering-vector lengths that covers the Bragg angles thetaLow to
+// thetaHigh (degrees) at wavenumber k with steps no wider than maxThetaStep (degrees)
+// anywhere in that range. Empty when the range is not finite or not inside 0 to 90 degrees.
+QVector<double> uniformQGrid(double thetaLow, double thetaHigh, double maxThetaStep, double k,
+                             int maxPoints = 2'000'000);
