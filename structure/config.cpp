@@ -188,7 +188,7 @@ void Config::handleLine(const QString& line, int lineNumber) {
         l.startInFraction = (w.startIn + l.inFraction) * 0.5;
         l.startAsFraction = (w.startAs + l.asFraction) * 0.5;
         layers.append(l);
-        ext.written.append(w);
+        noteWrittenNeighbours(ext, layers.size() - 1, w);
     } else if (keyword == QLatin1String("REPEAT")) {
         repeat = toInteger(tokens.next());
     } else {

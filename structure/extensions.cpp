@@ -248,6 +248,13 @@ bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, Li
     return true;
 }
 
+void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w) {
+    if (index < StructureExtensions::maxFitLayers)
+        ext.written.append(w);
+    else if (index == StructureExtensions::maxFitLayers)
+        ext.written = QVector<WrittenNeighbours>();
+}
+
 void finishExtensions(StructureExtensions& ext) {
     for (const FitParameter& p : qAsConst(ext.fits)) {
         if (p.target == FitParameter::InFraction || p.target == FitParameter::AsFraction)

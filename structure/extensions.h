@@ -47,8 +47,11 @@ struct StructureExtensions {
     QStringList problems; // one line per malformed extension statement
 
     // One record per stored layer while a FIT line moves a composition; empty otherwise, so
-    // that a file without such lines costs no memory after its load.
+    // that a file without such lines costs no memory after its load. Not kept for periods of
+    // more than maxFitLayers layers, which no fit accepts: a file of a million layers loads
+    // with no more memory than before.
     QVector<WrittenNeighbours> written;
+    static constexpr int maxFitLayers = 10'000;
 };
 
 QString modelName(ModelKind kind); // "basic", "kinematical", "dynamical"
@@ -59,8 +62,10 @@ QString measuredPath(const Config& config);
 
 // The reader's hooks. readExtensionStatement handles the line whose upper-cased keyword is
 // `keyword` when it is an extension statement (true) and leaves every other line alone
-// (false); `tokens` stand behind the keyword. finishExtensions runs after the last line of a
-// valid structure.
+// (false); `tokens` stand behind the keyword. noteWrittenNeighbours records the neighbour
+// compositions of the LAYER line just stored as layer `index` (0-based). finishExtensions runs
+// after the last line of a valid structure.
 bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, LineTokens& tokens,
                             const QString& fileName, int lineNumber);
+void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w);
 void finishExtensions(StructureExtensions& ext);

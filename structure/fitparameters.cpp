@@ -117,6 +117,10 @@ QString fitProblem(const Config& config) {
     if (!config.valid)
         return tr("No fit: [%1] holds no valid structure.").arg(config.fileName);
     const int count = config.layers.size();
+    if (!config.ext.fits.isEmpty() && count > StructureExtensions::maxFitLayers)
+        return tr("No fit: [%1] has %2 LAYER lines; a fit works on at most %3.")
+            .arg(config.fileName, QString::number(count),
+                 QString::number(StructureExtensions::maxFitLayers));
     for (const FitParameter& p : config.ext.fits) {
         const QString line = QString::number(p.lineNumber);
         if (isLayerTarget(p.target) && (p.layer < 1 || p.layer > count))

@@ -11,10 +11,11 @@ class Config;
 // a structure and back; they touch no file and emit no signal, so worker threads may call
 // them at once on one shared, unchanging base structure.
 
-// Why the FIT lines of a valid structure cannot start a fit: a FIT line that names a missing
-// layer, min > max, a bound that is not a finite number, a fraction range beyond 0 to 1, a
-// negative thickness, a resolution or scale range reaching 0, a start value outside its
-// range. One log line naming the file and the FIT line, or empty.
+// Why the FIT lines of a valid structure cannot start a fit: a period of more than
+// StructureExtensions::maxFitLayers layers, a FIT line that names a missing layer, min > max, a
+// bound that is not a finite number, a fraction range beyond 0 to 1, a negative thickness, a
+// resolution or scale range reaching 0, a start value outside its range. One log line naming the
+// file and the FIT line, or empty.
 QString fitProblem(const Config& config);
 
 // Start values of the parameters as the file gives them: a layer's N (as a double), X or Y;
