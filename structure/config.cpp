@@ -126,7 +126,7 @@ void Config::readFrom(QIODevice& file) {
     // strips a CR before it, and a CR left inside a line is an old-style (CR-only) line end,
     // which text mode would silently delete, gluing "1\r0" into the number 10.
     QTextStream in(&file);
-    int lineNumber = 0;
+    qint64 lineNumber = 0; // a file of more than 2^31 empty lines is only a few GB
     while (!in.atEnd()) {
         const QString line = in.readLine();
         int from = 0;
@@ -139,7 +139,7 @@ void Config::readFrom(QIODevice& file) {
     }
 }
 
-void Config::handleLine(const QString& line, int lineNumber) {
+void Config::handleLine(const QString& line, qint64 lineNumber) {
     LineTokens tokens(line, LineTokens::commentStart(line));
 
     int start = 0;

@@ -51,5 +51,5 @@ signals:
 
 private:
     void readFrom(QIODevice& file);
-    void handleLine(const QString& line, int lineNumber);
+    void handleLine(const QString& line, qint64 lineNumber);
 };

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -25,7 +26,8 @@ QString tr(const char* text) {
 // in a file name cannot be mistaken for one.
 class Statement {
 public:
-    Statement(StructureExtensions& ext, LineTokens& tokens, const QString& fileName, int lineNumber)
+    Statement(StructureExtensions& ext, LineTokens& tokens, const QString& fileName,
+              qint64 lineNumber)
         : ext_(ext), tokens_(tokens), fileName_(fileName), lineNumber_(lineNumber) {}
 
     QString next() { return tokens_.next(); }
@@ -57,13 +59,13 @@ public:
                                           : tr(text).arg(fileName_, line, detail));
     }
 
-    int lineNumber() const { return lineNumber_; }
+    int lineNumber() const { return int(qMin<qint64>(lineNumber_, INT_MAX)); }
 
 private:
     StructureExtensions& ext_;
     LineTokens& tokens_;
     const QString& fileName_;
-    const int lineNumber_;
+    const qint64 lineNumber_;
 };
 
 void readMeasured(StructureExtensions& ext, Statement& s) {
@@ -200,7 +202,7 @@ QString measuredPath(const Config& config) {
 }
 
 bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, LineTokens& tokens,
-                            const QString& fileName, int lineNumber) {
+                            const QString& fileName, qint64 lineNumber) {
     Statement s(ext, tokens, fileName, lineNumber);
     double value = 0;
     if (keyword == QLatin1String("MEASURED")) {

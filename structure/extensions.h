@@ -7,7 +7,7 @@
 class Config;
 class LineTokens;
 
-// The physics model a structure asks for; Basic is the plain kinematical sum of every plane.
+// The physics model a structure asks for; Basic is the calculation done without a MODEL line.
 enum class ModelKind { Basic, Kinematical, Dynamical };
 
 // One FIT line: which value of the structure the fit may move, and within which range.
@@ -17,7 +17,7 @@ struct FitParameter {
     int layer = 0; // 1-based, layer targets only
     double min = 0, max = 0;
     QString text; // the target as written in canonical form: "LAYER 2 X", "LAYER 1 N", "OFFSET"
-    int lineNumber = 0; // of the FIT line, for messages
+    int lineNumber = 0; // of the FIT line, for messages (at most INT_MAX)
 };
 
 // The neighbour compositions of one LAYER line as written (arguments 6, 7, 10 and 11), before
@@ -66,6 +66,6 @@ QString measuredPath(const Config& config);
 // compositions of the LAYER line just stored as layer `index` (0-based). finishExtensions runs
 // after the last line of a valid structure.
 bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, LineTokens& tokens,
-                            const QString& fileName, int lineNumber);
+                            const QString& fileName, qint64 lineNumber);
 void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w);
 void finishExtensions(StructureExtensions& ext);

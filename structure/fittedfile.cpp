@@ -148,11 +148,17 @@ QMap<int, QString> layerChanges(const Layer& was, const Layer& now, const Writte
     return changes;
 }
 
-// The lines this writer puts at the top; an old header is replaced, not stacked.
+// The lines this writer puts at the top, so that an old header is replaced, not stacked. A
+// comment of the user's own at the top of the file does not look like them.
 bool isHeaderLine(const QString& line) {
-    for (const char* prefix :
-         {"# agreement before:", "# agreement after:", "# model:", "# fitted "}) {
-        if (line.startsWith(QLatin1String(prefix)))
+    if (line.startsWith(QLatin1String("# agreement before: ")) ||
+        line.startsWith(QLatin1String("# agreement after: ")))
+        return true;
+    if (line.startsWith(QLatin1String("# fitted ")) && line.contains(QStringLiteral(": ")) &&
+        line.contains(QStringLiteral(" \u00b1 ")))
+        return true;
+    for (const ModelKind kind : {ModelKind::Basic, ModelKind::Kinematical, ModelKind::Dynamical}) {
+        if (line == QLatin1String("# model: ") + modelName(kind))
             return true;
     }
     return false;
@@ -236,7 +242,7 @@ QString fittedStructureText(const QString& originalText, const Config& original,
     for (int k = 0; k < fits.size(); ++k) {
         const FitParameter& p = fits[k];
         const QString value = p.target == FitParameter::Thickness
-                                  ? QString::number(fitted.layers[p.layer - 1].monolayers)
+                                  ? QString::number(fitted.layers.at(p.layer - 1).monolayers)
                                   : number(values[size_t(k)].value);
         out += QStringLiteral("# fitted %1: %2 \u00b1 %3")
                    .arg(p.text, value, QString::number(values[size_t(k)].sigma, 'g', 2));
@@ -252,12 +258,12 @@ QString fittedStructureText(const QString& originalText, const Config& original,
         if (keywordOf(line) == QLatin1String("LAYER")) {
             const int j = layer++;
             if (j < original.layers.size()) {
-                const WrittenNeighbours* wasW = haveWritten ? &original.ext.written[j] : nullptr;
-                const WrittenNeighbours* nowW = haveWritten ? &fitted.ext.written[j] : nullptr;
+                const WrittenNeighbours* wasW = haveWritten ? &original.ext.written.at(j) : nullptr;
+                const WrittenNeighbours* nowW = haveWritten ? &fitted.ext.written.at(j) : nullptr;
                 const QMap<int, QString> changes =
-                    layerChanges(original.layers[j], fitted.layers[j], wasW, nowW);
+                    layerChanges(original.layers.at(j), fitted.layers.at(j), wasW, nowW);
                 if (!changes.isEmpty()) {
-                    if (!layerLineMatches(line, original.layers[j], wasW))
+                    if (!layerLineMatches(line, original.layers.at(j), wasW))
                         return QString();
                     line = withArguments(line, changes, true);
                 }
