@@ -1,5 +1,7 @@
 #include "config.h"
 
+#include "linetokens.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -12,54 +14,6 @@
 
 namespace {
 
-// Walks the tokens of one line, left to right. `end` is where the comment starts (or the
-// line's length), so nothing after a "#" is ever seen, not even inside quotes.
-class Tokens {
-public:
-    Tokens(const QString& line, int end) : line_(line), end_(end) {}
-
-    // Start and length of the next token; the position moves behind it. A quoted token
-    // runs to the closing quote (or to the end when there is none) and the quotes are not
-    // part of it; any other token runs to the next white space.
-    void nextSpan(int& start, int& length) {
-        while (pos_ < end_ && line_.at(pos_).isSpace())
-            ++pos_;
-        if (pos_ >= end_) {
-            start = end_;
-            length = 0;
-            return;
-        }
-        if (line_.at(pos_) == QLatin1Char('"')) {
-            start = pos_ + 1;
-            const int close = line_.indexOf(QLatin1Char('"'), start);
-            if (close < 0 || close >= end_) {
-                length = end_ - start;
-                pos_ = end_;
-            } else {
-                length = close - start;
-                pos_ = close + 1;
-            }
-            return;
-        }
-        start = pos_;
-        while (pos_ < end_ && !line_.at(pos_).isSpace())
-            ++pos_;
-        length = pos_ - start;
-    }
-
-    QString next() {
-        int start = 0;
-        int length = 0;
-        nextSpan(start, length);
-        return line_.mid(start, length);
-    }
-
-private:
-    const QString& line_;
-    const int end_;
-    int pos_ = 0;
-};
-
 // Locale-independent; a token that is not entirely a number reads as 0.
 double toReal(const QString& token) {
     return token.toDouble();
@@ -68,6 +22,13 @@ double toReal(const QString& token) {
 // Base 10 with an optional sign; anything else reads as 0.
 std::int32_t toInteger(const QString& token) {
     return token.toInt(nullptr, 10);
+}
+
+// A neighbour composition of a LAYER line, converted as a real; notes whether it was written.
+double toNeighbour(const QString& token, WrittenNeighbours& w, WrittenNeighbours::Present bit) {
+    if (!token.isEmpty())
+        w.present |= bit;
+    return toReal(token);
 }
 
 GradingShape toShape(const QString& token) {
@@ -135,6 +96,7 @@ void Config::reset() {
     layers.clear();
     repeat = 20;
     ignoredLayers = 0;
+    ext = StructureExtensions();
 }
 
 bool Config::load(const QString& name) {
@@ -149,10 +111,12 @@ bool Config::load(const QString& name) {
     readFrom(file);
     file.close();
 
-    if (wavelength > 0 && substrate.defined && !layers.isEmpty())
+    if (wavelength > 0 && substrate.defined && !layers.isEmpty()) {
         valid = true;
-    else
+        finishExtensions(ext);
+    } else {
         reset();
+    }
     return true;
 }
 
@@ -162,28 +126,26 @@ void Config::readFrom(QIODevice& file) {
     // strips a CR before it, and a CR left inside a line is an old-style (CR-only) line end,
     // which text mode would silently delete, gluing "1\r0" into the number 10.
     QTextStream in(&file);
+    qint64 lineNumber = 0; // a file of more than 2^31 empty lines is only a few GB
     while (!in.atEnd()) {
         const QString line = in.readLine();
         int from = 0;
         for (int cr = line.indexOf(QLatin1Char('\r')); cr >= 0;
              cr = line.indexOf(QLatin1Char('\r'), from)) {
-            handleLine(line.mid(from, cr - from));
+            handleLine(line.mid(from, cr - from), ++lineNumber);
             from = cr + 1;
         }
-        handleLine(from == 0 ? line : line.mid(from));
+        handleLine(from == 0 ? line : line.mid(from), ++lineNumber);
     }
 }
 
-void Config::handleLine(const QString& line) {
-    int end = line.indexOf(QLatin1Char('#'));
-    if (end < 0)
-        end = line.size();
-    Tokens tokens(line, end);
+void Config::handleLine(const QString& line, qint64 lineNumber) {
+    LineTokens tokens(line, LineTokens::commentStart(line));
 
     int start = 0;
     int length = 0;
     tokens.nextSpan(start, length);
-    if (length == 0 || length > 10) // no keyword is longer than "WAVELENGTH"
+    if (length == 0 || length > 10) // no keyword is longer than "WAVELENGTH" or "BACKGROUND"
         return;
     const QString keyword = line.mid(start, length).toUpper();
 
@@ -211,17 +173,25 @@ void Config::handleLine(const QString& line) {
         l.monolayers = toInteger(tokens.next());
         l.inFraction = toReal(tokens.next());
         l.asFraction = toReal(tokens.next());
+        WrittenNeighbours w;
         l.endShape = toShape(tokens.next());
         l.endWidth = toReal(tokens.next());
-        // Boundary compositions are the mean of the layer's own and its neighbour's.
-        l.endInFraction = (toReal(tokens.next()) + l.inFraction) * 0.5;
-        l.endAsFraction = (toReal(tokens.next()) + l.asFraction) * 0.5;
+        w.endIn = toNeighbour(tokens.next(), w, WrittenNeighbours::EndIn);
+        w.endAs = toNeighbour(tokens.next(), w, WrittenNeighbours::EndAs);
         l.startShape = toShape(tokens.next());
         l.startWidth = toReal(tokens.next());
-        l.startInFraction = (toReal(tokens.next()) + l.inFraction) * 0.5;
-        l.startAsFraction = (toReal(tokens.next()) + l.asFraction) * 0.5;
+        w.startIn = toNeighbour(tokens.next(), w, WrittenNeighbours::StartIn);
+        w.startAs = toNeighbour(tokens.next(), w, WrittenNeighbours::StartAs);
+        // Boundary compositions are the mean of the layer's own and its neighbour's.
+        l.endInFraction = (w.endIn + l.inFraction) * 0.5;
+        l.endAsFraction = (w.endAs + l.asFraction) * 0.5;
+        l.startInFraction = (w.startIn + l.inFraction) * 0.5;
+        l.startAsFraction = (w.startAs + l.asFraction) * 0.5;
         layers.append(l);
+        noteWrittenNeighbours(ext, layers.size() - 1, w);
     } else if (keyword == QLatin1String("REPEAT")) {
         repeat = toInteger(tokens.next());
+    } else {
+        readExtensionStatement(ext, keyword, tokens, fileName, lineNumber);
     }
 }

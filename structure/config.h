@@ -1,6 +1,7 @@
 #pragma once
 
 #include "constants.h"
+#include "extensions.h"
 #include "layer.h"
 
 #include <QObject>
@@ -12,7 +13,9 @@
 class QIODevice;
 
 // The structure held in memory and its loader. Owned by value by the main window (and by
-// the batch tool); the simulation reads its public fields after a valid load.
+// the batch tool); the simulation reads its public fields after a valid load. Being a
+// QObject it cannot be copied: copyStructure (fitparameters.h) copies every field below and
+// must learn of each new one.
 class Config : public QObject {
     Q_OBJECT
 public:
@@ -41,11 +44,12 @@ public:
     QVector<Layer> layers; // one period, in file order
     std::int32_t repeat = 20;
     qint64 ignoredLayers = 0; // LAYER lines beyond maxLayers
+    StructureExtensions ext;  // MEASURED, instrument, MODEL, REFLECTION and FIT lines
 
 signals:
     void log(QString logMsg);
 
 private:
     void readFrom(QIODevice& file);
-    void handleLine(const QString& line);
+    void handleLine(const QString& line, qint64 lineNumber);
 };

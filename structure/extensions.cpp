@@ -1,0 +1,266 @@
+#include "extensions.h"
+
+#include "config.h"
+#include "linetokens.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// A file is free to repeat a malformed line millions of times; the list of complaints, and
+// the list of fit parameters that every FIT line is matched against, stay this short.
+constexpr int kMaxListedProblems = 50;
+constexpr int kMaxFits = 256;
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("StructureExtensions", text);
+}
+
+// Reads a statement's arguments and files its complaints. The complaint texts carry the
+// file as %1 and the line number as %2; all placeholders are filled in one pass, so a "%"
+// in a file name cannot be mistaken for one.
+class Statement {
+public:
+    Statement(StructureExtensions& ext, LineTokens& tokens, const QString& fileName,
+              qint64 lineNumber)
+        : ext_(ext), tokens_(tokens), fileName_(fileName), lineNumber_(lineNumber) {}
+
+    QString next() { return tokens_.next(); }
+
+    // A number, strictly: a missing token or one that is not entirely a number fails. NaN
+    // and infinity convert; the caller decides about them.
+    bool number(double& value) {
+        bool ok = false;
+        value = next().toDouble(&ok);
+        return ok;
+    }
+
+    bool integer(int& value) {
+        bool ok = false;
+        value = next().toInt(&ok, 10);
+        return ok;
+    }
+
+    void complain(const char* text, const QString& detail = QString()) {
+        const QString line = QString::number(lineNumber_);
+        if (ext_.problems.size() > kMaxListedProblems)
+            return;
+        if (ext_.problems.size() == kMaxListedProblems) {
+            ext_.problems << tr("Ignored [%1] from line %2 on: more malformed lines, not listed.")
+                                 .arg(fileName_, line);
+            return;
+        }
+        ext_.problems << (detail.isNull() ? tr(text).arg(fileName_, line)
+                                          : tr(text).arg(fileName_, line, detail));
+    }
+
+    int lineNumber() const { return int(qMin<qint64>(lineNumber_, INT_MAX)); }
+
+private:
+    StructureExtensions& ext_;
+    LineTokens& tokens_;
+    const QString& fileName_;
+    const qint64 lineNumber_;
+};
+
+void readMeasured(StructureExtensions& ext, Statement& s) {
+    const QString path = s.next();
+    if (path.isEmpty()) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: MEASURED needs the name of a file."));
+        return;
+    }
+    const QString word = s.next();
+    const bool twoTheta = word.compare(QLatin1String("2theta"), Qt::CaseInsensitive) == 0;
+    if (!word.isEmpty() && !twoTheta) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: after the file name MEASURED takes "
+                                     "only the word 2theta, not \"%3\"."),
+                   word);
+        return;
+    }
+    ext.measuredFile = path;
+    ext.measuredTwoTheta = twoTheta;
+}
+
+void readModel(StructureExtensions& ext, Statement& s) {
+    const QString word = s.next().toLower();
+    for (const ModelKind kind : {ModelKind::Basic, ModelKind::Kinematical, ModelKind::Dynamical}) {
+        if (word == modelName(kind)) {
+            ext.model = kind;
+            return;
+        }
+    }
+    s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                 "Ignored [%1] line %2: MODEL must be basic, kinematical or "
+                                 "dynamical, not \"%3\"."),
+               word);
+}
+
+void readReflection(StructureExtensions& ext, Statement& s) {
+    int l = 0;
+    if (!s.integer(l) || l <= 0 || l % 2 != 0) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: REFLECTION must be a positive even "
+                                     "integer, such as 4 for the (004) reflection."));
+        return;
+    }
+    ext.reflection = l;
+}
+
+// FIT LAYER i N|X|Y min max, or FIT OFFSET|RESOLUTION|SCALE|BACKGROUND min max.
+void readFit(StructureExtensions& ext, Statement& s) {
+    FitParameter p;
+    p.lineNumber = s.lineNumber();
+    const QString target = s.next().toUpper();
+    if (target == QLatin1String("LAYER")) {
+        if (!s.integer(p.layer) || p.layer < 1) {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: FIT LAYER needs the number of "
+                                         "the layer, counted from 1 in file order."));
+            return;
+        }
+        const QString which = s.next().toUpper();
+        if (which == QLatin1String("N")) {
+            p.target = FitParameter::Thickness;
+        } else if (which == QLatin1String("X")) {
+            p.target = FitParameter::InFraction;
+        } else if (which == QLatin1String("Y")) {
+            p.target = FitParameter::AsFraction;
+        } else {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: FIT LAYER %3 needs N (thickness), "
+                                         "X (In fraction) or Y (As fraction)."),
+                       QString::number(p.layer));
+            return;
+        }
+        p.text = QStringLiteral("LAYER %1 %2").arg(p.layer).arg(which);
+    } else if (target == QLatin1String("OFFSET")) {
+        p.target = FitParameter::Offset;
+    } else if (target == QLatin1String("RESOLUTION")) {
+        p.target = FitParameter::Resolution;
+    } else if (target == QLatin1String("SCALE")) {
+        p.target = FitParameter::Scale;
+    } else if (target == QLatin1String("BACKGROUND")) {
+        p.target = FitParameter::Background;
+    } else {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: FIT needs LAYER i N, LAYER i X, "
+                                     "LAYER i Y, OFFSET, RESOLUTION, SCALE or BACKGROUND."));
+        return;
+    }
+    if (p.text.isEmpty())
+        p.text = target;
+    if (!s.number(p.min) || !s.number(p.max)) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: FIT %3 needs two numbers, the lower "
+                                     "and the upper bound."),
+                   p.text);
+        return;
+    }
+    for (FitParameter& old : ext.fits) {
+        if (old.target == p.target && old.layer == p.layer) {
+            old = p;
+            return;
+        }
+    }
+    if (ext.fits.size() >= kMaxFits) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: more than %3 FIT targets."),
+                   QString::number(kMaxFits));
+        return;
+    }
+    ext.fits.append(p);
+}
+
+} // namespace
+
+QString modelName(ModelKind kind) {
+    switch (kind) {
+    case ModelKind::Kinematical:
+        return QStringLiteral("kinematical");
+    case ModelKind::Dynamical:
+        return QStringLiteral("dynamical");
+    case ModelKind::Basic:
+        break;
+    }
+    return QStringLiteral("basic");
+}
+
+QString measuredPath(const Config& config) {
+    const QString& name = config.ext.measuredFile;
+    if (name.isEmpty())
+        return QString();
+    if (QFileInfo(name).isAbsolute())
+        return QDir::cleanPath(name);
+    return QDir::cleanPath(QFileInfo(config.fileName).absoluteDir().absoluteFilePath(name));
+}
+
+bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, LineTokens& tokens,
+                            const QString& fileName, qint64 lineNumber) {
+    Statement s(ext, tokens, fileName, lineNumber);
+    double value = 0;
+    if (keyword == QLatin1String("MEASURED")) {
+        readMeasured(ext, s);
+    } else if (keyword == QLatin1String("RESOLUTION")) {
+        if (s.number(value) && value > 0 && std::isfinite(value))
+            ext.resolution = value;
+        else
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: RESOLUTION must be a positive "
+                                         "width (FWHM) in degrees."));
+    } else if (keyword == QLatin1String("OFFSET")) {
+        if (s.number(value) && std::isfinite(value))
+            ext.offset = value;
+        else
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: OFFSET must be a number of "
+                                         "degrees."));
+    } else if (keyword == QLatin1String("SCALE")) {
+        if (s.number(value) && value > 0 && std::isfinite(value)) {
+            ext.scale = value;
+            ext.scaleGiven = true;
+        } else {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: SCALE must be a positive number."));
+        }
+    } else if (keyword == QLatin1String("BACKGROUND")) {
+        if (s.number(value) && std::isfinite(value)) {
+            ext.background = value;
+            ext.backgroundGiven = true;
+        } else {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: BACKGROUND must be a number of "
+                                         "counts per second."));
+        }
+    } else if (keyword == QLatin1String("MODEL")) {
+        readModel(ext, s);
+    } else if (keyword == QLatin1String("REFLECTION")) {
+        readReflection(ext, s);
+    } else if (keyword == QLatin1String("FIT")) {
+        readFit(ext, s);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w) {
+    if (index < StructureExtensions::maxFitLayers)
+        ext.written.append(w);
+    else if (index == StructureExtensions::maxFitLayers)
+        ext.written = QVector<WrittenNeighbours>();
+}
+
+void finishExtensions(StructureExtensions& ext) {
+    for (const FitParameter& p : qAsConst(ext.fits)) {
+        if (p.target == FitParameter::InFraction || p.target == FitParameter::AsFraction)
+            return;
+    }
+    ext.written = QVector<WrittenNeighbours>();
+}

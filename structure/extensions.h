@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class Config;
+class LineTokens;
+
+// The physics model a structure asks for; Basic is the calculation done without a MODEL line.
+enum class ModelKind { Basic, Kinematical, Dynamical };
+
+// One FIT line: which value of the structure the fit may move, and within which range.
+struct FitParameter {
+    enum Target { Thickness, InFraction, AsFraction, Offset, Resolution, Scale, Background };
+    Target target = Thickness;
+    int layer = 0; // 1-based, layer targets only
+    double min = 0, max = 0;
+    QString text; // the target as written in canonical form: "LAYER 2 X", "LAYER 1 N", "OFFSET"
+    int lineNumber = 0; // of the FIT line, for messages (at most INT_MAX)
+};
+
+// The neighbour compositions of one LAYER line as written (arguments 6, 7, 10 and 11), before
+// the reader averages them with the layer's own. Moving a fitted composition into the
+// neighbours that were written equal to it, and recomputing the averages of a layer whose own
+// composition moves, both need the written values to the last bit.
+struct WrittenNeighbours {
+    enum Present : unsigned char { EndIn = 1, EndAs = 2, StartIn = 4, StartAs = 8 };
+    double endIn = 0, endAs = 0, startIn = 0, startAs = 0;
+    unsigned char present = 0; // which of the four the line gave as a non-empty token
+};
+
+// What the statements beyond WAVELENGTH, SUBSTRATE, LAYER and REPEAT say: the measured scan to
+// compare with, the instrument, the model and the FIT lines. Held by Config as `ext`.
+struct StructureExtensions {
+    QString measuredFile; // as written; empty when there is no MEASURED line
+    bool measuredTwoTheta = false;
+    double resolution = 0.003; // Gaussian FWHM, degrees of theta
+    double offset = 0.0;       // degrees, added to the measured angles
+    bool scaleGiven = false;
+    double scale = 1.0;
+    bool backgroundGiven = false;
+    double background = 0.0; // counts per second
+    ModelKind model = ModelKind::Basic;
+    int reflection = 4; // the (00l) reflection of the dynamical model
+    QVector<FitParameter> fits;
+    QStringList problems; // one line per malformed extension statement
+
+    // One record per stored layer while a FIT line moves a composition; empty otherwise, so
+    // that a file without such lines costs no memory after its load. Not kept for periods of
+    // more than maxFitLayers layers, which no fit accepts: a file of a million layers loads
+    // with no more memory than before.
+    QVector<WrittenNeighbours> written;
+    static constexpr int maxFitLayers = 10'000;
+};
+
+QString modelName(ModelKind kind); // "basic", "kinematical", "dynamical"
+
+// Absolute path of the MEASURED file (relative names are taken from the structure file's
+// folder), or empty when there is no MEASURED line.
+QString measuredPath(const Config& config);
+
+// The reader's hooks. readExtensionStatement handles the line whose upper-cased keyword is
+// `keyword` when it is an extension statement (true) and leaves every other line alone
+// (false); `tokens` stand behind the keyword. noteWrittenNeighbours records the neighbour
+// compositions of the LAYER line just stored as layer `index` (0-based). finishExtensions runs
+// after the last line of a valid structure.
+bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, LineTokens& tokens,
+                            const QString& fileName, qint64 lineNumber);
+void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w);
+void finishExtensions(StructureExtensions& ext);

@@ -1,0 +1,245 @@
+#include "fitparameters.h"
+
+#include "config.h"
+
+#include <QCoreApplication>
+#include <QVarLengthArray>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("FitParameters", text);
+}
+
+QString number(double value) {
+    return QString::number(value, 'g', 6);
+}
+
+bool isLayerTarget(FitParameter::Target target) {
+    return target == FitParameter::Thickness || target == FitParameter::InFraction ||
+           target == FitParameter::AsFraction;
+}
+
+// The layers next to layer j (0-based) in the stack, -1 where the substrate, the surface or
+// the layer itself is there: a period repeated more than once closes on itself.
+int layerBefore(int j, int count, bool cyclic) {
+    const int before = j > 0 ? j - 1 : (cyclic ? count - 1 : -1);
+    return before == j ? -1 : before;
+}
+
+int layerAfter(int j, int count, bool cyclic) {
+    const int after = j + 1 < count ? j + 1 : (cyclic ? 0 : -1);
+    return after == j ? -1 : after;
+}
+
+// The start value of one parameter, NaN for a layer that is not there.
+double startValue(const Config& config, const FitParameter& p) {
+    const StructureExtensions& ext = config.ext;
+    if (isLayerTarget(p.target) && (p.layer < 1 || p.layer > config.layers.size()))
+        return std::numeric_limits<double>::quiet_NaN();
+    switch (p.target) {
+    case FitParameter::Thickness:
+        return config.layers.at(p.layer - 1).monolayers;
+    case FitParameter::InFraction:
+        return config.layers.at(p.layer - 1).inFraction;
+    case FitParameter::AsFraction:
+        return config.layers.at(p.layer - 1).asFraction;
+    case FitParameter::Offset:
+        return ext.offset;
+    case FitParameter::Resolution:
+        return ext.resolution;
+    case FitParameter::Scale:
+        return ext.scaleGiven ? ext.scale : 0.5 * (p.min + p.max);
+    case FitParameter::Background:
+        return ext.backgroundGiven ? ext.background : 0.5 * (p.min + p.max);
+    }
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+// What is wrong with the range of one FIT line, or empty.
+QString rangeProblem(const FitParameter& p) {
+    if (!std::isfinite(p.min) || !std::isfinite(p.max))
+        return tr("a bound is not a finite number");
+    if (p.min > p.max)
+        return tr("the lower bound %1 lies above the upper bound %2")
+            .arg(number(p.min), number(p.max));
+    switch (p.target) {
+    case FitParameter::InFraction:
+    case FitParameter::AsFraction:
+        if (p.min < 0 || p.max > 1)
+            return tr("a fraction must stay within 0 to 1");
+        break;
+    case FitParameter::Thickness:
+        if (p.min < 0)
+            return tr("a thickness cannot be negative");
+        break;
+    case FitParameter::Resolution:
+        if (p.min <= 0)
+            return tr("the resolution must stay above 0");
+        break;
+    case FitParameter::Scale:
+        if (p.min <= 0)
+            return tr("the scale must stay above 0");
+        break;
+    case FitParameter::Offset:
+    case FitParameter::Background:
+        break;
+    }
+    return QString();
+}
+
+// Rounds a fitted thickness without ever converting NaN or a value beyond the integer range.
+std::int32_t monolayersOf(double value) {
+    const double rounded = std::round(value);
+    if (!(rounded > 0))
+        return 0;
+    if (rounded >= double(std::numeric_limits<std::int32_t>::max()))
+        return std::numeric_limits<std::int32_t>::max();
+    return std::int32_t(rounded);
+}
+
+// Recomputes the stored boundary compositions of a layer from its own composition and the
+// written neighbour compositions, with the reader's arithmetic.
+void averageBoundaries(Layer& l, const WrittenNeighbours& w) {
+    l.endInFraction = (w.endIn + l.inFraction) * 0.5;
+    l.endAsFraction = (w.endAs + l.asFraction) * 0.5;
+    l.startInFraction = (w.startIn + l.inFraction) * 0.5;
+    l.startAsFraction = (w.startAs + l.asFraction) * 0.5;
+}
+
+} // namespace
+
+QString fitProblem(const Config& config) {
+    if (!config.valid)
+        return tr("No fit: [%1] holds no valid structure.").arg(config.fileName);
+    const int count = config.layers.size();
+    if (!config.ext.fits.isEmpty() && count > StructureExtensions::maxFitLayers)
+        return tr("No fit: [%1] has %2 LAYER lines; a fit works on at most %3.")
+            .arg(config.fileName, QString::number(count),
+                 QString::number(StructureExtensions::maxFitLayers));
+    for (const FitParameter& p : config.ext.fits) {
+        const QString line = QString::number(p.lineNumber);
+        if (isLayerTarget(p.target) && (p.layer < 1 || p.layer > count))
+            return tr("No fit: [%1] line %2: FIT %3 names layer %4, but the last LAYER line is "
+                      "layer %5.")
+                .arg(config.fileName, line, p.text, QString::number(p.layer),
+                     QString::number(count));
+        const QString range = rangeProblem(p);
+        if (!range.isEmpty())
+            return tr("No fit: [%1] line %2: FIT %3: %4.")
+                .arg(config.fileName, line, p.text, range);
+        const double start = startValue(config, p);
+        if (!(start >= p.min && start <= p.max))
+            return tr("No fit: [%1] line %2: FIT %3: the start value %4 lies outside %5 to %6.")
+                .arg(config.fileName, line, p.text, number(start), number(p.min), number(p.max));
+    }
+    return QString();
+}
+
+std::vector<double> fitStartValues(const Config& config) {
+    std::vector<double> values;
+    values.reserve(size_t(config.ext.fits.size()));
+    for (const FitParameter& p : config.ext.fits)
+        values.push_back(startValue(config, p));
+    return values;
+}
+
+void copyStructure(const Config& from, Config& to) {
+    to.valid = from.valid;
+    to.fileName = from.fileName;
+    to.wavelength = from.wavelength;
+    to.k = from.k;
+    to.withSubstrate = from.withSubstrate;
+    to.substrate = from.substrate;
+    to.layers = from.layers;
+    to.repeat = from.repeat;
+    to.ignoredLayers = from.ignoredLayers;
+    to.ext = from.ext;
+}
+
+void applyFitValues(const Config& base, const std::vector<double>& values, Config& out) {
+    copyStructure(base, out);
+    const QVector<FitParameter>& fits = base.ext.fits;
+    if (values.size() != size_t(fits.size())) {
+        out.valid = false;
+        return;
+    }
+    const int count = base.layers.size();
+    const bool cyclic = base.repeat > 1;
+    const bool haveWritten = base.ext.written.size() == count;
+    Layer* layers = nullptr;
+    WrittenNeighbours* written = nullptr;
+    QVarLengthArray<int, 32> touched; // layers whose boundary averages need recomputing
+
+    for (size_t k = 0; k < values.size(); ++k) {
+        const FitParameter& p = fits.at(int(k));
+        const double v = values[k];
+        if (!std::isfinite(v) || (isLayerTarget(p.target) && (p.layer < 1 || p.layer > count))) {
+            out.valid = false;
+            continue;
+        }
+        if (isLayerTarget(p.target) && !layers)
+            layers = out.layers.data(); // the copy's own list from here on
+        switch (p.target) {
+        case FitParameter::Thickness:
+            layers[p.layer - 1].monolayers = monolayersOf(v);
+            break;
+        case FitParameter::InFraction:
+        case FitParameter::AsFraction: {
+            if (!haveWritten) {
+                out.valid = false; // the written neighbours were not kept: not from a load
+                continue;
+            }
+            if (!written)
+                written = out.ext.written.data();
+            const int i = p.layer - 1;
+            const bool in = p.target == FitParameter::InFraction;
+            const double old = in ? base.layers.at(i).inFraction : base.layers.at(i).asFraction;
+            (in ? layers[i].inFraction : layers[i].asFraction) = v;
+            touched.append(i);
+            // The base's written values decide, so that neither the order of the FIT lines
+            // nor a neighbour's own fit matters.
+            const auto follow = [&](int j, WrittenNeighbours::Present bit,
+                                    double WrittenNeighbours::*field) {
+                if (j < 0)
+                    return;
+                const WrittenNeighbours& was = base.ext.written.at(j);
+                if ((was.present & bit) && was.*field == old) {
+                    written[j].*field = v;
+                    touched.append(j);
+                }
+            };
+            const int before = layerBefore(i, count, cyclic);
+            const int after = layerAfter(i, count, cyclic);
+            if (in) {
+                follow(before, WrittenNeighbours::EndIn, &WrittenNeighbours::endIn);
+                follow(after, WrittenNeighbours::StartIn, &WrittenNeighbours::startIn);
+            } else {
+                follow(before, WrittenNeighbours::EndAs, &WrittenNeighbours::endAs);
+                follow(after, WrittenNeighbours::StartAs, &WrittenNeighbours::startAs);
+            }
+            break;
+        }
+        case FitParameter::Offset:
+            out.ext.offset = v;
+            break;
+        case FitParameter::Resolution:
+            out.ext.resolution = v;
+            break;
+        case FitParameter::Scale:
+            out.ext.scale = v;
+            out.ext.scaleGiven = true;
+            break;
+        case FitParameter::Background:
+            out.ext.background = v;
+            out.ext.backgroundGiven = true;
+            break;
+        }
+    }
+    for (const int j : touched)
+        averageBoundaries(layers[j], written[j]);
+}
