@@ -3,6 +3,7 @@
 #include "config.h"
 #include "curve.h"
 #include "expansion.h"
+#include "fitparameters.h"
 #include "resultfiles.h"
 
 #include <QCoreApplication>
@@ -14,18 +15,6 @@ namespace {
 
 QString tr(const char* text) {
     return QCoreApplication::translate("Calculation", text);
-}
-
-void copyStructure(const Config& from, Config& to) {
-    to.valid = from.valid;
-    to.fileName = from.fileName;
-    to.wavelength = from.wavelength;
-    to.k = from.k;
-    to.withSubstrate = from.withSubstrate;
-    to.substrate = from.substrate;
-    to.layers = from.layers;
-    to.repeat = from.repeat;
-    to.ignoredLayers = from.ignoredLayers;
 }
 
 } // namespace

@@ -1,0 +1,220 @@
+#include "fitroad.h"
+
+#include "calculation.h"
+#include "config.h"
+#include "extensions.h"
+#include "fitparameters.h"
+#include "fittedfile.h"
+#include "readers.h"
+#include "resultfiles.h"
+#include "scanroad.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("Fit", text);
+}
+
+// A model value at or below zero where the scan counted something: the log figure treats it
+// as this many counts per second.
+constexpr double kFloor = 1e-12;
+
+} // namespace
+
+StructureFit::StructureFit(const Config& config, const FitSettings& settings)
+    : base_(config), settings_(settings) {
+    const QString name = config.fileName;
+    if (config.ext.fits.isEmpty()) {
+        problem_ = tr("No fit for [%1]: it has no FIT line.").arg(name);
+        return;
+    }
+    problem_ = fitProblem(config);
+    if (!problem_.isEmpty())
+        return;
+    const Calculation calculation(config);
+    if (!calculation.refusal().isEmpty()) {
+        problem_ = calculation.refusal();
+        return;
+    }
+    scanPath_ = scanPathFor(config, settings.scanOverride);
+    if (scanPath_.isEmpty()) {
+        problem_ = tr("No fit for [%1]: it names no measured scan (MEASURED line).").arg(name);
+        return;
+    }
+    ScanReadOptions options;
+    options.twoTheta = config.ext.measuredTwoTheta;
+    options.preferredThetas = substrateReflections(config);
+    const ScanReadResult read = readScanFile(scanPath_, options);
+    if (!read.ok) {
+        problem_ = read.error;
+        return;
+    }
+    notes_ = read.scan.notes;
+
+    double offsetLow = config.ext.offset, offsetHigh = config.ext.offset;
+    double resolutionLow = config.ext.resolution, resolutionHigh = config.ext.resolution;
+    for (const FitParameter& p : config.ext.fits) {
+        if (p.target == FitParameter::Offset) {
+            offsetLow = p.min;
+            offsetHigh = p.max;
+        } else if (p.target == FitParameter::Resolution) {
+            resolutionLow = p.min;
+            resolutionHigh = p.max;
+        }
+    }
+    comparison_ = std::make_unique<ScanComparison>(config, read.scan, offsetLow, offsetHigh,
+                                                   resolutionLow, resolutionHigh);
+    if (!comparison_->problem().isEmpty()) {
+        problem_ = comparison_->problem();
+        return;
+    }
+    if (settings.weighted) {
+        weights_ = countingWeights(read.scan.intensity, read.scan.countingTime);
+        if (weights_.empty())
+            notes_ << tr("The scan gives no counting times: the fit is unweighted.");
+    }
+}
+
+StructureFit::~StructureFit() = default;
+
+bool StructureFit::structureFor(const std::vector<double>& values, Config& structure,
+                                InstrumentSettings& instrument) const {
+    applyFitValues(base_, values, structure);
+    if (!structure.valid)
+        return false;
+    qint64 monolayers = 0;
+    for (const Layer& l : structure.layers)
+        monolayers += qMax(l.monolayers, 0);
+    if (monolayers > CalculationLimits::maxMonolayers)
+        return false;
+    instrument = instrumentFrom(structure);
+    return true;
+}
+
+bool StructureFit::modelFor(const std::vector<double>& values, ModelAtScan& out) const {
+    Config structure;
+    InstrumentSettings instrument;
+    return comparison_ && structureFor(values, structure, instrument) &&
+           comparison_->evaluate(structure, instrument, out);
+}
+
+std::vector<double> StructureFit::residuals(const std::vector<double>& values) const {
+    ModelAtScan m;
+    if (!modelFor(values, m))
+        return {};
+    std::vector<double> r;
+    r.reserve(std::size_t(m.measured.size()));
+    for (int i = 0; i < m.measured.size(); ++i) {
+        if (!(m.measured[i] > 0))
+            continue;
+        double d = std::log10(m.measured[i]) - std::log10(std::max(m.model[i], kFloor));
+        if (!weights_.empty())
+            d *= weights_[std::size_t(i)];
+        r.push_back(d);
+    }
+    return r;
+}
+
+FitReport StructureFit::run() const {
+    FitReport report;
+    if (!problem_.isEmpty()) {
+        report.log << problem_;
+        return report;
+    }
+    report.log << notes_;
+    const QVector<FitParameter>& fits = base_.ext.fits;
+    FitProblem problem;
+    problem.start = fitStartValues(base_);
+    for (const FitParameter& p : fits) {
+        problem.lower.push_back(p.min);
+        problem.upper.push_back(p.max);
+        problem.integer.push_back(p.target == FitParameter::Thickness);
+    }
+    problem.residuals = [this](const std::vector<double>& v) { return residuals(v); };
+    problem.seed = settings_.seed;
+    problem.threads = settings_.threads;
+    problem.progress = settings_.progress;
+    problem.stop = settings_.stop;
+    report.outcome = runFit(problem);
+    const FitOutcome& o = report.outcome;
+    if (!o.problem.isEmpty()) {
+        report.log << tr("The fit of [%1] did not run: %2").arg(base_.fileName, o.problem);
+        return report;
+    }
+    report.agreementBefore = o.startCost;
+    report.agreementAfter = o.bestCost;
+
+    std::vector<FittedValue> fitted;
+    for (int i = 0; i < fits.size(); ++i) {
+        const std::size_t k = std::size_t(i);
+        FitRow row;
+        row.target = fits[i].text;
+        row.start = problem.start[k];
+        row.value = o.best[k];
+        row.sigma = o.sigma[k];
+        row.atBound = o.atBound[k];
+        report.rows << row;
+        fitted.push_back({row.value, row.sigma, row.atBound});
+    }
+
+    QFile original(base_.fileName);
+    QString text;
+    if (original.open(QIODevice::ReadOnly))
+        text = QString::fromUtf8(original.readAll());
+    const QString fittedText =
+        fittedStructureText(text, base_, fitted, report.agreementBefore, report.agreementAfter);
+    report.fittedFile = resultFileName(base_.fileName, QStringLiteral("fitted"),
+                                       settings_.outputDir);
+    if (fittedText.isEmpty()) {
+        report.log << tr("Can't write [%1]: the fitted values cannot be written into the "
+                         "structure file as it is on disk now.")
+                          .arg(report.fittedFile);
+        return report;
+    }
+    QSaveFile out(report.fittedFile);
+    const QByteArray bytes = fittedText.toUtf8();
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        report.log << tr("Can't write [%1].").arg(report.fittedFile);
+        return report;
+    }
+    report.log << tr("Fit of [%1]: agreement %2 before, %3 after; %4 evaluations in %5 "
+                     "generations%6.")
+                      .arg(base_.fileName)
+                      .arg(report.agreementBefore, 0, 'g', 6)
+                      .arg(report.agreementAfter, 0, 'g', 6)
+                      .arg(o.evaluations)
+                      .arg(o.generations)
+                      .arg(o.stopped ? tr(", stopped early") : QString());
+    report.log << fitTable(report);
+    for (const auto& c : o.strongCorrelations)
+        report.log << tr("Correlated: %1 and %2 (%3).")
+                          .arg(fits[std::get<0>(c)].text, fits[std::get<1>(c)].text)
+                          .arg(std::get<2>(c), 0, 'f', 3);
+    report.log << tr("Wrote [%1].").arg(report.fittedFile);
+    report.ok = true;
+    return report;
+}
+
+QStringList fitTable(const FitReport& report) {
+    QStringList lines;
+    lines << QStringLiteral("%1 %2 %3 %4 %5")
+                 .arg(tr("parameter"), -14)
+                 .arg(tr("start"), 12)
+                 .arg(tr("fitted"), 12)
+                 .arg(tr("uncertainty"), 12)
+                 .arg(tr("at bound"));
+    for (const FitRow& r : report.rows)
+        lines << QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(r.target, -14)
+                     .arg(r.start, 12, 'g', 6)
+                     .arg(r.value, 12, 'g', 6)
+                     .arg(r.sigma, 12, 'g', 3)
+                     .arg(r.atBound ? tr("yes") : tr("no"));
+    return lines;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "comparison.h"
+#include "fit.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+class Config;
+
+// How a fit of a structure to its measured scan is run.
+struct FitSettings {
+    QString scanOverride;  // a scan named on the command line instead of MEASURED
+    QString outputDir;     // where NAME-fitted.EXT goes; empty: beside the structure file
+    unsigned seed = 1;     // the same seed gives the same fit, whatever the thread count
+    int threads = 0;       // 0: all cores
+    bool weighted = false; // weights from counting statistics instead of the plain log figure
+    // The best point so far, at most a few times a second, from the fit's thread: the
+    // generation, the agreement figure and the parameter values.
+    std::function<void(int, double, const std::vector<double>&)> progress;
+    const std::atomic<bool>* stop = nullptr; // ends the search early, keeping the best point
+};
+
+// One row of the parameter table.
+struct FitRow {
+    QString target; // as written in its FIT line
+    double start = 0, value = 0, sigma = 0;
+    bool atBound = false;
+};
+
+struct FitReport {
+    bool ok = false;  // the fit ran and its file was written
+    QStringList log;  // why not, or what it found
+    QVector<FitRow> rows;
+    double agreementBefore = 0, agreementAfter = 0;
+    QString fittedFile;
+    FitOutcome outcome;
+};
+
+// Prepares what every evaluation of a fit shares: the scan, the comparison on its angles, the
+// parameters' ranges. Re-entrant after construction.
+class StructureFit {
+public:
+    StructureFit(const Config& config, const FitSettings& settings);
+    ~StructureFit();
+
+    // Why the fit cannot start (bad FIT lines, a refused structure, an unreadable scan...): one
+    // line for the log, or empty.
+    const QString& problem() const { return problem_; }
+    const QStringList& notes() const { return notes_; }
+    QString scanPath() const { return scanPath_; }
+
+    // The structure and the instrument for a vector of parameter values; false when the values
+    // make the structure invalid or beyond the limits.
+    bool structureFor(const std::vector<double>& values, Config& structure,
+                      InstrumentSettings& instrument) const;
+    // The model of a vector of parameter values at the scan's angles.
+    bool modelFor(const std::vector<double>& values, ModelAtScan& out) const;
+
+    // Runs the search, writes NAME-fitted.EXT and says what it found.
+    FitReport run() const;
+
+private:
+    std::vector<double> residuals(const std::vector<double>& values) const;
+
+    const Config& base_;
+    FitSettings settings_;
+    QString problem_;
+    QStringList notes_;
+    QString scanPath_;
+    std::unique_ptr<ScanComparison> comparison_;
+    std::vector<double> weights_; // per measured point; empty for the plain figure
+};
+
+// The table of a report as text lines: parameter, start, fitted, uncertainty, at bound.
+QStringList fitTable(const FitReport& report);
