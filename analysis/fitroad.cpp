@@ -169,8 +169,8 @@ FitReport StructureFit::run() const {
         text = QString::fromUtf8(original.readAll());
     const QString fittedText =
         fittedStructureText(text, base_, fitted, report.agreementBefore, report.agreementAfter);
-    report.fittedFile = resultFileName(base_.fileName, QStringLiteral("fitted"),
-                                       settings_.outputDir);
+    report.fittedFile =
+        resultFileName(base_.fileName, QStringLiteral("fitted"), settings_.outputDir);
     if (fittedText.isEmpty()) {
         report.log << tr("Can't write [%1]: the fitted values cannot be written into the "
                          "structure file as it is on disk now.")

@@ -33,8 +33,8 @@ struct FitRow {
 };
 
 struct FitReport {
-    bool ok = false;  // the fit ran and its file was written
-    QStringList log;  // why not, or what it found
+    bool ok = false; // the fit ran and its file was written
+    QStringList log; // why not, or what it found
     QVector<FitRow> rows;
     double agreementBefore = 0, agreementAfter = 0;
     QString fittedFile;

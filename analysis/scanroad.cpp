@@ -113,8 +113,8 @@ QVector<double> substrateReflections(const Config& config) {
     return angles;
 }
 
-ScanOutcome compareWithScan(const Config& config, const QString& scanPath,
-                            const QString& outputDir, const SumControl& control) {
+ScanOutcome compareWithScan(const Config& config, const QString& scanPath, const QString& outputDir,
+                            const SumControl& control) {
     ScanOutcome out;
     if (scanPath.isEmpty())
         return out;
@@ -190,8 +190,7 @@ ScanOutcome compareWithScan(const Config& config, const QString& scanPath,
 
     out.measFile = resultFileName(config.fileName, QStringLiteral("meas"), outputDir);
     out.measWritten = writeMeasFile(out.measFile, header, m);
-    out.log << (out.measWritten ? tr("Wrote [%1].") : tr("Can't write [%1]."))
-                   .arg(out.measFile);
+    out.log << (out.measWritten ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(out.measFile);
     out.ok = true;
     return out;
 }
