@@ -53,8 +53,8 @@ private:
     int line_ = 0;
 };
 
-// The fields of a line, split at white space and at any of `separators`; empty fields are
-// skipped.
+// The fields of a line or a text, split at white space (line ends included) and at any of
+// `separators`; empty fields are skipped.
 class Fields {
 public:
     Fields(const char* begin, const char* end, const char* separators = "")

@@ -48,7 +48,7 @@ bool LineReader::next(const char*& begin, const char*& end) {
 }
 
 bool Fields::isSeparator(char c) const {
-    return c == ' ' || c == '\t' || c == '\f' || c == '\v' ||
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' ||
            std::strchr(separators_, c) != nullptr;
 }
 
