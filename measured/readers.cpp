@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <numeric>
 
@@ -220,7 +221,7 @@ ScanReadResult readScanBytes(const QByteArray& bytes, const QString& nameForMess
                                  .arg(maxFileBytes >> 20));
         return result;
     }
-    if (bytes.trimmed().isEmpty()) {
+    if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return std::isspace(uchar(c)); })) {
         result.error =
             failureLine(nameForMessages, QCoreApplication::translate("Scan", "the file is empty"));
         return result;

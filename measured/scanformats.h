@@ -57,15 +57,22 @@ private:
 // `separators`; empty fields are skipped.
 class Fields {
 public:
+    // At most three separators besides white space.
     Fields(const char* begin, const char* end, const char* separators = "")
-        : pos_(begin), end_(end), separators_(separators) {}
+        : pos_(begin), end_(end) {
+        for (int i = 0; i < 3 && separators[i]; ++i)
+            separators_[i] = separators[i];
+    }
     bool next(const char*& begin, const char*& end);
 
 private:
-    bool isSeparator(char c) const;
+    bool isSeparator(char c) const {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' ||
+               (c != 0 && (c == separators_[0] || c == separators_[1] || c == separators_[2]));
+    }
     const char* pos_;
     const char* end_;
-    const char* separators_;
+    char separators_[3] = {0, 0, 0};
 };
 
 void trim(const char*& begin, const char*& end);

@@ -47,11 +47,6 @@ bool LineReader::next(const char*& begin, const char*& end) {
     return true;
 }
 
-bool Fields::isSeparator(char c) const {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' ||
-           std::strchr(separators_, c) != nullptr;
-}
-
 bool Fields::next(const char*& begin, const char*& end) {
     while (pos_ < end_ && isSeparator(*pos_))
         ++pos_;

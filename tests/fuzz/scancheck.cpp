@@ -70,7 +70,11 @@ QString checkScanReaders(const QByteArray& input) {
     }
     // Only plain text reads the option, and halving its angles changes nothing else (a
     // multiplication by 0.5 is exact, so even the order of equal angles stays).
-    if (plain.ok != halved.ok || plain.recognised != halved.recognised)
+    // Halving may bring angles beyond a full turn back into range, or round the two
+    // smallest subnormal angles to one; nothing else.
+    const bool explained = (!plain.ok && plain.error.contains(QLatin1String("absurd"))) ||
+                           (!halved.ok && halved.error.contains(QLatin1String("same angle")));
+    if ((plain.ok != halved.ok && !explained) || plain.recognised != halved.recognised)
         return QStringLiteral("the 2theta option changes whether the scan is read");
     if (!plain.ok)
         return QString();
