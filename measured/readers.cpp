@@ -22,8 +22,8 @@ namespace {
 
 using namespace scanformats;
 
-// The largest file read at all. Ten million points written as text take about 150 MB; real
-// scans are a few MB at most, and an XRDML map of a hundred MB is no omega-2theta scan.
+// The largest file read at all. Real scans take a few MB at most; 128 MiB hold several million
+// points in any of the formats, and an XRDML map of a hundred MB is no omega-2theta scan.
 constexpr qint64 maxFileBytes = qint64(128) << 20;
 
 // No detector counts 10^15 photons a second; larger numbers are damage, and refusing them
@@ -49,10 +49,11 @@ bool readRegularFile(const QString& path, QByteArray& bytes, QString& reason) {
     const QByteArray encoded = QFile::encodeName(path);
     const int fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        reason = errno == ENOENT
+        const int error = errno;
+        reason = error == ENOENT
                      ? QCoreApplication::translate("Scan", "the file does not exist")
                      : QCoreApplication::translate("Scan", "the file cannot be opened (%1)")
-                           .arg(qt_error_string(errno));
+                           .arg(qt_error_string(error));
         return false;
     }
     struct stat info {};

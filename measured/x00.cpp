@@ -10,6 +10,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace scanformats {
@@ -73,10 +74,14 @@ FormatReading readX00(const QByteArray& text) {
         return reading;
     }
 
-    const QByteArray axis = header.value("scanaxis").toLower();
-    if (axis == "omega/2theta" || axis == "omega") {
+    // "Omega/2Theta", also spelt "Omega-2Theta": compared without punctuation or case.
+    QByteArray axis;
+    for (const char c : header.value("scanaxis"))
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            axis.append(char(std::tolower(static_cast<unsigned char>(c))));
+    if (axis == "omega2theta" || axis == "omega") {
         scan.axis = QStringLiteral("omega");
-    } else if (axis == "2theta/omega" || axis == "2theta") {
+    } else if (axis == "2thetaomega" || axis == "2theta") {
         scan.axis = QStringLiteral("2theta/2");
     } else {
         reading.failure =
