@@ -54,9 +54,9 @@ QByteArray ras(const QByteArray& header, const QByteArray& data) {
 } // namespace
 
 // The scan readers against hand-made samples of every format, whose expected numbers are
-// worked by hand in the comments (and for the XRDML samples agree with xrayutilities 3.x,
-// whose reader gives the same counts per second), against a real .x00 file, and against
-// broken input, which must end in one clear log line.
+// worked by hand in the comments (the XRDML ones also agree with xrayutilities 1.7.4, which
+// reads the counts file once its per-point counting times are made one common time),
+// against a real .x00 file, and against broken input, which must end in one clear log line.
 class TestScanReaders : public QObject {
     Q_OBJECT
 
