@@ -33,6 +33,5 @@ double perpendicularLatticeConstant(double a, double aSubstrate, double ratio) {
 }
 
 double elasticMonolayerHeight(double x, double y, double aSubstrate) {
-    return perpendicularLatticeConstant(latticeConstant(x, y), aSubstrate, strainRatio(x, y)) *
-           0.5;
+    return perpendicularLatticeConstant(latticeConstant(x, y), aSubstrate, strainRatio(x, y)) * 0.5;
 }

@@ -16,16 +16,18 @@ using Complex = std::complex<double>;
 constexpr int kCancelStride = 64;
 
 // e^(i phi) - 1 for complex phi = v + i u without the cancellation of e^(i phi) - 1 near the
-// multiples of 2 pi, where the kinematical sums have their peaks:
-//   e^(-u) (cos v + i sin v) - 1 = expm1(-u) cos v - 2 sin^2(v/2) + i e^(-u) sin v.
-// v is first reduced to [-pi, pi], so sin(v/2) keeps its relative precision near the peaks.
+// multiples of 2 pi, where the kinematical sums have their peaks: with the half-angle
+// sine s and cosine c of v,
+//   e^(-u) (cos v + i sin v) - 1 = expm1(-u) (1 - 2 s^2) - 2 s^2 + i e^(-u) 2 s c.
+// The C library reduces the argument of sin and cos exactly, so s keeps its relative
+// precision near the multiples of pi; one sine-cosine pair serves the whole value.
 Complex expm1I(Complex phi) {
-    const double v = std::remainder(phi.real(), kTwoPi);
-    const double u = -phi.imag();
-    const double half = std::sin(0.5 * v);
-    const double em1 = std::expm1(u);
-    const double sinV = std::sin(v);
-    return {em1 * std::cos(v) - 2 * half * half, (em1 + 1) * sinV};
+    const double half = 0.5 * phi.real();
+    const double s = std::sin(half);
+    const double c = std::cos(half);
+    const double em1 = std::expm1(-phi.imag());
+    const double s2 = 2 * s * s;
+    return {em1 * (1 - s2) - s2, (em1 + 1) * (2 * s * c)};
 }
 
 // (e^(i count phi) - 1) / (e^(i phi) - 1) = sum over n < count of e^(i n phi), from both
@@ -48,9 +50,20 @@ Complex monolayerAmplitude(const ComplexElementFactors& f, double x, double y, C
     return groupVSite(f, y) * halfPhase + groupIIISite(f, x) * (phiM1 + 1.0);
 }
 
-struct SlabOptics {
+// A slab kind: composition, monolayer height, number of monolayers and chi0; the slabs of
+// a period that share all of them (the graded edges of repeated layers) share one
+// evaluation per point.
+struct SlabKind {
     double x, y, h, n;
     Complex chi0;
+};
+
+// What a kind contributes at one point: the amplitude of its monolayers seen from its top,
+// and e^(i n phi) for the material below it, with n phi.
+struct KindTerms {
+    Complex amplitude;
+    Complex phase;
+    Complex phi;
 };
 
 } // namespace
@@ -66,15 +79,22 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
     const double aS = stack.aSubstrate;
     const bool withChi0 = stack.options.meanSusceptibility;
 
-    std::vector<SlabOptics> slabs;
+    std::vector<SlabKind> kinds;
+    std::vector<int> kindOf; // top slab first
     if (stack.repeat >= 1) {
-        slabs.reserve(std::size_t(stack.period.size()));
-        for (const Slab& s : stack.period) {
-            const Complex chi0 =
-                withChi0 ? meanSusceptibility(s.x, s.y, s.monolayerHeight, aS, lambda,
-                                              stack.dispersion)
-                         : 0.0;
-            slabs.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0});
+        for (auto it = stack.period.crbegin(); it != stack.period.crend(); ++it) {
+            const Slab& s = *it;
+            std::size_t kind = 0;
+            while (kind < kinds.size() &&
+                   !(kinds[kind].x == s.x && kinds[kind].y == s.y && kinds[kind].n == s.monolayers))
+                ++kind;
+            if (kind == kinds.size()) {
+                const Complex chi0 = withChi0 ? meanSusceptibility(s.x, s.y, s.monolayerHeight, aS,
+                                                                   lambda, stack.dispersion)
+                                              : 0.0;
+                kinds.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0});
+            }
+            kindOf.push_back(int(kind));
         }
     }
     const Complex chi0Substrate =
@@ -83,6 +103,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
     // Area per atom of one (001) plane: two atoms of each kind per aS x aS face.
     const double siteArea = aS * aS / 2;
 
+    std::vector<KindTerms> terms(kinds.size());
     out.reserve(thetaDegrees.size());
     for (int i = 0; i < thetaDegrees.size(); ++i) {
         if (cancel && i % kCancelStride == 0 && cancel->load(std::memory_order_relaxed))
@@ -96,24 +117,31 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
         const double q = 2 * k * g;
         const ComplexElementFactors f = complexElementFactors(stack.dispersion, g / lambda);
 
+        for (std::size_t j = 0; j < kinds.size(); ++j) {
+            const SlabKind& s = kinds[j];
+            // Inside the slab the scattering vector is q + k chi0 / sin(theta).
+            const Complex phi = (q + k * s.chi0 / g) * s.h;
+            Complex phiM1;
+            const Complex monolayer = monolayerAmplitude(f, s.x, s.y, phi, phiM1);
+            const Complex slabM1 = s.n == 1 ? phiM1 : expm1I(s.n * phi);
+            terms[j] = {monolayer * geometricSum(s.n, slabM1, phiM1), slabM1 + 1.0, s.n * phi};
+        }
+
         // Layers, from the surface down: `above` is e^(i sum psi t) over the material between
         // the surface and the top of the current slab, `periodPhi` the sum itself.
         Complex period = 0.0;
         Complex above = 1.0;
         Complex periodPhi = 0.0;
-        for (auto it = slabs.rbegin(); it != slabs.rend(); ++it) {
-            const Complex phi = (q + k * it->chi0 / g) * it->h;
-            Complex phiM1;
-            const Complex monolayer = monolayerAmplitude(f, it->x, it->y, phi, phiM1);
-            const Complex slabM1 = it->n == 1 ? phiM1 : expm1I(it->n * phi);
-            period += above * monolayer * geometricSum(it->n, slabM1, phiM1);
-            above *= slabM1 + 1.0;
-            periodPhi += it->n * phi;
+        for (int kind : kindOf) {
+            const KindTerms& t = terms[std::size_t(kind)];
+            period += above * t.amplitude;
+            above *= t.phase;
+            periodPhi += t.phi;
         }
         // All periods: sum over m < M of e^(i m Phi).
         Complex amplitude = 0.0;
         Complex belowStack = 1.0;
-        if (!slabs.empty()) {
+        if (!kindOf.empty()) {
             const Complex stackM1 = expm1I(double(stack.repeat) * periodPhi);
             amplitude = period * geometricSum(stack.repeat, stackM1, expm1I(periodPhi));
             belowStack = stackM1 + 1.0;
@@ -126,14 +154,13 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
             // keeps it finite. Without absorption it has poles at the substrate's Bragg
             // positions; closer than the rounding of phi (about 1e-15) a point takes the
             // value at that distance, huge but finite.
-            const Complex denominator = std::abs(phiM1) < 1e-15 ? Complex(1e-15) : phiM1;
+            const Complex denominator = std::norm(phiM1) < 1e-30 ? Complex(1e-15) : phiM1;
             amplitude += belowStack * monolayer * (-1.0 / denominator);
         }
         const double cos2 = std::cos(2 * theta);
         const double polarisation = stack.options.polarisation ? (1 + cos2 * cos2) / 2 : 1.0;
         const double scale = kClassicalElectronRadius * lambda / (siteArea * g);
-        const double r = std::abs(amplitude) * scale;
-        const double intensity = r * r * polarisation;
+        const double intensity = std::norm(amplitude) * (scale * scale) * polarisation;
         out.append(std::isfinite(intensity) ? intensity : 0.0);
     }
     return out;

@@ -37,8 +37,8 @@ PhysicsStack buildPhysicsStack(const Config& config, const PhysicsOptions& optio
     stack.options = options;
 
     if (!(config.wavelength > 0) || !std::isfinite(config.wavelength)) {
-        stack.error = QStringLiteral("the wavelength %1 Å is not a positive length")
-                          .arg(config.wavelength);
+        stack.error =
+            QStringLiteral("the wavelength %1 Å is not a positive length").arg(config.wavelength);
         return stack;
     }
     if (!(stack.aSubstrate > 0) || !std::isfinite(stack.aSubstrate)) {
@@ -57,7 +57,8 @@ PhysicsStack buildPhysicsStack(const Config& config, const PhysicsOptions& optio
             gradedComposition(l, j, x, y);
             if (!stack.period.isEmpty()) {
                 Slab& last = stack.period.last();
-                if (last.x == x && last.y == y && last.monolayers < std::numeric_limits<int>::max()) {
+                if (last.x == x && last.y == y &&
+                    last.monolayers < std::numeric_limits<int>::max()) {
                     ++last.monolayers;
                     continue;
                 }

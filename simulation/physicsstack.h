@@ -37,8 +37,8 @@ struct PhysicsStack {
     double ys = 0.0;         // substrate As fraction
     double aSubstrate = 0.0; // Å, the in-plane lattice constant of every layer
     bool withSubstrate = true;
-    int repeat = 1;         // periods; below 1 no layer scatters
-    QVector<Slab> period;   // bottom first
+    int repeat = 1;       // periods; below 1 no layer scatters
+    QVector<Slab> period; // bottom first
     PhysicsOptions options;
     ElementDispersion dispersion; // at `wavelength`; zero when options.anomalous is false
     QString error;                // why the models cannot run on this stack; empty if they can
