@@ -30,6 +30,20 @@ Complex expm1I(Complex phi) {
     return {em1 * (1 - s2) - s2, (em1 + 1) * (2 * s * c)};
 }
 
+// Re phi reduced to [-pi, pi] by whole turns, which leave e^(i phi) as it is: 2 pi split in
+// two (Cody and Waite), the first part with 30 significant bits, so that n times it is exact
+// for |n| < 2^23 and the reduction adds no rounding error of its own; beyond, the library's
+// exact remainder by the double nearest 2 pi.
+Complex reduceTurns(Complex phi) {
+    constexpr double kTwoPiHigh = 6.283185303211212;
+    constexpr double kTwoPiLow = 3.968374318722162e-09;
+    const double v = phi.real();
+    const double n = std::nearbyint(v * (1.0 / kTwoPi));
+    const double reduced =
+        std::fabs(n) < 8388608.0 ? (v - n * kTwoPiHigh) - n * kTwoPiLow : std::remainder(v, kTwoPi);
+    return {reduced, phi.imag()};
+}
+
 // (e^(i count phi) - 1) / (e^(i phi) - 1) = sum over n < count of e^(i n phi), from both
 // numerator and denominator; count where the denominator vanishes (a peak without
 // absorption).
@@ -123,8 +137,12 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
             const Complex phi = (q + k * s.chi0 / g) * s.h;
             Complex phiM1;
             const Complex monolayer = monolayerAmplitude(f, s.x, s.y, phi, phiM1);
-            const Complex slabM1 = s.n == 1 ? phiM1 : expm1I(s.n * phi);
-            terms[j] = {monolayer * geometricSum(s.n, slabM1, phiM1), slabM1 + 1.0, s.n * phi};
+            // Reduced by whole turns, so that near a peak (phi close to a multiple of 2 pi)
+            // the numerator and the denominator of the geometric sum see the same small
+            // remainder instead of independent rounding errors.
+            const Complex slabPhi = s.n * reduceTurns(phi);
+            const Complex slabM1 = s.n == 1 ? phiM1 : expm1I(slabPhi);
+            terms[j] = {monolayer * geometricSum(s.n, slabM1, phiM1), slabM1 + 1.0, slabPhi};
         }
 
         // Layers, from the surface down: `above` is e^(i sum psi t) over the material between
@@ -142,6 +160,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
         Complex amplitude = 0.0;
         Complex belowStack = 1.0;
         if (!kindOf.empty()) {
+            periodPhi = reduceTurns(periodPhi);
             const Complex stackM1 = expm1I(double(stack.repeat) * periodPhi);
             amplitude = period * geometricSum(stack.repeat, stackM1, expm1I(periodPhi));
             belowStack = stackM1 + 1.0;

@@ -8,9 +8,19 @@ Run with Debian's python3 (python3-xrayutilities 1.7.4 and libxrl11 installed):
 For each test structure it writes the structure file (<name>.txt, readable by the program)
 and the reference curve (<name>-ref.dat): the Bragg angle in degrees, the reflectivity of
 xrayutilities' DynamicalModel (4-tie-point two-beam theory, unpolarised beam: the mean of
-sigma and pi) and of its KinematicalModel (with absorption and refraction), the latter
-multiplied by the polarisation factor (1 + cos^2 2theta) / 2 of an unpolarised beam, which
-xrayutilities leaves out.
+sigma and pi) and of its KinematicalModel (with absorption and refraction). Two factors are
+applied to the latter: the polarisation factor (1 + cos^2 2theta) / 2 of an unpolarised
+beam, which it leaves out, and lambda^2: its amplitude r_e F / (V sin theta) times the
+integral of e^(i q z) over the layer has the dimension of an inverse length, while the
+kinematical reflection amplitude (the thin-layer limit of its own DynamicalModel) is
+r_e lambda F t / (V sin theta). Its kinematical model references every layer's lattice to
+one common origin instead of to the layer's own interface, so between layers (and between a
+layer and the substrate) its relative phases are arbitrary: it serves as a reference only
+for the peak of a single layer away from the substrate.
+
+The angles are the substrate's (004) Bragg angle plus a window, in steps of 0.0004 degrees,
+refined to 0.0001 degrees within 0.03 degrees of the substrate's peak (the structure with
+the 2 um layer uses 0.0001 degrees throughout).
 
 So that the comparison measures the diffraction physics and not the material tables,
 xrayutilities is given this program's material model throughout:
@@ -125,7 +135,7 @@ def simulate(substrate, layers, repeat, theta):
     qz = 4 * math.pi * np.sin(np.radians(theta)) / WAVELENGTH
     cos2 = np.cos(2 * np.radians(theta))
     r_kin = kin.simulate(qz, hkl=REFLECTION, absorption=True, refraction=True)
-    return r_dyn, r_kin * (1 + cos2 ** 2) / 2
+    return r_dyn, r_kin * (1 + cos2 ** 2) / 2 * WAVELENGTH ** 2
 
 
 def bragg_angle(a):
@@ -133,15 +143,29 @@ def bragg_angle(a):
 
 
 # name, description, substrate (x, y), layers ((monolayers, x, y), bottom first), repeat,
-# angle window relative to the substrate's Bragg angle (degrees), step (degrees)
+# angle window relative to the substrate's Bragg angle (degrees), step (degrees). 1745
+# monolayers of In0.1Ga0.9As on GaAs are 500.0 nm, 6815 of In0.53Ga0.47As on InP 1999.7 nm;
+# the superlattice's period (300 monolayers, 88 nm) puts its satellites 0.058 degrees apart,
+# clear of the substrate's peak.
 STRUCTURES = [
     ('ingaas-500nm-on-gaas', '500 nm In0.10Ga0.90As on GaAs', (0.0, 1.0),
-     [(1745, 0.10, 1.0)], 1, (-0.75, 0.25), 0.0002),
+     [(1745, 0.10, 1.0)], 1, (-0.75, 0.25), 0.0004),
     ('ingaas-2um-on-inp', '2 um In0.53Ga0.47As on InP', (1.0, 0.0),
-     [(6815, 0.53, 1.0)], 1, (-0.15, 0.15), 0.0001),
+     [(6815, 0.53, 1.0)], 1, (-0.05, 0.05), 0.0001),
     ('superlattice-10x-ingaas-inp', '10 x (In0.60Ga0.40As 100 ML / InP 200 ML) on InP',
-     (1.0, 0.0), [(100, 0.60, 1.0), (200, 1.0, 0.0)], 10, (-0.45, 0.2), 0.0002),
+     (1.0, 0.0), [(100, 0.60, 1.0), (200, 1.0, 0.0)], 10, (-0.45, 0.2), 0.0004),
 ]
+FINE_HALF_WIDTH = 0.03
+FINE_STEP = 0.0001
+
+
+def angles(centre, window, step):
+    """The window in steps of `step`, refined near the substrate's peak (which refraction
+    moves about 0.002 degrees above the Bragg angle)."""
+    coarse = centre + np.arange(window[0], window[1] + step / 2, step)
+    peak = centre + 0.002
+    fine = peak + np.arange(-FINE_HALF_WIDTH, FINE_HALF_WIDTH + FINE_STEP / 2, FINE_STEP)
+    return np.unique(np.round(np.concatenate((coarse, fine)), 6))
 
 
 def structure_text(description, substrate, layers, repeat):
@@ -159,8 +183,7 @@ def main():
     for name, description, substrate, layers, repeat, window, step in STRUCTURES:
         a_sub = bilinear(LATTICE, *substrate)
         centre = bragg_angle(a_sub)
-        count = int(round((window[1] - window[0]) / step)) + 1
-        theta = centre + window[0] + step * np.arange(count)
+        theta = angles(centre, window, step)
         r_dyn, r_kin = simulate(substrate, layers, repeat, theta)
         with open(os.path.join(out_dir, name + '.txt'), 'w') as f:
             f.write(structure_text(description, substrate, layers, repeat))
@@ -169,8 +192,8 @@ def main():
                     '(004), %.7f A\n' % (xu.__version__, description, WAVELENGTH))
             f.write('# theta (deg)\tdynamical reflectivity\tkinematical reflectivity\n')
             for t, d, k in zip(theta, r_dyn, r_kin):
-                f.write('%.5f\t%.5e\t%.5e\n' % (t, d, k))
-        print(name, count, 'points')
+                f.write('%.6f\t%.5e\t%.5e\n' % (t, d, k))
+        print(name, len(theta), 'points')
 
 
 if __name__ == '__main__':
