@@ -22,7 +22,8 @@ constexpr int kCancelStride = 32;
 constexpr double kSeriesBelow = 0.5;
 
 // Principal square root, without the library's care for infinities and for values near
-// the overflow threshold, which cannot occur here (|w| stays far below 1e300).
+// the overflow threshold: here |w| stays far below 1e150 (a slab of 2^31 monolayers at
+// theta = 0.1 degrees gives about 1e30), and a NaN from an absurd angle is caught at the end.
 Complex principalSqrt(Complex w) {
     const double a = w.real();
     const double b = w.imag();
@@ -40,10 +41,41 @@ constexpr double kCosine[8] = {0,        1.0 / 2,  1.0 / 12,  1.0 / 30,
 constexpr double kSine[8] = {0,        1.0 / 6,   1.0 / 20,  1.0 / 42,
                              1.0 / 72, 1.0 / 110, 1.0 / 156, 1.0 / 210};
 
-// A 2 x 2 complex matrix acting on X as the Moebius map X -> (a X + b) / (c X + d). Any
-// non-zero multiple acts alike, which lets products be rescaled freely.
+// Two complex numbers side by side, lane 0 for sigma and lane 1 for pi polarisation, real
+// parts together and imaginary parts together: each operation below is a loop over the two
+// lanes, which the compiler turns into single instructions on pairs of doubles. Both
+// polarisations thus share one pass through the stack.
+struct Pair {
+    double re[2];
+    double im[2];
+};
+
+inline Pair operator+(const Pair& x, const Pair& y) {
+    Pair r;
+    for (int l = 0; l < 2; ++l) {
+        r.re[l] = x.re[l] + y.re[l];
+        r.im[l] = x.im[l] + y.im[l];
+    }
+    return r;
+}
+
+inline Pair operator*(const Pair& x, const Pair& y) {
+    Pair r;
+    for (int l = 0; l < 2; ++l) {
+        r.re[l] = x.re[l] * y.re[l] - x.im[l] * y.im[l];
+        r.im[l] = x.re[l] * y.im[l] + x.im[l] * y.re[l];
+    }
+    return r;
+}
+
+inline Pair pair(Complex lane0, Complex lane1) {
+    return {{lane0.real(), lane1.real()}, {lane0.imag(), lane1.imag()}};
+}
+
+// A 2 x 2 complex matrix acting on X as the Moebius map X -> (a X + b) / (c X + d), one
+// per lane. Any non-zero multiple acts alike, which lets products be rescaled freely.
 struct Moebius {
-    Complex a, b, c, d;
+    Pair a, b, c, d;
 };
 
 Moebius multiply(const Moebius& m, const Moebius& n) {
@@ -51,30 +83,35 @@ Moebius multiply(const Moebius& m, const Moebius& n) {
             m.c * n.b + m.d * n.d};
 }
 
-inline double size1(Complex z) {
-    return std::fabs(z.real()) + std::fabs(z.imag());
-}
-
 // Brings the entries near 1: long products and powers would otherwise overflow or
 // underflow (a thick absorbing slab grows its entries by e^(mu t)).
 inline void normalise(Moebius& m) {
-    const double largest =
-        std::max(std::max(size1(m.a), size1(m.b)), std::max(size1(m.c), size1(m.d)));
-    if (largest > 0 && largest < std::numeric_limits<double>::infinity()) {
-        const double scale = 1.0 / largest;
-        m.a *= scale;
-        m.b *= scale;
-        m.c *= scale;
-        m.d *= scale;
+    for (int l = 0; l < 2; ++l) {
+        const double largest = std::max(std::max(std::fabs(m.a.re[l]) + std::fabs(m.a.im[l]),
+                                                 std::fabs(m.b.re[l]) + std::fabs(m.b.im[l])),
+                                        std::max(std::fabs(m.c.re[l]) + std::fabs(m.c.im[l]),
+                                                 std::fabs(m.d.re[l]) + std::fabs(m.d.im[l])));
+        const double scale =
+            largest > 0 && largest < std::numeric_limits<double>::infinity() ? 1 / largest : 1;
+        for (Pair* p : {&m.a, &m.b, &m.c, &m.d}) {
+            p->re[l] *= scale;
+            p->im[l] *= scale;
+        }
     }
 }
 
 // The entries stay near 1 and |X| <= 1, so the division needs none of the rescaling that
 // the library's complex division does against overflow.
-Complex mapRatio(const Moebius& m, Complex x) {
-    const Complex num = m.a * x + m.b;
-    const Complex den = m.c * x + m.d;
-    return num * std::conj(den) / std::norm(den);
+Pair mapRatio(const Moebius& m, const Pair& x) {
+    const Pair num = m.a * x + m.b;
+    const Pair den = m.c * x + m.d;
+    Pair r;
+    for (int l = 0; l < 2; ++l) {
+        const double inverse = 1 / (den.re[l] * den.re[l] + den.im[l] * den.im[l]);
+        r.re[l] = (num.re[l] * den.re[l] + num.im[l] * den.im[l]) * inverse;
+        r.im[l] = (num.im[l] * den.re[l] - num.re[l] * den.im[l]) * inverse;
+    }
+    return r;
 }
 
 // m^n for n >= 1 by repeated squaring.
@@ -98,48 +135,75 @@ Moebius power(Moebius m, unsigned n) {
     return result;
 }
 
-// The map of one uniform slab from `tEta` = T eta and `t` = T (see dynamical.h):
-// with w = (s T)^2 = (T eta)^2 - T^2, c = cos(sqrt w) and S = T sin(sqrt w) / sqrt w,
-//   [[c - i (T eta) sinc, i T sinc], [-i T sinc, c + i (T eta) sinc]],  sinc = sin(z) / z.
-// In the trigonometric branch both c and sinc are multiplied by e^(-|Im z|), the same
-// factor for every entry, so that a thick absorbing slab cannot overflow.
-Moebius slabMap(Complex tEta, Complex t) {
-    const Complex w = tEta * tEta - t * t;
-    Complex c;
-    Complex sinc;
-    const double size = std::norm(w);
+// The maps of one uniform slab for both polarisations, from `tEta` = T eta (the same for
+// both) and `tSigma` = T for C = 1; `cPi` is C of the pi lane. With w = (s T)^2 =
+// (T eta)^2 - T^2, c = cos(sqrt w) and sinc = sin(sqrt w) / sqrt w (see dynamical.h):
+//   [[c - i (T eta) sinc, i T sinc], [-i T sinc, c + i (T eta) sinc]].
+// In the trigonometric branch both c and sinc are multiplied by e^(-|Im sqrt w|), the same
+// factor for every entry of a lane, so that a thick absorbing slab cannot overflow.
+Moebius slabMap(Complex tEta, Complex tSigma, double cPi) {
+    const Complex t[2] = {tSigma, cPi * tSigma};
+    const Complex eta2 = tEta * tEta;
+    const Complex w[2] = {eta2 - t[0] * t[0], eta2 - t[1] * t[1]};
+    const double size = std::max(std::norm(w[0]), std::norm(w[1]));
+    Pair c;
+    Pair sinc;
     if (size < kSeriesBelow * kSeriesBelow) {
         // cos(z) = sum (-w)^n / (2n)!, sin(z)/z = sum (-w)^n / (2n+1)!, by Horner's rule
         // from the last term that matters: |w|^n / (2n)! stays below 1e-16 with n = 8 up to
         // |w| = 0.5, n = 6 up to 0.05 and n = 4 up to 0.002 (about 4e-16 there).
         const int terms = size < 4e-6 ? 4 : size < 2.5e-3 ? 6 : 8;
-        c = 1.0;
-        sinc = 1.0;
+        const Pair minusW = pair(-w[0], -w[1]);
+        c = {{1, 1}, {0, 0}};
+        sinc = c;
         for (int n = terms - 1; n >= 1; --n) {
-            c = 1.0 - w * c * kCosine[n];
-            sinc = 1.0 - w * sinc * kSine[n];
+            const Pair cw = minusW * c;
+            const Pair sw = minusW * sinc;
+            for (int l = 0; l < 2; ++l) {
+                c.re[l] = 1 + cw.re[l] * kCosine[n];
+                c.im[l] = cw.im[l] * kCosine[n];
+                sinc.re[l] = 1 + sw.re[l] * kSine[n];
+                sinc.im[l] = sw.im[l] * kSine[n];
+            }
         }
     } else {
-        const Complex z = principalSqrt(w);
-        const double re = z.real();
-        const double im = z.imag();
-        // cos(a + ib) = cos a cosh b - i sin a sinh b, sin(a + ib) = sin a cosh b +
-        // i cos a sinh b; cosh and sinh scaled by e^(-|b|).
-        const double e = std::exp(-2 * std::fabs(im));
-        const double ch = 0.5 * (1 + e);
-        const double sh = std::copysign(0.5 * (1 - e), im);
-        const double sinA = std::sin(re);
-        const double cosA = std::cos(re);
-        c = Complex(cosA * ch, -sinA * sh);
-        sinc = Complex(sinA * ch, cosA * sh) * std::conj(z) / std::norm(z);
+        for (int l = 0; l < 2; ++l) {
+            const Complex z = principalSqrt(w[l]);
+            const double im = z.imag();
+            // cos(a + ib) = cos a cosh b - i sin a sinh b, sin(a + ib) = sin a cosh b +
+            // i cos a sinh b; cosh and sinh scaled by e^(-|b|).
+            const double e = std::exp(-2 * std::fabs(im));
+            const double ch = 0.5 * (1 + e);
+            const double sh = std::copysign(0.5 * (1 - e), im);
+            const double sinA = std::sin(z.real());
+            const double cosA = std::cos(z.real());
+            const Complex sincL = Complex(sinA * ch, cosA * sh) * std::conj(z) / std::norm(z);
+            c.re[l] = cosA * ch;
+            c.im[l] = -sinA * sh;
+            sinc.re[l] = sincL.real();
+            sinc.im[l] = sincL.imag();
+        }
     }
-    const Complex iS = Complex(0.0, 1.0) * t * sinc;
-    const Complex iEtaS = Complex(0.0, 1.0) * tEta * sinc;
-    return {c - iEtaS, iS, -iS, c + iEtaS};
+    // i T sinc and i (T eta) sinc.
+    const Pair iT = pair(Complex(-t[0].imag(), t[0].real()), Complex(-t[1].imag(), t[1].real()));
+    const Pair iTEta = pair(Complex(-tEta.imag(), tEta.real()), Complex(-tEta.imag(), tEta.real()));
+    const Pair iS = iT * sinc;
+    const Pair iEtaS = iTEta * sinc;
+    Moebius m;
+    for (int l = 0; l < 2; ++l) {
+        m.a.re[l] = c.re[l] - iEtaS.re[l];
+        m.a.im[l] = c.im[l] - iEtaS.im[l];
+        m.d.re[l] = c.re[l] + iEtaS.re[l];
+        m.d.im[l] = c.im[l] + iEtaS.im[l];
+        m.b.re[l] = iS.re[l];
+        m.b.im[l] = iS.im[l];
+        m.c.re[l] = -iS.re[l];
+        m.c.im[l] = -iS.im[l];
+    }
+    return m;
 }
 
-// What a slab keeps between points: its susceptibilities and thickness, and the parts of
-// T eta and T that do not depend on the angle.
+// What a slab keeps between points: its susceptibilities, sin(theta_B) and thickness.
 struct SlabOptics {
     Complex chi0;
     Complex chiH;
@@ -216,7 +280,7 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
     const SlabOptics substrate = slabOptics(stack.xs, stack.ys, aS / 2, 0, stack, reflection);
     const unsigned periods = stack.repeat >= 1 ? unsigned(stack.repeat) : 0u;
     const bool usePower = periods > 1 && !kindOf.empty();
-    const int polarisations = stack.options.polarisation ? 2 : 1;
+    const bool unpolarised = stack.options.polarisation;
 
     std::vector<Complex> tEta(kinds.size());
     std::vector<Complex> tSigma(kinds.size());
@@ -231,32 +295,31 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
             continue;
         }
         const double g = std::sin(theta);
-        for (std::size_t k = 0; k < kinds.size(); ++k)
+        // C of the pi lane, cos 2 theta; without polarisation both lanes are sigma.
+        const double cPi = unpolarised ? std::cos(2 * theta) : 1.0;
+        for (std::size_t k = 0; k < kinds.size(); ++k) {
             slabParameters(kinds[k], g, lambda, tEta[k], tSigma[k]);
-
-        double sum = 0.0;
-        for (int p = 0; p < polarisations; ++p) {
-            // Sigma: C = 1; pi: C = cos 2 theta.
-            const double cFactor = p == 0 ? 1.0 : std::cos(2 * theta);
-            for (std::size_t k = 0; k < kinds.size(); ++k)
-                maps[k] = slabMap(tEta[k], cFactor * tSigma[k]);
-            Complex x = stack.withSubstrate ? substrateRatio(substrate, g, cFactor) : 0.0;
-            if (usePower) {
-                Moebius period = maps[std::size_t(kindOf[0])];
-                for (std::size_t j = 1; j < kindOf.size(); ++j) {
-                    period = multiply(maps[std::size_t(kindOf[j])], period);
-                    if (j % 8 == 0)
-                        normalise(period);
-                }
-                normalise(period);
-                x = mapRatio(power(period, periods), x);
-            } else {
-                for (int kind : kindOf)
-                    x = mapRatio(maps[std::size_t(kind)], x);
-            }
-            sum += std::norm(x);
+            maps[k] = slabMap(tEta[k], tSigma[k], cPi);
         }
-        const double r = sum / polarisations;
+        Pair x = {{0, 0}, {0, 0}};
+        if (stack.withSubstrate)
+            x = pair(substrateRatio(substrate, g, 1.0), substrateRatio(substrate, g, cPi));
+        if (usePower) {
+            Moebius period = maps[std::size_t(kindOf[0])];
+            for (std::size_t j = 1; j < kindOf.size(); ++j) {
+                period = multiply(maps[std::size_t(kindOf[j])], period);
+                if (j % 8 == 0)
+                    normalise(period);
+            }
+            normalise(period);
+            x = mapRatio(power(period, periods), x);
+        } else {
+            for (int kind : kindOf)
+                x = mapRatio(maps[std::size_t(kind)], x);
+        }
+        const double sigma = x.re[0] * x.re[0] + x.im[0] * x.im[0];
+        const double pi = x.re[1] * x.re[1] + x.im[1] * x.im[1];
+        const double r = unpolarised ? 0.5 * (sigma + pi) : sigma;
         // With absorption |X| < 1 holds exactly; rounding can lift a lossless total
         // reflection a few ulps above 1, and a NaN would only come from a 0/0 at a pole
         // no physical X reaches.
