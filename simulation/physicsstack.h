@@ -8,9 +8,10 @@
 class Config;
 struct ResultArrays;
 
-// Switches of the kinematical and dynamical models. The defaults are the full physics;
-// switching all four off reduces the kinematical model to the basic one's shape (up to the
-// absolute scale of a reflectivity).
+// Switches of the kinematical and dynamical models. The defaults are the full physics.
+// With all four off the kinematical model's layer sum is the basic model's, in units of
+// r_e lambda / (A sin theta) per electron (A = aSubstrate^2 / 2); only the substrate is
+// combined differently (as an amplitude here, as a magnitude in the basic model).
 struct PhysicsOptions {
     bool elasticStrain = true;      // false: 2 C12 / C11 = 1, the basic model's strain rule
     bool anomalous = true;          // false: f' = f'' = 0
