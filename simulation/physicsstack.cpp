@@ -1,0 +1,128 @@
+#include "physicsstack.h"
+
+#include "config.h"
+#include "elastic.h"
+#include "expansion.h"
+#include "materials.h"
+#include "resultarrays.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Compositions of monolayer j of a record, as the expansion computes them.
+void gradedComposition(const Layer& l, int j, double& x, double& y) {
+    x = gradedValue(l.inFraction, l.endInFraction, l.startInFraction, l, j);
+    y = gradedValue(l.asFraction, l.endAsFraction, l.startAsFraction, l, j);
+}
+
+} // namespace
+
+double strainedMonolayerHeight(double x, double y, double aSubstrate,
+                               const PhysicsOptions& options) {
+    if (options.elasticStrain)
+        return elasticMonolayerHeight(x, y, aSubstrate);
+    return monolayerHeight(latticeConstant(x, y), aSubstrate);
+}
+
+PhysicsStack buildPhysicsStack(const Config& config, const PhysicsOptions& options) {
+    PhysicsStack stack;
+    stack.wavelength = config.wavelength;
+    stack.xs = config.substrate.inFraction;
+    stack.ys = config.substrate.asFraction;
+    stack.aSubstrate = latticeConstant(stack.xs, stack.ys);
+    stack.withSubstrate = config.withSubstrate;
+    stack.repeat = config.repeat;
+    stack.options = options;
+
+    if (!(config.wavelength > 0) || !std::isfinite(config.wavelength)) {
+        stack.error =
+            QStringLiteral("the wavelength %1 Å is not a positive length").arg(config.wavelength);
+        return stack;
+    }
+    if (!(stack.aSubstrate > 0) || !std::isfinite(stack.aSubstrate)) {
+        stack.error = QStringLiteral("the substrate's lattice constant %1 Å is not a "
+                                     "positive length")
+                          .arg(stack.aSubstrate);
+        return stack;
+    }
+    if (options.anomalous && !elementDispersion(config.wavelength, stack.dispersion, &stack.error))
+        return stack;
+
+    for (const Layer& l : config.layers) {
+        for (int j = 0; j < l.monolayers; ++j) {
+            double x = 0.0;
+            double y = 0.0;
+            gradedComposition(l, j, x, y);
+            if (!stack.period.isEmpty()) {
+                Slab& last = stack.period.last();
+                if (last.x == x && last.y == y &&
+                    last.monolayers < std::numeric_limits<int>::max()) {
+                    ++last.monolayers;
+                    continue;
+                }
+            }
+            const double h = strainedMonolayerHeight(x, y, stack.aSubstrate, options);
+            // A composition far outside 0..1 can extrapolate C11 or the lattice constant
+            // through zero; such a layer has no meaning and would poison every sum.
+            if (!(h > 0) || !std::isfinite(h)) {
+                stack.error = QStringLiteral("In %1 As %2 gives a monolayer height of %3 Å")
+                                  .arg(x)
+                                  .arg(y)
+                                  .arg(h);
+                stack.period.clear();
+                return stack;
+            }
+            stack.period.append({x, y, h, 1});
+        }
+    }
+    return stack;
+}
+
+void expandLayersElastic(const Config& config, ResultArrays& profile,
+                         const PhysicsOptions& options) {
+    const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
+    profile.depth.clear();
+    profile.inProfile.clear();
+    profile.asProfile.clear();
+
+    qint64 total = 0;
+    for (const Layer& l : config.layers)
+        total += qMax(l.monolayers, 0);
+    const int size = int(qMin<qint64>(total + 1, std::numeric_limits<int>::max()));
+    profile.depth.reserve(size);
+    profile.inProfile.reserve(size);
+    profile.asProfile.reserve(size);
+
+    double z = 0.0;
+    for (const Layer& l : config.layers) {
+        for (int j = 0; j < l.monolayers; ++j) {
+            double x = 0.0;
+            double y = 0.0;
+            gradedComposition(l, j, x, y);
+            profile.depth.append(z);
+            profile.inProfile.append(x);
+            profile.asProfile.append(y);
+            z += strainedMonolayerHeight(x, y, aS, options);
+        }
+    }
+    // The closing entry: the period thickness and the composition the next period starts
+    // with, as in expandLayers.
+    profile.depth.append(z);
+    double x = 0.0;
+    double y = 0.0;
+    if (!config.layers.isEmpty())
+        gradedComposition(config.layers.first(), 0, x, y);
+    profile.inProfile.append(x);
+    profile.asProfile.append(y);
+}
+
+double stackThickness(const PhysicsStack& stack) {
+    if (stack.repeat < 1)
+        return 0.0;
+    double period = 0.0;
+    for (const Slab& s : stack.period)
+        period += s.monolayers * s.monolayerHeight;
+    return period * stack.repeat;
+}
