@@ -46,7 +46,7 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
     return value;
 }
 
-void expandLayers(const Config& config, ResultArrays& results) {
+void expandLayers(const Config& config, ResultArrays& results, const MonolayerHeightRule& height) {
     const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
     results.depth.clear();
     results.inProfile.clear();
@@ -69,7 +69,7 @@ void expandLayers(const Config& config, ResultArrays& results) {
             const double y = gradedValue(l.asFraction, l.endAsFraction, l.startAsFraction, l, j);
             results.inProfile.append(x);
             results.asProfile.append(y);
-            z = z + monolayerHeight(latticeConstant(x, y), aS);
+            z = z + (height ? height(x, y, aS) : monolayerHeight(latticeConstant(x, y), aS));
         }
     }
 

@@ -2,6 +2,8 @@
 
 #include "layer.h"
 
+#include <functional>
+
 class Config;
 struct ResultArrays;
 
@@ -14,4 +16,8 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
 // Fills depth, inProfile and asProfile of `results` with the depth profile of one period:
 // one entry per monolayer plus a closing entry (the period thickness and the composition the
 // next period starts with). The curve vectors are not touched.
-void expandLayers(const Config& config, ResultArrays& results);
+// Each monolayer's height comes from `height`(x, y, aSubstrate); without it, the basic rule
+// monolayerHeight(latticeConstant(x, y), aSubstrate).
+using MonolayerHeightRule = std::function<double(double x, double y, double aSubstrate)>;
+void expandLayers(const Config& config, ResultArrays& results,
+                  const MonolayerHeightRule& height = {});

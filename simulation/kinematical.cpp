@@ -1,6 +1,7 @@
 #include "kinematical.h"
 
 #include "constants.h"
+#include "layersum.h"
 #include "physicsstack.h"
 #include "susceptibility.h"
 
@@ -30,18 +31,9 @@ Complex expm1I(Complex phi) {
     return {em1 * (1 - s2) - s2, (em1 + 1) * (2 * s * c)};
 }
 
-// Re phi reduced to [-pi, pi] by whole turns, which leave e^(i phi) as it is: 2 pi split in
-// two (Cody and Waite), the first part with 30 significant bits, so that n times it is exact
-// for |n| < 2^23 and the reduction adds no rounding error of its own; beyond, the library's
-// exact remainder by the double nearest 2 pi.
+// Re phi reduced to [-pi, pi] by whole turns, which leave e^(i phi) as it is.
 Complex reduceTurns(Complex phi) {
-    constexpr double kTwoPiHigh = 6.283185303211212;
-    constexpr double kTwoPiLow = 3.968374318722162e-09;
-    const double v = phi.real();
-    const double n = std::nearbyint(v * (1.0 / kTwoPi));
-    const double reduced =
-        std::fabs(n) < 8388608.0 ? (v - n * kTwoPiHigh) - n * kTwoPiLow : std::remainder(v, kTwoPi);
-    return {reduced, phi.imag()};
+    return {reduceTwoPi(phi.real()), phi.imag()};
 }
 
 // (e^(i count phi) - 1) / (e^(i phi) - 1) = sum over n < count of e^(i n phi), from both

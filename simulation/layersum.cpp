@@ -24,14 +24,6 @@ constexpr int kMaxBlock = 256;
 // phasors carry absolute errors near 3e-14), so it is evaluated directly instead.
 constexpr double kKernelDirectBelow = 1e-2;
 
-// phi reduced to [-π, π] about the nearest multiple of 2π.
-double reduceTwoPi(double phi) {
-    const double n = std::nearbyint(phi * (1.0 / kTwoPi));
-    if (std::fabs(n) < kExactReductionLimit)
-        return (phi - n * kTwoPiHigh) - n * kTwoPiLow;
-    return std::remainder(phi, kTwoPi);
-}
-
 struct Phasor {
     double re;
     double im;
@@ -347,6 +339,13 @@ void clearAvxUpperState() {
 #else
 void clearAvxUpperState() {}
 #endif
+
+double reduceTwoPi(double phi) {
+    const double n = std::nearbyint(phi * (1.0 / kTwoPi));
+    if (std::fabs(n) < kExactReductionLimit)
+        return (phi - n * kTwoPiHigh) - n * kTwoPiLow;
+    return std::remainder(phi, kTwoPi);
+}
 
 std::vector<MonolayerRun> findRuns(const QVector<double>& depth, const QVector<double>& inProfile,
                                    const QVector<double>& asProfile) {

@@ -41,6 +41,11 @@ std::vector<MonolayerRun> findRuns(const QVector<double>& depth, const QVector<d
 // dirty, which painting code in the same thread may do: long numeric loops start with this.
 void clearAvxUpperState();
 
+// phi reduced to [-π, π] about the nearest multiple of 2π, without a rounding error of its
+// own for |phi| below about 5e7 (2π split in two, Cody and Waite); beyond, the library's exact
+// remainder by the double nearest 2π.
+double reduceTwoPi(double phi);
+
 // Dirichlet kernel K_n(phi) = sum over j < n of e^(i j phi), evaluated stably near the
 // multiples of 2π where the closed form is 0/0. 0 for n < 1.
 std::complex<double> dirichletKernel(double phi, double n);

@@ -82,40 +82,9 @@ PhysicsStack buildPhysicsStack(const Config& config, const PhysicsOptions& optio
 
 void expandLayersElastic(const Config& config, ResultArrays& profile,
                          const PhysicsOptions& options) {
-    const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
-    profile.depth.clear();
-    profile.inProfile.clear();
-    profile.asProfile.clear();
-
-    qint64 total = 0;
-    for (const Layer& l : config.layers)
-        total += qMax(l.monolayers, 0);
-    const int size = int(qMin<qint64>(total + 1, std::numeric_limits<int>::max()));
-    profile.depth.reserve(size);
-    profile.inProfile.reserve(size);
-    profile.asProfile.reserve(size);
-
-    double z = 0.0;
-    for (const Layer& l : config.layers) {
-        for (int j = 0; j < l.monolayers; ++j) {
-            double x = 0.0;
-            double y = 0.0;
-            gradedComposition(l, j, x, y);
-            profile.depth.append(z);
-            profile.inProfile.append(x);
-            profile.asProfile.append(y);
-            z += strainedMonolayerHeight(x, y, aS, options);
-        }
-    }
-    // The closing entry: the period thickness and the composition the next period starts
-    // with, as in expandLayers.
-    profile.depth.append(z);
-    double x = 0.0;
-    double y = 0.0;
-    if (!config.layers.isEmpty())
-        gradedComposition(config.layers.first(), 0, x, y);
-    profile.inProfile.append(x);
-    profile.asProfile.append(y);
+    expandLayers(config, profile, [&options](double x, double y, double aS) {
+        return strainedMonolayerHeight(x, y, aS, options);
+    });
 }
 
 double stackThickness(const PhysicsStack& stack) {
