@@ -97,8 +97,8 @@ private slots:
             const double layer = magnitude(groupIIIFactor(x, s), groupVFactor(y, s), v) *
                                  (w == 0 ? planes : std::fabs(std::sin(planes * w) / std::sin(w)));
             const double expected = (substrate + layer) * (substrate + layer);
-            // Rounding: relative where the terms add up, absolute (a few 1e-14 of the sum of
-            // the terms' magnitudes) where they cancel.
+            // Rounding: relative where the terms add up, absolute where they cancel (1e-12 of
+            // the sum of the terms' magnitudes, at most 100 electrons a monolayer).
             const double slack = 1e-12 * (planes + 1) * 100;
             const double tolerance = 1e-9 * expected + 2 * (substrate + layer + slack) * slack;
             for (const ResultArrays* r : {&fast, &direct})
@@ -126,7 +126,7 @@ private slots:
 
     void strainedLayerPeak() {
         // The (004) reflection of a thick pseudomorphic layer lies at q = 8 pi / aPerp, and
-        // the curve's maximum within 0.015/Å of it (15 fringes; the substrate's peak is
+        // the curve's maximum within 0.015/Å of it (14 fringes; the substrate's peak is
         // further away) is within one grid step of it.
         QFETCH(QByteArray, structure);
         QFETCH(double, aPerp);
