@@ -2,6 +2,7 @@
 #include "../common/testfiles.h"
 #include "body.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -438,7 +439,6 @@ void TestBody::dropOfThreeFilesLoadsOnlyTheFirst() {
     const QString first = writeFile(dir, QStringLiteral("first.txt"), validStructure);
     const QString second = writeFile(dir, QStringLiteral("second.txt"), validStructure);
     const QString third = writeFile(dir, QStringLiteral("third.txt"), validStructure);
-    QVERIFY(!first.isEmpty() && !second.isEmpty() && !third.isEmpty());
 
     dropUrls(body->DropA,
              {QUrl::fromLocalFile(first), QUrl::fromLocalFile(second), QUrl::fromLocalFile(third)});
@@ -446,6 +446,9 @@ void TestBody::dropOfThreeFilesLoadsOnlyTheFirst() {
     QCOMPARE(body->Log->toPlainText(), QStringLiteral("Loading [%1].\n").arg(first));
     QCOMPARE(body->config.fileName, first);
     QVERIFY(body->config.valid);
+    // Only the first file is computed.
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*-dif.txt")}),
+             QStringList{QStringLiteral("first-dif.txt")});
 }
 
 void TestBody::dropOfTextLoadsNothing() {
@@ -491,7 +494,6 @@ void TestBody::webLinkLoadsNothing() {
     QVERIFY(spaced.isValid());
     const QString path = writeFile(dir, QStringLiteral("s.txt"), validStructure);
     const QString spacedPath = writeFile(spaced, QStringLiteral("s.txt"), validStructure);
-    QVERIFY(!path.isEmpty() && !spacedPath.isEmpty());
 
     QUrl web;
     web.setScheme(QStringLiteral("http"));
@@ -500,6 +502,7 @@ void TestBody::webLinkLoadsNothing() {
     dropUrls(body->DropA, {web});
     QVERIFY(body->Log->toPlainText().isEmpty());
     QVERIFY(!body->config.valid);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
 
     // The same drag with a file link after the web link loads that file, escapes decoded.
     const QUrl file(QUrl::fromLocalFile(spacedPath).toString(QUrl::FullyEncoded));
@@ -508,6 +511,8 @@ void TestBody::webLinkLoadsNothing() {
     QCOMPARE(body->Log->toPlainText(), QStringLiteral("Loading [%1].\n").arg(spacedPath));
     QCOMPARE(body->config.fileName, spacedPath);
     QVERIFY(body->config.valid);
+    QVERIFY(QFile::exists(spaced.filePath(QStringLiteral("s-dif.txt"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
 }
 
 void TestBody::failedLoadKeepsFlagsAndResults_data() {
@@ -531,7 +536,6 @@ void TestBody::failedLoadKeepsFlagsAndResults() {
     QVERIFY(dir.isValid());
     const QString path = exists ? writeFile(dir, QStringLiteral("bad.txt"), content)
                                 : dir.filePath(QStringLiteral("missing.txt"));
-    QVERIFY(!path.isEmpty());
 
     body->neverDrawComp = false;
     body->neverDrawKSpace = false;
@@ -558,6 +562,8 @@ void TestBody::failedLoadKeepsFlagsAndResults() {
     QCOMPARE(body->results->theta, before.theta);
     QCOMPARE(body->results->q, before.q);
     QCOMPARE(body->results->intensity, before.intensity);
+    // No result file is written.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), exists ? 1 : 0);
 }
 
 void TestBody::keepScaleDecidesFlags_data() {
@@ -575,7 +581,6 @@ void TestBody::keepScaleDecidesFlags() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = writeFile(dir, QStringLiteral("s.txt"), validStructure);
-    QVERIFY(!path.isEmpty());
 
     body->KeepScale->setChecked(keepScale);
     body->neverDrawComp = false;
@@ -583,6 +588,8 @@ void TestBody::keepScaleDecidesFlags() {
     dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
 
     QVERIFY(body->config.valid);
+    // The flags are decided for a complete calculation, whose last step is the curve file.
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
     QCOMPARE(body->neverDrawComp, flagsAfter);
     QCOMPARE(body->neverDrawKSpace, flagsAfter);
 }

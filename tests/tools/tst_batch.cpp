@@ -66,13 +66,18 @@ private slots:
     }
 
     void outputDirectory() {
+        // Result files and plot image go into the output folder, none beside the structure.
         QTemporaryDir out;
         const QString a = write("od.txt", "SUBSTRATE 0 1\nLAYER 5 0.2 1\n");
-        const Run r = run({"--output-dir", out.path(), a});
+        const Run r = run({"--png", "--plot-size", "200x100", "--output-dir", out.path(), a});
         QCOMPARE(r.status, 0);
-        QVERIFY(QFile::exists(QDir(out.path()).filePath("od-cmp.txt")));
-        QVERIFY(QFile::exists(QDir(out.path()).filePath("od-dif.txt")));
-        QVERIFY(!QFile::exists(dir_.filePath("od-cmp.txt")));
+        for (const char* name : {"od-cmp.txt", "od-dif.txt", "od-plot.png"}) {
+            QVERIFY2(r.out.contains(QString("Wrote [%1].").arg(QDir(out.path()).filePath(name))),
+                     qPrintable(r.out));
+            QVERIFY(QFile::exists(QDir(out.path()).filePath(name)));
+            QVERIFY(!QFile::exists(dir_.filePath(name)));
+        }
+        QCOMPARE(QImage(QDir(out.path()).filePath("od-plot.png")).size(), QSize(200, 200));
     }
 
     void filesThatAreNotComputed_data() {
