@@ -1,9 +1,42 @@
 #include "resultfiles.h"
 
+#include "numberformat.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+#include <deque>
+#include <future>
+
+namespace {
+
+// Lines per chunk: at least this many, so a chunk is worth a thread, and at most that many,
+// so a big file is never held in memory as a whole (a chunk is about 1.3 MB of text).
+constexpr int minChunkLines = 4096;
+constexpr int maxChunkLines = 32768;
+
+// Lines [begin, end) as text.
+QByteArray formatLines(const double* first, const double* second, const double* third, int begin,
+                       int end) {
+    constexpr int maxLineLength = 3 * maxFormattedDoubleLength + 3;
+    QByteArray text(qsizetype(end - begin) * maxLineLength, Qt::Uninitialized);
+    char* out = text.data();
+    for (int i = begin; i < end; ++i) {
+        out = formatDouble(out, first[i]);
+        *out++ = '\t';
+        out = formatDouble(out, second[i]);
+        *out++ = '\t';
+        out = formatDouble(out, third[i]);
+        *out++ = '\n';
+    }
+    text.resize(int(out - text.constData()));
+    return text;
+}
+
+} // namespace
 
 QString resultFileName(const QString& structureFile, const QString& tag, const QString& outputDir) {
     const QFileInfo info(structureFile);
@@ -14,18 +47,42 @@ QString resultFileName(const QString& structureFile, const QString& tag, const Q
 }
 
 bool writeColumns(const QString& path, const QVector<double>& first, const QVector<double>& second,
-                  const QVector<double>& third) {
+                  const QVector<double>& third, int threads) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     const int lines = qMin(first.size(), qMin(second.size(), third.size()));
-    {
-        QTextStream out(&file);
-        for (int i = 0; i < lines; ++i)
-            out << first[i] << '\t' << second[i] << '\t' << third[i] << '\n';
-        out.flush();
-        if (out.status() != QTextStream::Ok)
-            file.cancelWriting();
+    if (threads <= 0)
+        threads = QThread::idealThreadCount();
+    const int chunkLines =
+        std::clamp((lines + threads - 1) / qMax(threads, 1), minChunkLines, maxChunkLines);
+    const int chunks = (lines + chunkLines - 1) / chunkLines;
+    const auto format = [&](int chunk) {
+        return formatLines(first.constData(), second.constData(), third.constData(),
+                           chunk * chunkLines, qMin(lines, (chunk + 1) * chunkLines));
+    };
+
+    bool ok = true;
+    if (threads <= 1 || chunks <= 1) {
+        for (int chunk = 0; chunk < chunks && ok; ++chunk) {
+            const QByteArray text = format(chunk);
+            ok = file.write(text) == text.size();
+        }
+    } else {
+        // Up to `threads` chunks are formatted at once, each on a thread of its own, while
+        // this thread writes the finished ones in order. On a failed write the chunks under
+        // way are finished (the futures wait) and dropped.
+        std::deque<std::future<QByteArray>> pending;
+        int next = 0;
+        while (ok && (next < chunks || !pending.empty())) {
+            while (next < chunks && int(pending.size()) < threads)
+                pending.push_back(std::async(std::launch::async, format, next++));
+            const QByteArray text = pending.front().get();
+            pending.pop_front();
+            ok = file.write(text) == text.size();
+        }
     }
+    if (!ok)
+        file.cancelWriting();
     return file.commit();
 }

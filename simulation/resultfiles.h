@@ -10,10 +10,15 @@
 QString resultFileName(const QString& structureFile, const QString& tag,
                        const QString& outputDir = QString());
 
-// Writes the three arrays as tab-separated columns, one line per entry of `first`, numbers in
-// the text stream's default format (6 significant digits). The file is written to a
-// temporary name and renamed over the old one only when complete, so an interrupted write
-// never leaves a half file behind. Returns false when the file could not be written; the
-// previous file, if any, is then unchanged.
+// Writes the three arrays as tab-separated columns, one line per entry of the shortest, with
+// numbers as a QTextStream with default settings writes them (6 significant digits; see
+// numberformat.h). The file is written to a temporary name and renamed over the old one only
+// when complete, so an interrupted write never leaves a half file behind. Returns false when
+// the file could not be written; the previous file, if any, is then unchanged.
+//
+// `threads` formatting threads work on chunks of lines at once while the calling thread
+// writes the chunks in order; 0 or less means one per core (QThread::idealThreadCount()),
+// 1 formats everything on the calling thread. The file is the same for every thread count.
+// Small files (a few thousand lines) are written by the calling thread alone.
 bool writeColumns(const QString& path, const QVector<double>& first, const QVector<double>& second,
-                  const QVector<double>& third);
+                  const QVector<double>& third, int threads = 0);

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 
@@ -109,10 +110,20 @@ bool wantsPlots(int argc, char* argv[]) {
 }
 
 int main(int argc, char* argv[]) {
+    // Declared before the application object, so it outlives it.
+    std::unique_ptr<QTemporaryDir> runtimeDir;
     std::unique_ptr<QCoreApplication> app;
     if (wantsPlots(argc, argv)) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Without a login session (a service, a container, ssh without a session) the GUI
+        // module would warn that XDG_RUNTIME_DIR is not set. A private folder of its own
+        // (mode 0700, removed at exit) is all it asks for.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            runtimeDir = std::make_unique<QTemporaryDir>();
+            if (runtimeDir->isValid())
+                qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir->path()));
+        }
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -172,9 +183,11 @@ int main(int argc, char* argv[]) {
         complain(parser.helpText());
         return UsageError;
     }
+    // A missing output folder is made, with its parents.
     const QString dir = parser.value(outputDir);
-    if (parser.isSet(outputDir) && !QFileInfo(dir).isDir()) {
-        complain(QCoreApplication::translate("Batch", "No such folder [%1].").arg(dir));
+    if (parser.isSet(outputDir) && !QDir().mkpath(dir)) {
+        complain(
+            QCoreApplication::translate("Batch", "Can't create the output folder [%1].").arg(dir));
         return UsageError;
     }
 

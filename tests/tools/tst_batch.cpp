@@ -78,6 +78,24 @@ private slots:
             QVERIFY(!QFile::exists(dir_.filePath(name)));
         }
         QCOMPARE(QImage(QDir(out.path()).filePath("od-plot.png")).size(), QSize(200, 200));
+        // A missing folder is made, with its parents.
+        const QString nested = QDir(out.path()).filePath("new/deeper");
+        QCOMPARE(run({"-o", nested, a}).status, 0);
+        QVERIFY(QFile::exists(QDir(nested).filePath("od-dif.txt")));
+    }
+
+    // Plots need the GUI module; without a session it must not warn about the runtime folder.
+    void quietWithoutSession() {
+        const QString a = write("qs.txt", "SUBSTRATE 0 1\nLAYER 5 0.2 1\n");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("XDG_RUNTIME_DIR");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(XRD_BATCH_TOOL), {"--png", "--plot-size", "80x60", a});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(!err.contains("XDG_RUNTIME_DIR"), err.constData());
     }
 
     void filesThatAreNotComputed_data() {
@@ -190,8 +208,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("no file") << QStringList() << 2;
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "x.txt"} << 2;
-        QTest::newRow("output folder missing")
-            << QStringList{"--output-dir", "/nonexistent/folder", "x.txt"} << 2;
+        QTest::newRow("output folder impossible")
+            << QStringList{"--output-dir", "/dev/null/folder", "x.txt"} << 2;
         QTest::newRow("bad plot size") << QStringList{"--png", "--plot-size", "800", "x.txt"} << 2;
         QTest::newRow("zero plot size")
             << QStringList{"--png", "--plot-size", "0x600", "x.txt"} << 2;
