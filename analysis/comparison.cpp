@@ -3,9 +3,13 @@
 #include "anglemodel.h"
 #include "config.h"
 #include "constants.h"
+#include "dynamical.h"
+#include "extensions.h"
 #include "grid.h"
 #include "instrument.h"
+#include "kinematical.h"
 #include "measuredscan.h"
+#include "physicsstack.h"
 
 #include <QCoreApplication>
 
@@ -33,11 +37,21 @@ constexpr double kPointsPerWidth = 6.0;
 // The model on the fine grid of angles. The basic model is summed on a uniform grid of
 // scattering vectors (the engine's fast case) and interpolated linearly onto the uniform
 // grid of angles, which is nearly the same grid stretched by the slowly varying cos(theta).
+// The kinematical and dynamical models are evaluated at the angles themselves.
 class ScanComparison::Engine {
 public:
     Engine(const Config& base, double thetaStart, double thetaStep, int count)
-        : basic_(base, uniformQGrid(thetaStart, thetaStart + thetaStep * (count - 1), thetaStep,
-                                    base.k)) {
+        : model_(base.ext.model), reflection_(base.ext.reflection),
+          basic_(base, model_ == ModelKind::Basic
+                           ? uniformQGrid(thetaStart, thetaStart + thetaStep * (count - 1),
+                                          thetaStep, base.k)
+                           : QVector<double>()) {
+        if (model_ != ModelKind::Basic) {
+            for (int j = 0; j < count; ++j)
+                theta_.append(thetaStart + thetaStep * j);
+            ok_ = count > 0;
+            return;
+        }
         const QVector<double>& q = basic_.q();
         index_.resize(std::size_t(count));
         weight_.resize(std::size_t(count));
@@ -58,6 +72,19 @@ public:
     bool ok() const { return ok_; }
 
     bool curve(const Config& structure, std::vector<double>& out, const SumControl& control) const {
+        if (model_ != ModelKind::Basic) {
+            const PhysicsStack stack = buildPhysicsStack(structure);
+            if (!stack.error.isEmpty())
+                return false;
+            const QVector<double> r =
+                model_ == ModelKind::Dynamical
+                    ? dynamicalReflectivity(stack, reflection_, theta_, control.cancel)
+                    : kinematicalReflectivity(stack, theta_, control.cancel);
+            if (r.size() != theta_.size())
+                return false;
+            out.assign(r.begin(), r.end());
+            return true;
+        }
         std::vector<double> atQ;
         if (!basic_.intensities(structure, atQ, control))
             return false;
@@ -72,6 +99,9 @@ public:
     }
 
 private:
+    ModelKind model_;
+    int reflection_;
+    QVector<double> theta_; // the fine grid, for the kinematical and dynamical models
     BasicAngleModel basic_;
     std::vector<int> index_;
     std::vector<double> weight_;

@@ -5,7 +5,7 @@
 #include "extensions.h"
 #include "fitparameters.h"
 #include "fittedfile.h"
-#include "readers.h"
+#include "instrument.h"
 #include "resultfiles.h"
 #include "scanroad.h"
 
@@ -20,10 +20,6 @@ namespace {
 QString tr(const char* text) {
     return QCoreApplication::translate("Fit", text);
 }
-
-// A model value at or below zero where the scan counted something: the log figure treats it
-// as this many counts per second.
-constexpr double kFloor = 1e-12;
 
 } // namespace
 
@@ -47,10 +43,7 @@ StructureFit::StructureFit(const Config& config, const FitSettings& settings)
         problem_ = tr("No fit for [%1]: it names no measured scan (MEASURED line).").arg(name);
         return;
     }
-    ScanReadOptions options;
-    options.twoTheta = config.ext.measuredTwoTheta;
-    options.preferredThetas = substrateReflections(config);
-    const ScanReadResult read = readScanFile(scanPath_, options);
+    const ScanReadResult read = readScanFor(config, scanPath_);
     if (!read.ok) {
         problem_ = read.error;
         return;
@@ -75,8 +68,12 @@ StructureFit::StructureFit(const Config& config, const FitSettings& settings)
         return;
     }
     if (settings.weighted) {
-        weights_ = countingWeights(read.scan.intensity, read.scan.countingTime);
-        if (weights_.empty())
+        double sum = 0;
+        for (double t : read.scan.countingTime)
+            sum += t;
+        if (!read.scan.countingTime.isEmpty())
+            countingTime_ = sum / read.scan.countingTime.size();
+        if (!(countingTime_ > 0))
             notes_ << tr("The scan gives no counting times: the fit is unweighted.");
     }
 }
@@ -108,17 +105,7 @@ std::vector<double> StructureFit::residuals(const std::vector<double>& values) c
     ModelAtScan m;
     if (!modelFor(values, m))
         return {};
-    std::vector<double> r;
-    r.reserve(std::size_t(m.measured.size()));
-    for (int i = 0; i < m.measured.size(); ++i) {
-        if (!(m.measured[i] > 0))
-            continue;
-        double d = std::log10(m.measured[i]) - std::log10(std::max(m.model[i], kFloor));
-        if (!weights_.empty())
-            d *= weights_[std::size_t(i)];
-        r.push_back(d);
-    }
-    return r;
+    return logResiduals(m.measured, m.model, countingTime_);
 }
 
 FitReport StructureFit::run() const {

@@ -73,7 +73,7 @@ private:
     QStringList notes_;
     QString scanPath_;
     std::unique_ptr<ScanComparison> comparison_;
-    std::vector<double> weights_; // per measured point; empty for the plain figure
+    double countingTime_ = 0.0; // seconds per point for weights; 0 for the plain figure
 };
 
 // The table of a report as text lines: parameter, start, fitted, uncertainty, at bound.

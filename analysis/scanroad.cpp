@@ -4,7 +4,6 @@
 #include "constants.h"
 #include "extensions.h"
 #include "materials.h"
-#include "readers.h"
 #include "resultfiles.h"
 
 #include <QCoreApplication>
@@ -25,24 +24,26 @@ QString number(double v) {
     return QString::number(v, 'g', 10);
 }
 
-void addPeakLines(QStringList& header, const QString& who, const PeakReport& p) {
+void addPeakLines(QStringList& header, const QString& who, const PeakAnalysis& p) {
     auto add = [&](const QString& key, double v) {
         if (std::isfinite(v))
             header << QStringLiteral("# %1 %2: %3").arg(who, key, number(v));
     };
-    add(QStringLiteral("substrate peak"), p.substratePeak);
-    add(QStringLiteral("zeroth-order peak"), p.zerothOrderPeak);
+    add(QStringLiteral("substrate peak"), p.substrate.theta);
+    add(QStringLiteral("zeroth-order peak"), p.main.theta);
     add(QStringLiteral("period"), p.period);
     add(QStringLiteral("mismatch"), p.mismatch);
     add(QStringLiteral("thickness"), p.thickness);
 }
 
-QString peakSummary(const PeakReport& p) {
+QString peakSummary(const PeakAnalysis& p) {
     QStringList parts;
-    if (std::isfinite(p.substratePeak))
-        parts << tr("substrate peak at %1°").arg(p.substratePeak, 0, 'f', 4);
-    if (std::isfinite(p.zerothOrderPeak))
-        parts << tr("layer or zeroth-order peak at %1°").arg(p.zerothOrderPeak, 0, 'f', 4);
+    if (std::isfinite(p.substrate.theta))
+        parts << tr("substrate peak at %1°").arg(p.substrate.theta, 0, 'f', 4);
+    if (std::isfinite(p.main.theta))
+        parts << tr("layer or zeroth-order peak at %1°").arg(p.main.theta, 0, 'f', 4);
+    if (!p.satelliteOrder.isEmpty())
+        parts << tr("%1 satellite orders").arg(p.satelliteOrder.size() - 1);
     if (std::isfinite(p.mismatch))
         parts << tr("mismatch %1").arg(p.mismatch, 0, 'g', 4);
     if (std::isfinite(p.period))
@@ -164,13 +165,11 @@ ScanOutcome compareWithScan(const Config& config, const QString& scanPath, const
                    .arg(scanPath)
                    .arg(m.agreement, 0, 'g', 6);
 
-    PeakInput peaks;
-    peaks.wavelength = config.wavelength;
-    peaks.substrateTheta = substrateAngleIn(config, m.theta);
-    peaks.superlattice = config.repeat > 1;
-    peaks.singleLayer = config.layers.size() == 1 && config.repeat == 1;
-    out.measuredPeaks = analysePeaks(m.theta, m.measured, peaks);
-    out.modelPeaks = analysePeaks(m.theta, m.model, peaks);
+    const double substrate = substrateAngleIn(config, m.theta);
+    const bool superlattice = config.repeat > 1;
+    out.measuredPeaks =
+        analysePeaks(m.theta, m.measured, config.wavelength, substrate, superlattice);
+    out.modelPeaks = analysePeaks(m.theta, m.model, config.wavelength, substrate, superlattice);
     out.log << tr("Peaks of the measurement: %1.").arg(peakSummary(out.measuredPeaks));
     out.log << tr("Peaks of the model: %1.").arg(peakSummary(out.modelPeaks));
 

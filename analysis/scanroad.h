@@ -1,11 +1,15 @@
 #pragma once
 
+#include "calculation.h"
 #include "comparison.h"
 #include "measuredscan.h"
 #include "peaks.h"
+#include "readers.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 class Config;
 
@@ -17,8 +21,8 @@ struct ScanOutcome {
     QStringList log;        // in order: what was read, found, written, or why not
     MeasuredScan scan;
     ModelAtScan model;
-    PeakReport measuredPeaks;
-    PeakReport modelPeaks;
+    PeakAnalysis measuredPeaks;
+    PeakAnalysis modelPeaks;
     QString measFile;
     bool measWritten = false;
 };
@@ -30,11 +34,30 @@ QString scanPathFor(const Config& config, const QString& overridePath = QString(
 // The instrument as the structure file sets it.
 InstrumentSettings instrumentFrom(const Config& config);
 
-// Reads the scan, computes the structure's model at its angles, analyses the peaks of both and
-// writes NAME-meas.EXT beside the structure file (or into outputDir). Nothing is attempted when
-// scanPath is empty.
+// Reads the scan at `scanPath` as the structure's statements say (2theta column, the
+// substrate's reflections to choose among several scans).
+ScanReadResult readScanFor(const Config& config, const QString& scanPath);
+
+// Computes the structure's model at the angles of a scan read by readScanFor, analyses the
+// peaks of both and writes NAME-meas.EXT beside the structure file (or into outputDir).
+// Nothing is attempted when scanPath is empty.
 ScanOutcome compareWithScan(const Config& config, const QString& scanPath,
-                            const QString& outputDir = QString(), const SumControl& control = {});
+                            const ScanReadResult& read, const QString& outputDir = QString(),
+                            const SumControl& control = {});
+
+// What the whole road of a loaded structure gave.
+struct RoadOutcome {
+    CalculationOutcome files;
+    ScanOutcome scan;
+    QStringList notes; // the calculation's own lines (the model), before everything else
+};
+
+// The whole road of a structure that loadStructure made ready: the scan read first (a
+// dynamical curve then also covers its angles), the calculation in its order with the
+// hooks, then the comparison with the scan. `scanOverride` replaces the MEASURED line.
+RoadOutcome runRoad(const Config& config, std::unique_ptr<Calculation>& calculation,
+                    ResultArrays& results, const CalculationHooks& hooks,
+                    const QString& scanOverride = QString());
 
 // The Bragg angles (degrees) of the substrate's (00l) reflections that a scan may cover, the
 // strongest first: (004), (008), (002), (006), ... up to what the wavelength reaches.

@@ -4,6 +4,8 @@
 #include "resultarrays.h"
 
 #include <QString>
+#include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 
 #include <functional>
@@ -11,6 +13,7 @@
 #include <vector>
 
 class Config;
+struct PhysicsStack;
 
 // Limits that keep every accepted structure within about 10 s and 1 GB on a two-core
 // desktop. A structure beyond them is refused before anything is computed.
@@ -43,12 +46,21 @@ struct CalculationHooks {
     SumControl control;
 };
 
+// The Bragg angles a dynamical curve must cover besides its default window (a measured scan's
+// range); empty when there is nothing to cover.
+struct AngleRange {
+    double low = 0.0;
+    double high = 0.0;
+    bool isEmpty() const { return !(high > low); }
+};
+
 // One calculation of a loaded, valid structure: its own copy of the structure (so it can run
 // on another thread while the loader reads the next file), the depth profile built once and
 // its runs found once, or the line that says why it is refused.
 class Calculation {
 public:
-    explicit Calculation(const Config& config);
+    // `cover`: the angles a dynamical curve must span (a measured scan's range).
+    explicit Calculation(const Config& config, AngleRange cover = {});
     ~Calculation();
     Calculation(const Calculation&) = delete;
     Calculation& operator=(const Calculation&) = delete;
@@ -60,6 +72,10 @@ public:
     const Config& structure() const { return *config_; }
     const ResultArrays& profile() const { return profile_; }
     const std::vector<MonolayerRun>& runs() const { return runs_; }
+    // Lines for the log about what will be computed: the model when the file chooses one.
+    const QStringList& notes() const { return notes_; }
+    // Significant digits of the numbers in the result files.
+    int digits() const { return digits_; }
     // Estimated curve points and their cost in single-monolayer terms.
     double estimatedPoints() const { return points_; }
     double work() const { return work_; }
@@ -75,7 +91,13 @@ public:
     CalculationOutcome run(ResultArrays& results, const CalculationHooks& hooks = {}) const;
 
 private:
+    bool computeModelCurve(ResultArrays& results, const SumControl& control) const;
+
     std::unique_ptr<Config> config_;
+    std::unique_ptr<PhysicsStack> stack_; // the kinematical and dynamical models
+    QVector<double> dynamicalTheta_;
+    QStringList notes_;
+    int digits_ = 6;
     QString refusal_;
     ResultArrays profile_;
     std::vector<MonolayerRun> runs_;

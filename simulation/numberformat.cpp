@@ -1,5 +1,6 @@
 #include "numberformat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -79,4 +80,18 @@ char* formatDouble(char* out, double value) {
 QByteArray formatDouble(double value) {
     char text[maxFormattedDoubleLength];
     return QByteArray(text, int(formatDouble(text, value) - text));
+}
+
+char* formatDoubleDigits(char* out, double value, int digits) {
+    if (std::isnan(value))
+        return copyText(out, "nan");
+    if (std::isinf(value))
+        return copyText(out, value < 0 ? "-inf" : "inf");
+    if (value == 0) {
+        *out = '0';
+        return out + 1;
+    }
+    return std::to_chars(out, out + maxFormattedDigitsLength, value, std::chars_format::general,
+                         std::clamp(digits, 1, 17))
+        .ptr;
 }

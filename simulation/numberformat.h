@@ -18,3 +18,11 @@ char* formatDouble(char* out, double value);
 
 // The same text as a byte array.
 QByteArray formatDouble(double value);
+
+// The longest text formatDoubleDigits writes (17 digits, sign, point, exponent).
+constexpr int maxFormattedDigitsLength = 25;
+
+// `value` with `digits` significant digits (1 to 17) in the same notation rules, for result
+// files that need more than six digits; inf, -inf and nan as above. Room for
+// maxFormattedDigitsLength characters at `out`.
+char* formatDoubleDigits(char* out, double value, int digits);

@@ -20,16 +20,19 @@ constexpr int maxChunkLines = 32768;
 
 // Lines [begin, end) as text.
 QByteArray formatLines(const double* first, const double* second, const double* third, int begin,
-                       int end) {
-    constexpr int maxLineLength = 3 * maxFormattedDoubleLength + 3;
+                       int end, int digits) {
+    constexpr int maxLineLength = 3 * maxFormattedDigitsLength + 3;
     QByteArray text(qsizetype(end - begin) * maxLineLength, Qt::Uninitialized);
     char* out = text.data();
+    auto put = [digits](char* at, double v) {
+        return digits == 6 ? formatDouble(at, v) : formatDoubleDigits(at, v, digits);
+    };
     for (int i = begin; i < end; ++i) {
-        out = formatDouble(out, first[i]);
+        out = put(out, first[i]);
         *out++ = '\t';
-        out = formatDouble(out, second[i]);
+        out = put(out, second[i]);
         *out++ = '\t';
-        out = formatDouble(out, third[i]);
+        out = put(out, third[i]);
         *out++ = '\n';
     }
     text.resize(int(out - text.constData()));
@@ -47,7 +50,7 @@ QString resultFileName(const QString& structureFile, const QString& tag, const Q
 }
 
 bool writeColumns(const QString& path, const QVector<double>& first, const QVector<double>& second,
-                  const QVector<double>& third, int threads) {
+                  const QVector<double>& third, int threads, int digits) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
@@ -59,7 +62,7 @@ bool writeColumns(const QString& path, const QVector<double>& first, const QVect
     const int chunks = (lines + chunkLines - 1) / chunkLines;
     const auto format = [&](int chunk) {
         return formatLines(first.constData(), second.constData(), third.constData(),
-                           chunk * chunkLines, qMin(lines, (chunk + 1) * chunkLines));
+                           chunk * chunkLines, qMin(lines, (chunk + 1) * chunkLines), digits);
     };
 
     bool ok = true;

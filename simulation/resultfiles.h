@@ -20,5 +20,6 @@ QString resultFileName(const QString& structureFile, const QString& tag,
 // writes the chunks in order; 0 or less means one per core (QThread::idealThreadCount()),
 // 1 formats everything on the calling thread. The file is the same for every thread count.
 // Small files (a few thousand lines) are written by the calling thread alone.
+// `digits` other than 6 writes that many significant digits (formatDoubleDigits).
 bool writeColumns(const QString& path, const QVector<double>& first, const QVector<double>& second,
-                  const QVector<double>& third, int threads = 0);
+                  const QVector<double>& third, int threads = 0, int digits = 6);
