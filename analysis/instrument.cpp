@@ -271,10 +271,24 @@ ScaleBackground solveScaleBackground(const QVector<double>& measured, const QVec
         result.scale = std::exp(p[0]);
     if (fitBackground) {
         result.background = std::exp(p[1]);
-        // A background that ran down to nothing: exactly zero when that is no worse.
-        if (result.background < 1e-6 * highLevel &&
-            evaluate(d, result.scale, 0.0).cost <= current.cost)
+        // No background at all: the scale then has a closed form, the mean of
+        // log10 m - log10 c over the points where the curve is positive.
+        double scaleAtZero = result.scale;
+        if (fitScale) {
+            double sum = 0.0;
+            int count = 0;
+            for (std::size_t i = 0; i < d.curve.size(); ++i)
+                if (d.curve[i] > 0.0) {
+                    sum += d.logMeasured[i] - std::log10(d.curve[i]);
+                    ++count;
+                }
+            scaleAtZero = std::pow(10.0, sum / count);
+        }
+        if (std::isfinite(scaleAtZero) && scaleAtZero > 0.0 &&
+            evaluate(d, scaleAtZero, 0.0).cost <= current.cost) {
+            result.scale = scaleAtZero;
             result.background = 0.0;
+        }
     }
     return result;
 }

@@ -26,7 +26,9 @@ QVector<double> convolveResolution(double theta0, double step, const QVector<dou
                                    double fwhm, const QVector<double>& thetaOut);
 
 // The step of the fine grid to compute the model on before convolving: fwhm/5, which
-// samples the Gaussian closely enough that its discrete weights lose nothing visible, but
+// samples the Gaussian closely enough that its discrete weights lose nothing visible (the
+// linear interpolation between fine points costs up to 1.5 % on the flanks of a peak as
+// narrow as the resolution, under 0.01 decades), but
 // never coarser than `maxStep` (what the model's own features need) and never finer than
 // `minStep` (a floor against absurd grids when the resolution is far below the features).
 // maxStep alone when fwhm <= 0.
