@@ -26,8 +26,8 @@ struct FitProblem {
     std::function<std::vector<double>(const std::vector<double>&)> residuals;
     unsigned seed = 1; // same seed, same result, whatever the thread count
     int threads = 0;   // 0: all cores
-    // Generations of the global search; 0: 200. The search ends earlier once the best cost
-    // has stopped improving.
+    // Generations of the global search; 0: 500. The search ends earlier once the best cost
+    // has not improved for 100 generations.
     int maxGenerations = 0;
     // Members of the population; 0: 10 per free parameter, within 20..64.
     int populationSize = 0;
