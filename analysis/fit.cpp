@@ -1,0 +1,485 @@
+#include "fit.h"
+
+#include <Eigen/Dense>
+#include <QElapsedTimer>
+#include <pagmo/algorithm.hpp>
+#include <pagmo/algorithms/gaco.hpp>
+#include <pagmo/bfe.hpp>
+#include <pagmo/population.hpp>
+#include <pagmo/problem.hpp>
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+#include <unsupported/Eigen/LevenbergMarquardt>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+namespace {
+
+constexpr int kDefaultGenerations = 500;
+// The global search ends when the best cost has improved by less than this fraction over
+// the last kPatience generations. The colony improves in jumps after long plateaus: on a
+// two-layer fringe fit with two integer thicknesses, 30 generations of patience found the
+// right thicknesses from 3 seeds in 10, 100 generations from 10 in 10.
+constexpr double kImprovementTolerance = 1e-9;
+constexpr int kPatience = 100;
+const double kUniformSigma = 1.0 / std::sqrt(12.0);
+
+// Everything the evaluations share; the residual callback is safe to call concurrently.
+struct Context {
+    std::function<std::vector<double>(const std::vector<double>&)> residuals;
+    std::vector<double> base; // full parameter vector; fixed parameters keep their value
+    std::vector<int> freeAt;  // full index of each searched parameter (continuous first)
+    std::size_t expected = 0; // residual count at the start point; 0: not known
+    const std::atomic<bool>* stop = nullptr;
+    std::atomic<long> evaluations{0};
+    std::unique_ptr<tbb::task_arena> arena; // null: evaluate in the calling thread
+
+    bool stopRequested() const { return stop && stop->load(std::memory_order_relaxed); }
+
+    std::vector<double> full(const double* searched) const {
+        std::vector<double> x = base;
+        for (std::size_t i = 0; i < freeAt.size(); ++i)
+            x[std::size_t(freeAt[i])] = searched[i];
+        return x;
+    }
+
+    // Residuals at a full parameter vector; empty when the point is invalid.
+    std::vector<double> residualsAt(const std::vector<double>& x) {
+        evaluations.fetch_add(1, std::memory_order_relaxed);
+        std::vector<double> r = residuals(x);
+        if (r.empty() || (expected != 0 && r.size() != expected))
+            return {};
+        for (double e : r)
+            if (!std::isfinite(e))
+                return {};
+        return r;
+    }
+
+    static double costOf(const std::vector<double>& r) {
+        if (r.empty())
+            return kInvalidCost;
+        double s = 0.0;
+        for (double e : r)
+            s += e * e;
+        const double cost = s / double(r.size());
+        return std::isfinite(cost) ? std::min(cost, kInvalidCost) : kInvalidCost;
+    }
+
+    // Runs body(i) for i < count on the fit's threads; each i writes only its own slot, so
+    // the outcome does not depend on the thread count.
+    template <typename Body> void forEach(std::size_t count, const Body& body) {
+        if (!arena || count < 2) {
+            for (std::size_t i = 0; i < count; ++i)
+                body(i);
+            return;
+        }
+        arena->execute([&] { tbb::parallel_for(std::size_t(0), count, body); });
+    }
+};
+
+// The problem as pagmo sees it: the searched parameters only, integers last.
+struct SearchProblem {
+    std::shared_ptr<Context> context;
+    std::vector<double> lower, upper;
+    std::size_t integers = 0;
+
+    pagmo::vector_double fitness(const pagmo::vector_double& x) const {
+        if (context->stopRequested())
+            return {kInvalidCost};
+        return {Context::costOf(context->residualsAt(context->full(x.data())))};
+    }
+    std::pair<pagmo::vector_double, pagmo::vector_double> get_bounds() const {
+        return {lower, upper};
+    }
+    pagmo::vector_double::size_type get_nix() const { return integers; }
+    pagmo::thread_safety get_thread_safety() const { return pagmo::thread_safety::constant; }
+};
+
+// Batch evaluation of a population on the fit's threads.
+struct BatchEvaluator {
+    std::shared_ptr<Context> context;
+
+    pagmo::vector_double operator()(const pagmo::problem& p, const pagmo::vector_double& xs) const {
+        const std::size_t n = p.get_nx();
+        const std::size_t count = n ? xs.size() / n : 0;
+        pagmo::vector_double f(count, kInvalidCost);
+        const SearchProblem* search = p.extract<SearchProblem>();
+        if (!search)
+            return f;
+        context->forEach(count, [&](std::size_t i) {
+            if (!context->stopRequested())
+                f[i] = Context::costOf(context->residualsAt(context->full(xs.data() + i * n)));
+        });
+        return f;
+    }
+};
+
+// Levenberg-Marquardt over the active continuous parameters (indices into the searched
+// vector), each mapped into its bounds by x = lower + (upper - lower) (1 + sin u) / 2.
+struct Refinement : Eigen::DenseFunctor<double> {
+    Context* context;
+    std::vector<double> searched; // the point; the active entries are overwritten
+    std::vector<int> active;
+    std::vector<double> lower, upper; // per active parameter
+    mutable double bestCost = kInvalidCost;
+    mutable std::vector<double> best;
+
+    Refinement(Context* c, std::vector<double> start, std::vector<int> activeAt,
+               const std::vector<double>& lo, const std::vector<double>& hi, int residualCount)
+        : DenseFunctor<double>(int(activeAt.size()), residualCount), context(c),
+          searched(std::move(start)), active(std::move(activeAt)) {
+        for (int k : active) {
+            lower.push_back(lo[std::size_t(k)]);
+            upper.push_back(hi[std::size_t(k)]);
+        }
+    }
+
+    double toX(Eigen::Index j, double u) const {
+        const std::size_t k = std::size_t(j);
+        return lower[k] + (upper[k] - lower[k]) * 0.5 * (1.0 + std::sin(u));
+    }
+    Eigen::VectorXd startU() const {
+        Eigen::VectorXd u(static_cast<Eigen::Index>(active.size()));
+        for (std::size_t j = 0; j < active.size(); ++j) {
+            const double x = searched[std::size_t(active[j])];
+            const double f = std::clamp((x - lower[j]) / (upper[j] - lower[j]), 1e-6, 1.0 - 1e-6);
+            u[Eigen::Index(j)] = std::asin(2.0 * f - 1.0);
+        }
+        return u;
+    }
+    std::vector<double> pointAt(const Eigen::VectorXd& u) const {
+        std::vector<double> s = searched;
+        for (Eigen::Index j = 0; j < u.size(); ++j)
+            s[std::size_t(active[std::size_t(j)])] = toX(j, u[j]);
+        return s;
+    }
+    // Residuals at a searched vector, an invalid point given residuals far above any valid.
+    void residualsInto(const std::vector<double>& s, Eigen::Ref<Eigen::VectorXd> out) const {
+        const std::vector<double> r = context->residualsAt(context->full(s.data()));
+        if (r.size() != std::size_t(out.size()))
+            out.setConstant(1e50);
+        else
+            out = Eigen::Map<const Eigen::VectorXd>(r.data(), Eigen::Index(r.size()));
+    }
+
+    int operator()(const Eigen::VectorXd& u, Eigen::VectorXd& fvec) const {
+        if (context->stopRequested())
+            return -1;
+        const std::vector<double> s = pointAt(u);
+        residualsInto(s, fvec);
+        const double cost = fvec.squaredNorm() / double(fvec.size());
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = s;
+        }
+        return 0;
+    }
+    int df(const Eigen::VectorXd& u, Eigen::MatrixXd& fjac) const {
+        if (context->stopRequested())
+            return -1;
+        const std::vector<double> s0 = pointAt(u);
+        Eigen::VectorXd f0(values());
+        residualsInto(s0, f0);
+        context->forEach(std::size_t(u.size()), [&](std::size_t j) {
+            const Eigen::Index c = Eigen::Index(j);
+            const double h = 1.5e-8 * std::max(1.0, std::fabs(u[c]));
+            Eigen::VectorXd v = u;
+            v[c] += h;
+            const std::vector<double> s = pointAt(v);
+            const std::size_t k = std::size_t(active[j]);
+            const double dx = s[k] - s0[k];
+            residualsInto(s, fjac.col(c));
+            // Forward difference in x, times dx/du.
+            const double slope = 0.5 * (upper[j] - lower[j]) * std::cos(u[c]);
+            if (dx != 0.0)
+                fjac.col(c) = (fjac.col(c) - f0) / dx * slope;
+            else
+                fjac.col(c).setZero();
+        });
+        return 0;
+    }
+};
+
+QString validate(const FitProblem& p) {
+    const std::size_t n = p.lower.size();
+    if (n == 0)
+        return QStringLiteral("no parameters");
+    if (p.upper.size() != n || p.start.size() != n || (!p.integer.empty() && p.integer.size() != n))
+        return QStringLiteral("bounds, start and integer flags differ in length");
+    if (!p.residuals)
+        return QStringLiteral("no residual function");
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(p.lower[i]) || !std::isfinite(p.upper[i]) || !std::isfinite(p.start[i]))
+            return QStringLiteral("parameter %1: bounds and start must be finite").arg(i);
+        if (p.lower[i] > p.upper[i])
+            return QStringLiteral("parameter %1: lower bound above upper bound").arg(i);
+        if (!p.integer.empty() && p.integer[i] && std::ceil(p.lower[i]) > std::floor(p.upper[i]))
+            return QStringLiteral("parameter %1: no integer within its bounds").arg(i);
+    }
+    if (p.maxGenerations < 0 || p.populationSize < 0 || p.threads < 0)
+        return QStringLiteral("negative generation, population or thread count");
+    return {};
+}
+
+// Uncertainties and correlations at `best` from the Jacobian of the residuals over the free
+// parameters: central differences for continuous ones, steps of one for integers.
+void estimateUncertainties(Context& context, const std::vector<double>& lower,
+                           const std::vector<double>& upper, const std::vector<bool>& isInteger,
+                           FitOutcome& out) {
+    const std::size_t n = out.best.size();
+    out.sigma.assign(n, 0.0);
+    out.atBound.assign(n, false);
+    const std::size_t p = context.freeAt.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const double range = upper[i] - lower[i];
+        if (range <= 0.0)
+            continue;
+        out.sigma[i] = range * kUniformSigma;
+        const double tolerance = isInteger[i] ? 0.0 : 1e-6 * range;
+        out.atBound[i] = out.best[i] - lower[i] <= tolerance || upper[i] - out.best[i] <= tolerance;
+    }
+    if (p == 0)
+        return;
+    const std::vector<double> r0 = context.residualsAt(out.best);
+    const std::size_t m = r0.size();
+    if (m <= p)
+        return;
+
+    // Two points per parameter (the second may be the best point itself, one-sided).
+    std::vector<std::vector<double>> points(2 * p, out.best);
+    std::vector<double> span(p, 0.0);
+    for (std::size_t j = 0; j < p; ++j) {
+        const std::size_t k = std::size_t(context.freeAt[j]);
+        const double x = out.best[k];
+        double h = isInteger[k] ? 1.0 : 6e-6 * std::max(std::fabs(x), 1e-3 * (upper[k] - lower[k]));
+        const double up = std::min(x + h, upper[k]);
+        const double down = std::max(x - h, lower[k]);
+        points[2 * j][k] = up;
+        points[2 * j + 1][k] = down;
+        span[j] = up - down;
+    }
+    std::vector<std::vector<double>> results(2 * p);
+    context.forEach(2 * p, [&](std::size_t i) { results[i] = context.residualsAt(points[i]); });
+
+    Eigen::MatrixXd jac = Eigen::MatrixXd::Zero(Eigen::Index(m), Eigen::Index(p));
+    for (std::size_t j = 0; j < p; ++j) {
+        const auto& a = results[2 * j];
+        const auto& b = results[2 * j + 1];
+        if (a.size() != m || b.size() != m || !(span[j] > 0.0))
+            continue; // no information: the parameter keeps the spread of its bounds
+        for (std::size_t i = 0; i < m; ++i)
+            jac(Eigen::Index(i), Eigen::Index(j)) = (a[i] - b[i]) / span[j];
+    }
+    double sumSquares = 0.0;
+    for (double e : r0)
+        sumSquares += e * e;
+    const double variance = sumSquares / double(m - p);
+
+    // (J^T J)^-1 on unit-scaled columns, lightly regularised so that a direction the data do
+    // not fix comes out as a huge (then capped) variance rather than a division by zero.
+    const Eigen::VectorXd norms = jac.colwise().norm();
+    Eigen::VectorXd scale(static_cast<Eigen::Index>(p));
+    for (Eigen::Index j = 0; j < Eigen::Index(p); ++j)
+        scale[j] = norms[j] > 0.0 ? 1.0 / norms[j] : 0.0;
+    const Eigen::MatrixXd scaled = jac * scale.asDiagonal();
+    Eigen::MatrixXd normal = scaled.transpose() * scaled;
+    normal.diagonal().array() += 1e-12;
+    const Eigen::MatrixXd inverse =
+        normal.ldlt().solve(Eigen::MatrixXd::Identity(Eigen::Index(p), Eigen::Index(p)));
+    Eigen::MatrixXd cov = scale.asDiagonal() * inverse * scale.asDiagonal() * variance;
+
+    for (std::size_t j = 0; j < p; ++j) {
+        const std::size_t k = std::size_t(context.freeAt[j]);
+        const double s = std::sqrt(cov(Eigen::Index(j), Eigen::Index(j)));
+        if (norms[Eigen::Index(j)] > 0.0 && std::isfinite(s))
+            out.sigma[k] = std::min(s, (upper[k] - lower[k]) * kUniformSigma);
+    }
+    for (std::size_t a = 0; a < p; ++a)
+        for (std::size_t b = a + 1; b < p; ++b) {
+            if (!(norms[Eigen::Index(a)] > 0.0) || !(norms[Eigen::Index(b)] > 0.0))
+                continue;
+            const double r = inverse(Eigen::Index(a), Eigen::Index(b)) /
+                             std::sqrt(inverse(Eigen::Index(a), Eigen::Index(a)) *
+                                       inverse(Eigen::Index(b), Eigen::Index(b)));
+            if (std::isfinite(r) && std::fabs(r) > 0.9) {
+                const int i = context.freeAt[a];
+                const int k = context.freeAt[b];
+                out.strongCorrelations.emplace_back(std::min(i, k), std::max(i, k),
+                                                    std::clamp(r, -1.0, 1.0));
+            }
+        }
+    std::sort(out.strongCorrelations.begin(), out.strongCorrelations.end());
+}
+
+} // namespace
+
+FitOutcome runFit(const FitProblem& problem) {
+    FitOutcome out;
+    out.problem = validate(problem);
+    if (!out.problem.isEmpty())
+        return out;
+
+    const std::size_t n = problem.lower.size();
+    std::vector<double> lower = problem.lower, upper = problem.upper;
+    std::vector<bool> isInteger(n, false);
+    for (std::size_t i = 0; i < n; ++i)
+        if (!problem.integer.empty() && problem.integer[i]) {
+            isInteger[i] = true;
+            lower[i] = std::ceil(lower[i]);
+            upper[i] = std::floor(upper[i]);
+        }
+
+    auto context = std::make_shared<Context>();
+    context->residuals = problem.residuals;
+    context->stop = problem.stop;
+    context->base.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double x = std::clamp(problem.start[i], lower[i], upper[i]);
+        if (isInteger[i])
+            x = std::clamp(std::round(x), lower[i], upper[i]);
+        context->base[i] = x;
+    }
+    std::size_t continuous = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t i = 0; i < n; ++i)
+            if (lower[i] < upper[i] && isInteger[i] == (pass == 1)) {
+                context->freeAt.push_back(int(i));
+                continuous += pass == 0 ? 1 : 0;
+            }
+    const std::size_t p = context->freeAt.size();
+    const int threads = problem.threads > 0
+                            ? problem.threads
+                            : int(std::max(1u, std::thread::hardware_concurrency()));
+    if (threads > 1)
+        context->arena = std::make_unique<tbb::task_arena>(threads);
+
+    const std::vector<double> startResiduals = context->residualsAt(context->base);
+    context->expected = startResiduals.size();
+    out.startCost = Context::costOf(startResiduals);
+    out.best = context->base;
+    out.bestCost = out.startCost;
+
+    std::vector<double> searchLower(p), searchUpper(p), startSearched(p);
+    for (std::size_t j = 0; j < p; ++j) {
+        const std::size_t k = std::size_t(context->freeAt[j]);
+        searchLower[j] = lower[k];
+        searchUpper[j] = upper[k];
+        startSearched[j] = context->base[k];
+    }
+    std::vector<double> bestSearched = startSearched;
+
+    if (p > 0) {
+        try {
+            SearchProblem search{context, searchLower, searchUpper, p - continuous};
+            const int populationSize = problem.populationSize > 0 ? problem.populationSize
+                                                                  : std::clamp(10 * int(p), 20, 64);
+            pagmo::population population(
+                pagmo::problem(search), pagmo::bfe(BatchEvaluator{context}),
+                pagmo::population::size_type(populationSize), problem.seed);
+            // The start point takes the place of the first random member.
+            population.set_xf(0, startSearched, {out.startCost});
+            pagmo::gaco colony(1u, unsigned(populationSize), 1.0, 0.0, 0.01, 1u, 7u, 100000u,
+                               100000u, 0.0, true, problem.seed);
+            colony.set_bfe(pagmo::bfe(BatchEvaluator{context}));
+            pagmo::algorithm algorithm(colony);
+
+            const int generations =
+                problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations;
+            std::vector<double> history;
+            QElapsedTimer sinceProgress;
+            sinceProgress.start();
+            for (int g = 0; g < generations; ++g) {
+                if (context->stopRequested()) {
+                    out.stopped = true;
+                    break;
+                }
+                population = algorithm.evolve(population);
+                out.generations = g + 1;
+                const double best = population.champion_f()[0];
+                history.push_back(best);
+                if (problem.progress && sinceProgress.elapsed() >= 250) {
+                    problem.progress(out.generations, best,
+                                     context->full(population.champion_x().data()));
+                    sinceProgress.restart();
+                }
+                if (history.size() > std::size_t(kPatience)) {
+                    const double before = history[history.size() - 1 - std::size_t(kPatience)];
+                    if (before - best <= kImprovementTolerance * std::fabs(before))
+                        break;
+                }
+            }
+            if (context->stopRequested())
+                out.stopped = true;
+            if (population.champion_f()[0] < out.bestCost) {
+                bestSearched = population.champion_x();
+                out.bestCost = population.champion_f()[0];
+            }
+        } catch (const std::exception& e) {
+            out.problem =
+                QStringLiteral("global search failed: %1").arg(QString::fromUtf8(e.what()));
+            return out;
+        }
+        if (problem.progress)
+            problem.progress(out.generations, out.bestCost, context->full(bestSearched.data()));
+
+        // Local refinement of the continuous parameters, integers held. The mapping into the
+        // bounds makes a minimum on a bound slow to reach (dx/du vanishes there), so a
+        // parameter that ends within 1e-6 of its range from a bound is pinned to it and the
+        // others refined again.
+        const int residualCount = int(context->expected);
+        std::vector<int> active;
+        for (std::size_t j = 0; j < continuous; ++j)
+            active.push_back(int(j));
+        std::vector<double> from = bestSearched;
+        for (int pass = 0; pass < 3 && !active.empty() && !out.stopped &&
+                           out.bestCost < kInvalidCost && residualCount >= int(active.size());
+             ++pass) {
+            Refinement functor(context.get(), from, active, searchLower, searchUpper,
+                               residualCount);
+            Eigen::VectorXd u = functor.startU();
+            Eigen::LevenbergMarquardt<Refinement> lm(functor);
+            lm.setMaxfev(Eigen::Index(100 * (active.size() + 1)));
+            lm.setXtol(1e-10);
+            lm.setFtol(1e-12);
+            lm.minimize(u);
+            if (context->stopRequested())
+                out.stopped = true;
+            if (functor.bestCost < out.bestCost) {
+                out.bestCost = functor.bestCost;
+                bestSearched = functor.best;
+            }
+            from = bestSearched;
+            std::vector<int> stillFree;
+            for (int j : active) {
+                const std::size_t k = std::size_t(j);
+                const double margin = 1e-6 * (searchUpper[k] - searchLower[k]);
+                if (from[k] - searchLower[k] <= margin)
+                    from[k] = searchLower[k];
+                else if (searchUpper[k] - from[k] <= margin)
+                    from[k] = searchUpper[k];
+                else
+                    stillFree.push_back(j);
+            }
+            if (stillFree.size() == active.size())
+                break;
+            active = stillFree;
+        }
+    }
+
+    out.best = context->full(bestSearched.data());
+    if (out.bestCost >= kInvalidCost) {
+        out.problem = QStringLiteral("no valid point found: every residual vector tried was "
+                                     "empty, of the wrong length or not finite");
+    } else {
+        estimateUncertainties(*context, lower, upper, isInteger, out);
+    }
+    if (out.sigma.size() != n) {
+        out.sigma.assign(n, 0.0);
+        out.atBound.assign(n, false);
+    }
+    out.evaluations = context->evaluations.load();
+    return out;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <tuple>
+#include <vector>
+
+// Least-squares fit of a model to data within bounds: a global search (pagmo2's extended ant
+// colony optimiser, which searches integer parameters as integers, with the population
+// evaluated in parallel), a Levenberg-Marquardt refinement of the continuous parameters from
+// the best point (Eigen), and uncertainties from the Jacobian there.
+
+struct FitProblem {
+    // Bounds and the start point (inside the bounds). A parameter with lower == upper is
+    // held fixed.
+    std::vector<double> lower, upper, start;
+    // Searched as integers (thicknesses in monolayers); their bounds are rounded inwards.
+    // Empty means none.
+    std::vector<bool> integer;
+    // Residuals at a parameter vector (e.g. log10 measured - log10 model per point); the cost
+    // is their mean square. Called concurrently from several threads. An empty result, a
+    // result of another length than at the start point, or a non-finite residual marks the
+    // point invalid: it gets the worst cost.
+    std::function<std::vector<double>(const std::vector<double>&)> residuals;
+    unsigned seed = 1; // same seed, same result, whatever the thread count
+    int threads = 0;   // 0: all cores
+    // Generations of the global search; 0: 500. The search ends earlier once the best cost
+    // has not improved for 100 generations.
+    int maxGenerations = 0;
+    // Members of the population; 0: 10 per free parameter, within 20..64.
+    int populationSize = 0;
+    // Called from the thread that runs the fit, at most four times a second and once at the
+    // end of the global search.
+    std::function<void(int generation, double bestCost, const std::vector<double>& best)> progress;
+    // Set by another thread: the fit ends early and keeps the best point so far (the
+    // uncertainties are still worked out there).
+    const std::atomic<bool>* stop = nullptr;
+};
+
+struct FitOutcome {
+    std::vector<double> best;
+    // One standard deviation per parameter from sigma^2 (J^T J)^-1, sigma^2 = sum r^2 / (n - p);
+    // 0 for fixed parameters. A parameter the residuals do not determine gets the standard
+    // deviation of a uniform spread over its bounds, (upper - lower) / sqrt(12).
+    std::vector<double> sigma;
+    std::vector<bool> atBound; // within 1e-6 of the range from a bound (integers: on it)
+    double startCost = 0, bestCost = 0;
+    std::vector<std::tuple<int, int, double>> strongCorrelations; // |r| > 0.9, i < j
+    long evaluations = 0;
+    int generations = 0;
+    bool stopped = false;
+    QString problem; // empty when it ran; otherwise why not
+};
+
+// The cost given to invalid points (and the ceiling of every cost).
+constexpr double kInvalidCost = 1e100;
+
+FitOutcome runFit(const FitProblem& problem);
