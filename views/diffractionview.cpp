@@ -12,14 +12,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace viewsupport;
 
 namespace {
-
-constexpr int kCentred = Qt::AlignCenter;                        // 132
-constexpr int kRightCentred = Qt::AlignRight | Qt::AlignVCenter; // 130
-constexpr double kMaxLabelPoints = 15.0;
 
 // Largest and smallest of the values that pass `accept`; found = false when none does.
 struct Extremes {
@@ -82,18 +79,22 @@ AxisRange logRange(const QVector<double>& intensity) {
 
 } // namespace
 
-void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
-                     const QVector<double>& intensity, bool logScale, bool& neverDraw,
-                     CurvePainter::Detail detail) {
+void setDiffractionMargins(ChCoord& coord) {
+    coord.marginTop = 0.02;
+    coord.marginBottom = 0.05;
+}
+
+std::optional<PlotRange> diffractionRange(const QVector<double>& theta,
+                                          const QVector<double>& intensity, bool logScale) {
+    if (theta.isEmpty())
+        return std::nullopt;
+    return PlotRange{thetaRange(theta), logScale ? logRange(intensity) : linearRange(intensity)};
+}
+
+void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
+                     const QVector<double>& intensity, bool logScale, CurvePainter::Detail detail) {
     if (theta.isEmpty())
         return;
-    coord.applyMargins();
-    if (neverDraw) {
-        const AxisRange x = thetaRange(theta);
-        const AxisRange y = logScale ? logRange(intensity) : linearRange(intensity);
-        coord.setScale(x.lo, y.lo, x.hi, y.hi);
-        neverDraw = false;
-    }
     const LabelSizes s = labelSizes(coord);
     const Reach reach(coord);
 
@@ -132,4 +133,18 @@ void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
 
     p.setPen(QColor(0, 200, 0));
     drawDataCurve(p, coord, theta, intensity, logScale, detail);
+}
+
+void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
+                     const QVector<double>& intensity, bool logScale, bool& neverDraw,
+                     CurvePainter::Detail detail) {
+    if (theta.isEmpty())
+        return;
+    coord.applyMargins();
+    if (neverDraw) {
+        if (const std::optional<PlotRange> range = diffractionRange(theta, intensity, logScale))
+            showRange(coord, *range);
+        neverDraw = false;
+    }
+    drawDiffraction(p, std::as_const(coord), theta, intensity, logScale, detail);
 }
