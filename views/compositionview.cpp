@@ -74,7 +74,7 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
     // the closing entry is the end of the period, not a monolayer, and gets neither.
     const int bottomY = pixelInt(coord.plotY0);
     const int topY = pixelInt(coord.plotY1);
-    const double labelY = coord.plotY0 + std::abs(s.h) - s.k / 2;
+    const double labelY = coord.plotY0 + std::abs(s.h) - s.halfK();
     // Lines and labels that cannot touch the widget are skipped: zoomed into a thick stack,
     // most boundaries lie off to the sides, and fitting their labels (two text layouts each)
     // would make every repaint slow. A fitted label can overrun its box by rounding, so
@@ -110,7 +110,7 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
         if (!reach.containsY(y))
             continue;
         p.drawLine(leftX, pixelInt(y), rightX, pixelInt(y));
-        const QRectF box = text.centeredRect(s.m / 2, y, 0.9 * s.m, s.k);
+        const QRectF box = text.centeredRect(s.halfM(), y, 0.9 * s.m, s.k);
         text.fitText(&p, box, font, kRightCentred, 1, QString::number(v, 'g', 6), kMaxLabelPoints);
     }
 

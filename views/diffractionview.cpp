@@ -106,7 +106,7 @@ void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& t
     // Angle grid: a line per tick, its value centred under it in a box one step wide.
     const TickRange xTicks = niceTicks(coord.scaleX0, coord.scaleX1);
     const double xLabelWidth = boundedLabelWidth(coord.lenPixX(xTicks.tickStep));
-    const double xLabelY = coord.plotY0 + std::abs(s.h) - s.k / 2;
+    const double xLabelY = coord.plotY0 + std::abs(s.h) - s.halfK();
     const int bottomY = pixelInt(coord.plotY0);
     const int topY = pixelInt(coord.plotY1);
     forEachTick(xTicks, [&](double v) {
@@ -127,7 +127,7 @@ void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& t
         if (!reach.containsY(y))
             return;
         p.drawLine(leftX, pixelInt(y), rightX, pixelInt(y));
-        text.fitText(&p, text.centeredRect(s.m / 2, y, 0.9 * s.m, s.k), font, kRightCentred, 1,
+        text.fitText(&p, text.centeredRect(s.halfM(), y, 0.9 * s.m, s.k), font, kRightCentred, 1,
                      QString::number(v, 'g', 6), kMaxLabelPoints);
     });
 

@@ -54,11 +54,15 @@ struct Reach {
 };
 
 // Label layout shared by both views: row height h (negative, pixel y grows downward),
-// label box height k and width of the left margin m, all whole pixels.
+// label box height k and width of the left margin m, all whole pixels. Labels are centred
+// half a box height below the plot rectangle and in the middle of the left margin, both
+// halves cut to whole pixels.
 struct LabelSizes {
     int h = 0;
     int k = 0;
     int m = 0;
+    int halfK() const { return k / 2; }
+    int halfM() const { return m / 2; }
 };
 LabelSizes labelSizes(const ChCoord& coord);
 
