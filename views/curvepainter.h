@@ -13,8 +13,9 @@ struct ColumnPoint {
     double y = 0;
 };
 
-// The points of one pixel column that decide which pixels it gets (see CurvePainter); a run
-// is a stretch of consecutive points on the same row.
+// The points of one pixel column that decide which pixels it gets (see CurvePainter). Rows
+// are pixel y values, so the lowest row is the one nearest the top; a run is a stretch of
+// consecutive points on the same row.
 struct ColumnRoles {
     ColumnPoint first;
     ColumnPoint second;     // not filled in a column of one point
@@ -54,17 +55,16 @@ int keptColumnPoints(const ColumnRoles& roles, ColumnPoint (&kept)[9]);
 //   a few thousand. (First, lowest, highest and last alone cover the same pixels in
 //   principle, but turn caps and joints at the column's ends then differ by a pixel here
 //   and there.) Wide pens, whose strokes are outlines with joins, keep their pixels too;
-//   the tests compare both kinds pixel by pixel. ColumnRoles and keptColumnPoints below hold
+//   the tests compare both kinds pixel by pixel. ColumnRoles and keptColumnPoints above hold
 //   this choice, for drawDataCurve too.
-// - Clipping: segments are clipped to the plot's pixel area widened by viewsupport::kReach
-//   on every side,
-//   so no coordinate far outside the widget (a deep zoom maps distant points to pixel values
-//   beyond the int range) reaches the painter. Clipping moves an end along its own line, so
-//   the part of a segment inside the widget keeps its direction; only ends and joints at
-//   least kReach pixels outside the widget change. The crossing is computed from the end
-//   nearer to the edge, so it is exact to rounding as long as one end is near the widget or
-//   both lie within some 10^13 pixels; for two ends near the largest double it is only
-//   guaranteed to be finite.
+// - Clipping: segments are clipped to the plot's pixel area widened by viewsupport::kReach on
+//   every side, so no coordinate far outside the widget (a deep zoom maps distant points to
+//   pixel values beyond the int range) reaches the painter. Clipping moves an end along its
+//   own line, so the part of a segment inside the widget keeps its direction; only ends and
+//   joints at least kReach pixels outside the widget change. The crossing is computed from
+//   the end nearer to the edge, so it is exact to rounding as long as one end is near the
+//   widget or both lie within some 10^13 pixels; for two ends near the largest double it is
+//   only guaranteed to be finite.
 // A point with a non-finite coordinate breaks the curve: the polyline ends at the point
 // before it and starts again at the point after it. A lone point between two breaks draws
 // nothing, as a one-point polyline does in QPainter.
