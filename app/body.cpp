@@ -6,12 +6,12 @@
 
 #include <QPainter>
 
+#include <optional>
+
 Body::Body(QWidget* parent) : QMainWindow(parent) {
     setupUi(this);
-    // The diffraction plot runs closer to its top and bottom edges than the composition plot,
-    // which keeps the frame's default margins.
-    KSpace->coord.marginTop = 0.02;
-    KSpace->coord.marginBottom = 0.05;
+    // The composition plot keeps the frame's default margins.
+    setDiffractionMargins(KSpace->coord);
 
     connect(&config, &Config::log, this, &Body::log);
     connect(DropA, &DropArea::dropped, this, &Body::droppedInputFile);
@@ -45,14 +45,34 @@ void Body::log(QString logMsg) {
     Log->insertPlainText(logMsg + QStringLiteral("\n"));
 }
 
+// Without data the plot stays empty and its frame keeps the display's whole area. Otherwise
+// the plot rectangle goes inside the margins and, while the flag is set, the ranges are
+// derived from the data and the flag is cleared; at other times the user's zoom is kept.
 void Body::drawComp(QPainter* p) {
-    drawComposition(*p, Comp->coord, *results, neverDrawComp);
+    if (results->depth.isEmpty())
+        return;
+    Comp->coord.applyMargins();
+    if (neverDrawComp) {
+        if (const std::optional<PlotRange> range = compositionRange(*results))
+            showRange(Comp->coord, *range);
+        neverDrawComp = false;
+    }
+    drawComposition(*p, Comp->coord, *results);
 }
 
-// "Log" is read at every paint.
+// As drawComp; "Log" is read at every paint.
 void Body::drawKSpace(QPainter* p) {
-    drawDiffraction(*p, KSpace->coord, results->theta, results->intensity, LogScale->isChecked(),
-                    neverDrawKSpace);
+    if (results->theta.isEmpty())
+        return;
+    const bool logarithmic = LogScale->isChecked();
+    KSpace->coord.applyMargins();
+    if (neverDrawKSpace) {
+        if (const std::optional<PlotRange> range =
+                diffractionRange(results->theta, results->intensity, logarithmic))
+            showRange(KSpace->coord, *range);
+        neverDrawKSpace = false;
+    }
+    drawDiffraction(*p, KSpace->coord, results->theta, results->intensity, logarithmic);
 }
 
 void Body::resetNeverDraw() {

@@ -1,4 +1,3 @@
-// bench-links: xrdsimulation
 // The diffraction curve of four representative structures, by the fast sum and by the
 // literal sum over every plane, and the writing of the result files.
 //

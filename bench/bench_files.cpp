@@ -1,4 +1,3 @@
-// bench-links: xrdsimulation
 // Writing the two result files of the laser stack (its depth profile and its curve): the
 // text stream that used to write them, then writeColumns on one and on two threads. All
 // three write the same bytes.

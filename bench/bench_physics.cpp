@@ -1,4 +1,3 @@
-// bench-links: xrdsimulation
 // The realistic models on one core: the dynamical model of the 10,000-monolayer laser stack
 // over 2,000 angles and of a 10-period superlattice over 1,400 angles, the kinematical model
 // on the same grids, and the basic model's fast sum for comparison per curve point

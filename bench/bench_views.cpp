@@ -1,4 +1,3 @@
-// bench-links: xrdviews
 // Paint time of a 10^6-point diffraction curve (logarithmic scale) into an 800 x 600 image,
 // as one repaint of the plot while the user pans, for a realistic curve (peaks, fringes,
 // background) and for random noise, on the whole range and zoomed ten times:
@@ -23,6 +22,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 
 namespace {
@@ -77,13 +77,10 @@ const Curve& curve(int kind) {
 // The frame of the "KSpace" display with the derived logarithmic range, zoomed about the
 // main peak by `zoom` in x.
 void setFrame(ChCoord& coord, const Curve& c, int zoom) {
-    coord.marginTop = 0.02;
-    coord.marginBottom = 0.05;
+    setDiffractionMargins(coord);
     coord.setArea(0, kHeight, kWidth, 0);
-    QImage scratch(8, 8, QImage::Format_RGB32);
-    QPainter p(&scratch);
-    bool neverDraw = true;
-    drawDiffraction(p, coord, c.theta, c.intensity, true, neverDraw);
+    if (const std::optional<PlotRange> range = diffractionRange(c.theta, c.intensity, true))
+        showRange(coord, *range);
     const double centre = 31.7;
     const double half = 0.5 * (coord.scaleX1 - coord.scaleX0) / zoom;
     coord.setScale(centre - half, coord.scaleY0, centre + half, coord.scaleY1);
@@ -166,8 +163,8 @@ void viewBenchmark(benchmark::State& state, CurvePainter::Detail detail) {
         image.fill(Qt::white);
         QPainter p(&image);
         coord.setArea(0, kHeight, kWidth, 0);
-        bool neverDraw = false;
-        drawDiffraction(p, coord, c.theta, c.intensity, true, neverDraw, detail);
+        coord.applyMargins();
+        drawDiffraction(p, coord, c.theta, c.intensity, true, detail);
     }
     setLabels(state);
 }

@@ -1,4 +1,3 @@
-// bench-links: xrdapp
 // The calculation inside the window's process, after the window has painted: painting code
 // may leave the CPU in a state that slows every later libm call in the thread (dirty upper
 // halves of the AVX registers), which a bare benchmark never sees. Also the whole road of a

@@ -13,18 +13,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace viewsupport;
 
 namespace {
 
-constexpr int kCentred = Qt::AlignCenter;                        // 132
-constexpr int kRightCentred = Qt::AlignRight | Qt::AlignVCenter; // 130
-constexpr double kMaxLabelPoints = 15.0;
-
-// Depth 0 to the period thickness (the closing entry). A profile whose closing depth is not
-// a positive number is placed by the span of its finite depths together with 0, and one
-// without any extent gets 0..1, so depth 0 still sits at the left edge.
+// Depth 0 to the period thickness (the closing entry), or else the span of the finite depths
+// together with 0, or else 0..1, so depth 0 still sits at the left edge.
 AxisRange depthRange(const QVector<double>& depth) {
     double low = 0.0;
     double high = 0.0;
@@ -55,17 +51,17 @@ void drawProfile(QPainter& p, const ChCoord& coord, const QVector<double>& depth
 
 } // namespace
 
-void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& neverDraw,
+std::optional<PlotRange> compositionRange(const ResultArrays& r) {
+    if (r.depth.isEmpty())
+        return std::nullopt;
+    return PlotRange{depthRange(r.depth), AxisRange{-0.1, 1.1}};
+}
+
+void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
                      CurvePainter::Detail detail) {
     const QVector<double>& depth = r.depth;
     if (depth.isEmpty())
         return;
-    coord.applyMargins();
-    if (neverDraw) {
-        const AxisRange x = depthRange(depth);
-        coord.setScale(x.lo, -0.1, x.hi, 1.1);
-        neverDraw = false;
-    }
     const LabelSizes s = labelSizes(coord);
     const Reach reach(coord);
 
@@ -78,7 +74,7 @@ void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& n
     // the closing entry is the end of the period, not a monolayer, and gets neither.
     const int bottomY = pixelInt(coord.plotY0);
     const int topY = pixelInt(coord.plotY1);
-    const double labelY = coord.plotY0 + std::abs(s.h) - s.k / 2;
+    const double labelY = coord.plotY0 + std::abs(s.h) - s.halfK();
     // Lines and labels that cannot touch the widget are skipped: zoomed into a thick stack,
     // most boundaries lie off to the sides, and fitting their labels (two text layouts each)
     // would make every repaint slow. A fitted label can overrun its box by rounding, so
@@ -114,7 +110,7 @@ void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& n
         if (!reach.containsY(y))
             continue;
         p.drawLine(leftX, pixelInt(y), rightX, pixelInt(y));
-        const QRectF box = text.centeredRect(s.m / 2, y, 0.9 * s.m, s.k);
+        const QRectF box = text.centeredRect(s.halfM(), y, 0.9 * s.m, s.k);
         text.fitText(&p, box, font, kRightCentred, 1, QString::number(v, 'g', 6), kMaxLabelPoints);
     }
 
@@ -126,4 +122,17 @@ void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& n
     pen.setColor(QColor(255, 0, 0));
     p.setPen(pen);
     drawProfile(p, coord, depth, r.asProfile, detail);
+}
+
+void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& neverDraw,
+                     CurvePainter::Detail detail) {
+    if (r.depth.isEmpty())
+        return;
+    coord.applyMargins();
+    if (neverDraw) {
+        if (const std::optional<PlotRange> range = compositionRange(r))
+            showRange(coord, *range);
+        neverDraw = false;
+    }
+    drawComposition(p, std::as_const(coord), r, detail);
 }

@@ -1,17 +1,29 @@
 #pragma once
 
 #include "curvepainter.h"
+#include "plotrange.h"
+
+#include <optional>
 
 class ChCoord;
 class QPainter;
 struct ResultArrays;
 
-// Draws the depth profile of one period: a grey frame, a boundary line with its index under
-// every monolayer, eleven composition grid lines from 0 to 1, the In fraction in blue and
-// the As fraction in red. The frame's pixel area must be set (the display does this before
-// it hands out its painter). While neverDraw is set the scale is derived from the profile
-// (depth 0 to the period thickness, compositions -0.1 to 1.1) and neverDraw is cleared;
-// otherwise the frame's scale, as the user zoomed it, is kept. An empty profile draws
-// nothing and leaves neverDraw as it is.
+// The ranges the composition view shows when it derives them from a profile: depth 0 to the
+// period thickness (the closing entry), compositions -0.1 to 1.1. A profile whose closing
+// depth is not a positive number is placed by the span of its finite depths together with 0,
+// and one without any extent gets 0..1. Nothing for an empty profile.
+std::optional<PlotRange> compositionRange(const ResultArrays& r);
+
+// Draws the depth profile of one period into the frame as it stands (plot rectangle and
+// scale set by the caller): a grey frame, a boundary line with its index under every
+// monolayer, eleven composition grid lines from 0 to 1, the In fraction in blue and the As
+// fraction in red. An empty profile draws nothing.
+void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
+                     CurvePainter::Detail detail = CurvePainter::Detail::Reduced);
+
+// The paint of a display in one call, for callers that keep their never-draw flag with the
+// view: on a profile that is not empty, applies the frame's margins and, while neverDraw is
+// set, shows compositionRange and clears neverDraw; then draws.
 void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& neverDraw,
                      CurvePainter::Detail detail = CurvePainter::Detail::Reduced);

@@ -1,5 +1,7 @@
 #include "curvepainter.h"
 
+#include "viewsupport.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -40,16 +42,28 @@ double crossing(double pu, double pv, double ou, double ov, double c) {
     return saturated(pv + halfStep + halfStep);
 }
 
-struct IndexedY {
-    qint64 index;
-    double y;
-};
-
 } // namespace
+
+int keptColumnPoints(const ColumnRoles& roles, ColumnPoint (&kept)[9]) {
+    int count = 0;
+    for (const ColumnPoint& p :
+         {roles.first, roles.second, roles.beforeLast, roles.last, roles.lowest, roles.secondRun,
+          roles.highest, roles.endBefore1, roles.endBefore2}) {
+        if (p.index >= 0)
+            kept[count++] = p;
+    }
+    std::sort(kept, kept + count,
+              [](const ColumnPoint& a, const ColumnPoint& b) { return a.index < b.index; });
+    const ColumnPoint* end =
+        std::unique(kept, kept + count,
+                    [](const ColumnPoint& a, const ColumnPoint& b) { return a.index == b.index; });
+    return static_cast<int>(end - kept);
+}
 
 CurvePainter::CurvePainter(QPainter& painter, const QRectF& pixelArea, Detail detail)
     : painter(painter), detail(detail) {
     const QRectF area = pixelArea.normalized();
+    using viewsupport::kReach;
     left = area.left() - kReach;
     right = area.right() + kReach;
     top = area.top() - kReach;
@@ -132,30 +146,26 @@ void CurvePainter::flushColumn() {
         return;
     columnOpen = false;
     const qint64 n = columnCount;
-    IndexedY kept[9];
-    int count = 0;
-    kept[count++] = {0, firstY};
+    ColumnRoles roles;
+    roles.first = {0, firstY};
     if (n > 1) {
-        kept[count++] = {1, secondY};
-        kept[count++] = {n - 2, beforeLastY};
+        roles.second = {1, secondY};
+        roles.beforeLast = {n - 2, beforeLastY};
     }
-    kept[count++] = {n - 1, lastY};
-    kept[count++] = {lowIndex, lowY};
+    roles.last = {n - 1, lastY};
+    roles.lowest = {lowIndex, lowY};
     if (highIndex >= 0)
-        kept[count++] = {highIndex, highY};
+        roles.highest = {highIndex, highY};
     if (runCount > 1) {
-        kept[count++] = {secondRunIndex, secondRunY};
-        kept[count++] = {runBefore1.lastIndex, runBefore1.y};
+        roles.secondRun = {secondRunIndex, secondRunY};
+        roles.endBefore1 = {runBefore1.lastIndex, runBefore1.y};
     }
     if (runCount > 2)
-        kept[count++] = {runBefore2.lastIndex, runBefore2.y};
-    std::sort(kept, kept + count,
-              [](const IndexedY& a, const IndexedY& b) { return a.index < b.index; });
-    for (int i = 0; i < count; ++i) {
-        if (i > 0 && kept[i].index == kept[i - 1].index)
-            continue;
+        roles.endBefore2 = {runBefore2.lastIndex, runBefore2.y};
+    ColumnPoint kept[9];
+    const int count = keptColumnPoints(roles, kept);
+    for (int i = 0; i < count; ++i)
         clipAndAppend(QPointF(columnX, kept[i].y));
-    }
 }
 
 int CurvePainter::outcode(const QPointF& q) const {

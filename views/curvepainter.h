@@ -6,6 +6,32 @@
 
 class QPainter;
 
+// One point of a pixel column: its place among the column's points (counted in curve order
+// from any origin) and its pixel row. An index below 0 marks a role no point fills.
+struct ColumnPoint {
+    qint64 index = -1;
+    double y = 0;
+};
+
+// The points of one pixel column that decide which pixels it gets (see CurvePainter). Rows
+// are pixel y values, so the lowest row is the one nearest the top; a run is a stretch of
+// consecutive points on the same row.
+struct ColumnRoles {
+    ColumnPoint first;
+    ColumnPoint second;     // not filled in a column of one point
+    ColumnPoint beforeLast; // the second-to-last point; not filled in a column of one point
+    ColumnPoint last;
+    ColumnPoint lowest;     // the first point on the lowest row
+    ColumnPoint secondRun;  // the first point on another row than the first point's
+    ColumnPoint highest;    // the first point on the highest row after the starting run
+    ColumnPoint endBefore1; // the last point of the run before the final run
+    ColumnPoint endBefore2; // the last point of the run before that
+};
+
+// The points a reduced column hands to the painter: every filled role, in curve order, a
+// point that fills several roles once. Returns how many were written to `kept` (1 to 9).
+int keptColumnPoints(const ColumnRoles& roles, ColumnPoint (&kept)[9]);
+
 // Sends one curve of whole-pixel points to a painter, with the painter's current pen, as
 // polylines. The owner (a view) feeds the points in curve order and lets it go out of scope
 // (or calls finish()) to draw what is still pending.
@@ -29,26 +55,22 @@ class QPainter;
 //   a few thousand. (First, lowest, highest and last alone cover the same pixels in
 //   principle, but turn caps and joints at the column's ends then differ by a pixel here
 //   and there.) Wide pens, whose strokes are outlines with joins, keep their pixels too;
-//   the tests compare both kinds pixel by pixel.
-// - Clipping: segments are clipped to the plot's pixel area widened by kReach on every side,
-//   so no coordinate far outside the widget (a deep zoom maps distant points to pixel values
-//   beyond the int range) reaches the painter. Clipping moves an end along its own line, so
-//   the part of a segment inside the widget keeps its direction; only ends and joints at
-//   least kReach pixels outside the widget change. The crossing is computed from the end
-//   nearer to the edge, so it is exact to rounding as long as one end is near the widget or
-//   both lie within some 10^13 pixels; for two ends near the largest double it is only
-//   guaranteed to be finite.
+//   the tests compare both kinds pixel by pixel. ColumnRoles and keptColumnPoints above hold
+//   this choice, for drawDataCurve too.
+// - Clipping: segments are clipped to the plot's pixel area widened by viewsupport::kReach on
+//   every side, so no coordinate far outside the widget (a deep zoom maps distant points to
+//   pixel values beyond the int range) reaches the painter. Clipping moves an end along its
+//   own line, so the part of a segment inside the widget keeps its direction; only ends and
+//   joints at least kReach pixels outside the widget change. The crossing is computed from
+//   the end nearer to the edge, so it is exact to rounding as long as one end is near the
+//   widget or both lie within some 10^13 pixels; for two ends near the largest double it is
+//   only guaranteed to be finite.
 // A point with a non-finite coordinate breaks the curve: the polyline ends at the point
 // before it and starts again at the point after it. A lone point between two breaks draws
 // nothing, as a one-point polyline does in QPainter.
 class CurvePainter {
 public:
     enum class Detail { Reduced, AllPoints };
-
-    // How far outside the pixel area segments are kept, in pixels. Far enough that no clipped
-    // end or joint can show, near enough that the painter's fixed-point rasteriser (16.16 bits
-    // in the cosmetic line stroker) never overflows for any real screen.
-    static constexpr double kReach = 8192.0;
 
     CurvePainter(QPainter& painter, const QRectF& pixelArea, Detail detail = Detail::Reduced);
     ~CurvePainter();

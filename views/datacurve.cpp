@@ -88,65 +88,58 @@ struct Column {
     double high = 0;
 };
 
-// The column's decisive points, the same as CurvePainter's reduction keeps (first, second,
-// first of another row, first on the lowest row, first on the highest row after the
-// starting run, the ends of the two runs before the final one, second-to-last, last),
-// handed on in their order.
+// The column's decisive points (ColumnRoles), found by scanning from both ends with row
+// tests instead of mapping every point, and handed on as keptColumnPoints orders them.
 void emitColumn(const Column& c, const QVector<double>& y, const RowMap& map, CurvePainter& curve) {
     const int a = c.begin;
     const int last = c.end - 1;
-    const double firstRow = map.row(y[a]);
-    if (last == a) {
-        curve.addPoint(c.x, firstRow);
-        return;
-    }
-    int kept[9];
-    int count = 0;
-    kept[count++] = a;
-    kept[count++] = a + 1;
-    kept[count++] = last - 1;
-    kept[count++] = last;
+    auto point = [&](int i) { return ColumnPoint{i, map.row(y[i])}; };
+    ColumnRoles roles;
+    roles.first = point(a);
+    roles.last = point(last);
+    if (last > a) {
+        roles.second = point(a + 1);
+        roles.beforeLast = point(last - 1);
 
-    // Every scan below ends at the latest on the point its test was seeded with or on the
-    // column's edge; the bounds only guard against a logarithm that is not monotonic.
-    RowTest onLowestRow(map, map.row(y[c.lowIndex]), y[c.lowIndex]);
-    int lowest = a;
-    while (lowest < c.lowIndex && !onLowestRow.hits(y[lowest]))
-        ++lowest;
-    kept[count++] = lowest;
+        // Every scan below ends at the latest on the point its test was seeded with or on
+        // the column's edge; the bounds only guard against a logarithm that is not monotonic.
+        RowTest onLowestRow(map, map.row(y[c.lowIndex]), y[c.lowIndex]);
+        int lowest = a;
+        while (lowest < c.lowIndex && !onLowestRow.hits(y[lowest]))
+            ++lowest;
+        roles.lowest = point(lowest);
 
-    RowTest onFirstRow(map, firstRow, y[a]);
-    int secondRun = a + 1;
-    while (secondRun <= last && onFirstRow.hits(y[secondRun]))
-        ++secondRun;
-    if (secondRun <= last) {
-        kept[count++] = secondRun;
-        RowTest onHighestRow(map, map.row(y[c.highIndex]), y[c.highIndex]);
-        int highest = secondRun;
-        while (highest <= last && !onHighestRow.hits(y[highest]))
-            ++highest;
-        if (highest <= last)
-            kept[count++] = highest;
+        RowTest onFirstRow(map, roles.first.y, y[a]);
+        int secondRun = a + 1;
+        while (secondRun <= last && onFirstRow.hits(y[secondRun]))
+            ++secondRun;
+        if (secondRun <= last) {
+            roles.secondRun = point(secondRun);
+            RowTest onHighestRow(map, map.row(y[c.highIndex]), y[c.highIndex]);
+            int highest = secondRun;
+            while (highest <= last && !onHighestRow.hits(y[highest]))
+                ++highest;
+            if (highest <= last)
+                roles.highest = point(highest);
 
-        // Ends of the runs before the final one, from the back.
-        RowTest onLastRow(map, map.row(y[last]), y[last]);
-        int endBefore1 = last - 1;
-        while (endBefore1 > a && onLastRow.hits(y[endBefore1]))
-            --endBefore1;
-        kept[count++] = endBefore1;
-        RowTest onRowBefore(map, map.row(y[endBefore1]), y[endBefore1]);
-        int endBefore2 = endBefore1 - 1;
-        while (endBefore2 >= a && onRowBefore.hits(y[endBefore2]))
-            --endBefore2;
-        if (endBefore2 >= a)
-            kept[count++] = endBefore2;
+            // Ends of the runs before the final one, from the back.
+            RowTest onLastRow(map, roles.last.y, y[last]);
+            int endBefore1 = last - 1;
+            while (endBefore1 > a && onLastRow.hits(y[endBefore1]))
+                --endBefore1;
+            roles.endBefore1 = point(endBefore1);
+            RowTest onRowBefore(map, roles.endBefore1.y, y[endBefore1]);
+            int endBefore2 = endBefore1 - 1;
+            while (endBefore2 >= a && onRowBefore.hits(y[endBefore2]))
+                --endBefore2;
+            if (endBefore2 >= a)
+                roles.endBefore2 = point(endBefore2);
+        }
     }
-    std::sort(kept, kept + count);
-    for (int i = 0; i < count; ++i) {
-        if (i > 0 && kept[i] == kept[i - 1])
-            continue;
-        curve.addPoint(c.x, map.row(y[kept[i]]));
-    }
+    ColumnPoint kept[9];
+    const int count = keptColumnPoints(roles, kept);
+    for (int i = 0; i < count; ++i)
+        curve.addPoint(c.x, kept[i].y);
 }
 
 // Segments whose ends both lie this far or further beyond the left (or both beyond the

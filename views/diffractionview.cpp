@@ -12,14 +12,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace viewsupport;
 
 namespace {
-
-constexpr int kCentred = Qt::AlignCenter;                        // 132
-constexpr int kRightCentred = Qt::AlignRight | Qt::AlignVCenter; // 130
-constexpr double kMaxLabelPoints = 15.0;
 
 // Largest and smallest of the values that pass `accept`; found = false when none does.
 struct Extremes {
@@ -82,18 +79,22 @@ AxisRange logRange(const QVector<double>& intensity) {
 
 } // namespace
 
-void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
-                     const QVector<double>& intensity, bool logScale, bool& neverDraw,
-                     CurvePainter::Detail detail) {
+void setDiffractionMargins(ChCoord& coord) {
+    coord.marginTop = 0.02;
+    coord.marginBottom = 0.05;
+}
+
+std::optional<PlotRange> diffractionRange(const QVector<double>& theta,
+                                          const QVector<double>& intensity, bool logScale) {
+    if (theta.isEmpty())
+        return std::nullopt;
+    return PlotRange{thetaRange(theta), logScale ? logRange(intensity) : linearRange(intensity)};
+}
+
+void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
+                     const QVector<double>& intensity, bool logScale, CurvePainter::Detail detail) {
     if (theta.isEmpty())
         return;
-    coord.applyMargins();
-    if (neverDraw) {
-        const AxisRange x = thetaRange(theta);
-        const AxisRange y = logScale ? logRange(intensity) : linearRange(intensity);
-        coord.setScale(x.lo, y.lo, x.hi, y.hi);
-        neverDraw = false;
-    }
     const LabelSizes s = labelSizes(coord);
     const Reach reach(coord);
 
@@ -105,7 +106,7 @@ void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
     // Angle grid: a line per tick, its value centred under it in a box one step wide.
     const TickRange xTicks = niceTicks(coord.scaleX0, coord.scaleX1);
     const double xLabelWidth = boundedLabelWidth(coord.lenPixX(xTicks.tickStep));
-    const double xLabelY = coord.plotY0 + std::abs(s.h) - s.k / 2;
+    const double xLabelY = coord.plotY0 + std::abs(s.h) - s.halfK();
     const int bottomY = pixelInt(coord.plotY0);
     const int topY = pixelInt(coord.plotY1);
     forEachTick(xTicks, [&](double v) {
@@ -126,10 +127,24 @@ void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
         if (!reach.containsY(y))
             return;
         p.drawLine(leftX, pixelInt(y), rightX, pixelInt(y));
-        text.fitText(&p, text.centeredRect(s.m / 2, y, 0.9 * s.m, s.k), font, kRightCentred, 1,
+        text.fitText(&p, text.centeredRect(s.halfM(), y, 0.9 * s.m, s.k), font, kRightCentred, 1,
                      QString::number(v, 'g', 6), kMaxLabelPoints);
     });
 
     p.setPen(QColor(0, 200, 0));
     drawDataCurve(p, coord, theta, intensity, logScale, detail);
+}
+
+void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
+                     const QVector<double>& intensity, bool logScale, bool& neverDraw,
+                     CurvePainter::Detail detail) {
+    if (theta.isEmpty())
+        return;
+    coord.applyMargins();
+    if (neverDraw) {
+        if (const std::optional<PlotRange> range = diffractionRange(theta, intensity, logScale))
+            showRange(coord, *range);
+        neverDraw = false;
+    }
+    drawDiffraction(p, std::as_const(coord), theta, intensity, logScale, detail);
 }

@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QPainter>
 
+#include <optional>
+
 QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize) {
     if (plotSize.isEmpty())
         return QImage();
@@ -25,19 +27,25 @@ QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize) {
         QPainter p(&comp);
         ChCoord coord;
         coord.setArea(0, h, w, 0);
-        bool neverDraw = true;
-        drawComposition(p, coord, r, neverDraw);
+        if (const std::optional<PlotRange> range = compositionRange(r)) {
+            coord.applyMargins();
+            showRange(coord, *range);
+            drawComposition(p, coord, r);
+        }
     }
     QImage curve(w, h, QImage::Format_RGB32);
     curve.fill(QColor(255, 255, 255));
     {
         QPainter p(&curve);
         ChCoord coord;
-        coord.marginTop = 0.02;
-        coord.marginBottom = 0.05;
+        setDiffractionMargins(coord);
         coord.setArea(0, h, w, 0);
-        bool neverDraw = true;
-        drawDiffraction(p, coord, r.theta, r.intensity, logScale, neverDraw);
+        if (const std::optional<PlotRange> range =
+                diffractionRange(r.theta, r.intensity, logScale)) {
+            coord.applyMargins();
+            showRange(coord, *range);
+            drawDiffraction(p, coord, r.theta, r.intensity, logScale);
+        }
     }
 
     QPainter p(&image);

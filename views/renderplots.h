@@ -8,7 +8,7 @@ struct ResultArrays;
 // Renders both plots of a result, each on a fresh white surface of plotSize with its own
 // coordinate frame and freshly derived ranges, into one image: the composition profile on
 // top, the diffraction curve (logarithmic when logScale is set) below it. The diffraction
-// plot gets the main window's margins for it (top 0.02, bottom 0.05). For command-line
+// plot gets the main window's margins for it (setDiffractionMargins). For command-line
 // export and tests.
 //
 // Labels need fonts, so a QGuiApplication (or QApplication) must exist; without a display

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "niceticks.h"
+#include "plotrange.h"
+
+#include <Qt>
 
 #include <cmath>
 #include <initializer_list>
@@ -14,15 +17,18 @@ class QPainter;
 // their tests).
 namespace viewsupport {
 
-// How far outside the pixel area lines and labels are still drawn; beyond it they cannot
-// show, and their positions are not converted to int. Same reach as the curves get.
+// How far outside the pixel area anything is drawn, in pixels: curve segments are clipped
+// there (CurvePainter), and grid lines and labels beyond it are skipped, so their positions
+// are never converted to int. Far enough that no clipped end or joint can show, near enough
+// that the painter's fixed-point rasteriser (16.16 bits in the cosmetic line stroker) never
+// overflows for any real screen.
 constexpr double kReach = 8192.0;
 
-// A data range of one axis, lo at the plot's left (bottom) edge.
-struct AxisRange {
-    double lo = 0;
-    double hi = 1;
-};
+// Axis labels of both views: the x labels centred under their tick, the y labels right-aligned
+// and vertically centred on theirs, each fitted to its box but never above kMaxLabelPoints.
+constexpr int kCentred = Qt::AlignCenter;                        // 132
+constexpr int kRightCentred = Qt::AlignRight | Qt::AlignVCenter; // 130
+constexpr double kMaxLabelPoints = 15.0;
 
 // A range the frame can map without dividing by zero or overflowing: both ends finite, lo
 // below hi, the width finite and above 1e-280 (so that pixels per data unit stay finite for
@@ -48,11 +54,15 @@ struct Reach {
 };
 
 // Label layout shared by both views: row height h (negative, pixel y grows downward),
-// label box height k and width of the left margin m, all whole pixels.
+// label box height k and width of the left margin m, all whole pixels. Labels are centred
+// half a box height below the plot rectangle and in the middle of the left margin, both
+// halves cut to whole pixels.
 struct LabelSizes {
     int h = 0;
     int k = 0;
     int m = 0;
+    int halfK() const { return k / 2; }
+    int halfM() const { return m / 2; }
 };
 LabelSizes labelSizes(const ChCoord& coord);
 

@@ -6,8 +6,10 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QImage>
 #include <QMetaMethod>
 #include <QMimeData>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -87,6 +89,8 @@ private slots:
     void logInsertsAtTextCursor();
     void logScaleSetsFlagsAndRepaintsKSpaceOnly();
     void resetNeverDrawThroughMetaObject();
+    void drawSlotsDeriveRangesWhileFlagged_data();
+    void drawSlotsDeriveRangesWhileFlagged();
 
     void dropOfThreeFilesLoadsOnlyTheFirst();
     void dropOfTextLoadsNothing();
@@ -431,6 +435,57 @@ void TestBody::resetNeverDrawThroughMetaObject() {
     QVERIFY(QMetaObject::invokeMethod(body.get(), "resetNeverDraw"));
     QVERIFY(body->neverDrawComp);
     QVERIFY(body->neverDrawKSpace);
+}
+
+void TestBody::drawSlotsDeriveRangesWhileFlagged_data() {
+    QTest::addColumn<bool>("kspace");
+    QTest::addColumn<bool>("withData");
+    QTest::addColumn<bool>("flag");
+    QTest::addColumn<double>("x0"); // the x range after the paint
+    QTest::addColumn<double>("x1");
+    QTest::addColumn<double>("plotY0"); // the plot's bottom edge after the paint
+    // A 600 x 400 display whose frame shows x 5..6. Depths 0..5.8 and angles 10..50 derive
+    // 0..5.8 and -2..52; the bottom margin is 40 pixels (0.1) on Comp, 20 (0.05) on KSpace.
+    QTest::newRow("Comp, flagged") << false << true << true << 0.0 << 5.8 << 360.0;
+    QTest::newRow("Comp, not flagged: zoom kept") << false << true << false << 5.0 << 6.0 << 360.0;
+    QTest::newRow("Comp, no data: frame untouched")
+        << false << false << true << 5.0 << 6.0 << 400.0;
+    QTest::newRow("KSpace, flagged") << true << true << true << -2.0 << 52.0 << 380.0;
+    QTest::newRow("KSpace, not flagged: zoom kept") << true << true << false << 5.0 << 6.0 << 380.0;
+    QTest::newRow("KSpace, no data: frame untouched")
+        << true << false << true << 5.0 << 6.0 << 400.0;
+}
+
+// A paint with data clears the plot's flag; only a flagged one derives the ranges.
+void TestBody::drawSlotsDeriveRangesWhileFlagged() {
+    QFETCH(bool, kspace);
+    QFETCH(bool, withData);
+    QFETCH(bool, flag);
+    QFETCH(double, x0);
+    QFETCH(double, x1);
+    QFETCH(double, plotY0);
+    if (withData) {
+        ResultArrays& r = *body->results;
+        r.depth = {0.0, 2.9, 5.8};
+        r.inProfile = r.asProfile = {0.5, 0.5, 0.5};
+        r.theta = {10.0, 30.0, 50.0};
+        r.q = r.intensity = {1.0, 200.0, 1.0};
+    }
+    DispA* plot = kspace ? body->KSpace : body->Comp;
+    bool& neverDraw = kspace ? body->neverDrawKSpace : body->neverDrawComp;
+    neverDraw = flag;
+    plot->coord.setArea(0, 400, 600, 0);
+    plot->coord.setScale(5, 0, 6, 1);
+    QImage image(600, 400, QImage::Format_RGB32);
+    QPainter p(&image);
+    if (kspace)
+        body->drawKSpace(&p);
+    else
+        body->drawComp(&p);
+    QCOMPARE(neverDraw, flag && !withData);
+    XRD_COMPARE_EXACT(plot->coord.scaleX0, x0);
+    XRD_COMPARE_EXACT(plot->coord.scaleX1, x1);
+    XRD_COMPARE_EXACT(plot->coord.plotY0, plotY0);
 }
 
 void TestBody::dropOfThreeFilesLoadsOnlyTheFirst() {

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 using namespace viewtest;
 
@@ -43,6 +44,20 @@ struct Scale {
     double x0, y0, x1, y1;
 };
 
+// A paint of the window that derives the ranges: margins, the view's range, then the view.
+void drawDerived(QPainter& p, ChCoord& coord, const ResultArrays& r) {
+    coord.applyMargins();
+    if (const std::optional<PlotRange> range = compositionRange(r))
+        showRange(coord, *range);
+    drawComposition(p, coord, r);
+}
+
+// A paint that keeps the frame's scale (the user's zoom).
+void drawKept(QPainter& p, ChCoord& coord, const ResultArrays& r) {
+    coord.applyMargins();
+    drawComposition(p, coord, r);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(ResultArrays)
@@ -59,8 +74,8 @@ private slots:
     void defaultScalePutsThePeriodAcrossThePlot();
     void boundaryLineAtDepthZeroAfterZoom();
     void zoomedThickStackDrawsOnlyWhatShows();
-    void neverDrawFlag_data();
-    void neverDrawFlag();
+    void derivedRange_data();
+    void derivedRange();
     void labelsNeverExceed15Points_data();
     void labelsNeverExceed15Points();
     void curvesLieOnWholePixels();
@@ -72,17 +87,12 @@ void TestCompositionView::emptyProfileDrawsNothing() {
     ChCoord coord;
     displayFrame(coord, 600, 400);
     RecordingDevice dev(600, 400);
-    bool neverDraw = true;
     {
         QPainter p(&dev);
-        drawComposition(p, coord, ResultArrays(), neverDraw);
+        drawKept(p, coord, ResultArrays());
     }
-    QVERIFY(neverDraw);
     QVERIFY(dev.lines.isEmpty() && dev.rects.isEmpty() && dev.polylines.isEmpty() &&
             dev.texts.isEmpty());
-    // No margins applied either: the frame still covers the whole area.
-    XRD_COMPARE_EXACT(coord.plotX0, 0.0);
-    XRD_COMPARE_EXACT(coord.plotY0, 400.0);
 }
 
 // One monolayer: a boundary at depth 0 labelled "0", eleven grid lines labelled 0 to 1, the
@@ -91,10 +101,9 @@ void TestCompositionView::oneMonolayerDrawingCalls() {
     ChCoord coord;
     displayFrame(coord, 600, 400);
     RecordingDevice dev(600, 400);
-    bool neverDraw = true;
     {
         QPainter p(&dev);
-        drawComposition(p, coord, flatProfile(1, 0.25, 0.75), neverDraw);
+        drawDerived(p, coord, flatProfile(1, 0.25, 0.75));
     }
     QCOMPARE(dev.rects.size(), 1);
     QCOMPARE(dev.rects[0], QRectF(60, 360, 510, -340));
@@ -134,10 +143,9 @@ void TestCompositionView::oneMonolayerPixels() {
     ChCoord coord;
     displayFrame(coord, 600, 400);
     QImage image = whiteImage(600, 400);
-    bool neverDraw = true;
     {
         QPainter p(&image);
-        drawComposition(p, coord, flatProfile(1, 0.25, 0.75), neverDraw);
+        drawDerived(p, coord, flatProfile(1, 0.25, 0.75));
     }
     // Boundary line (and frame) on the plot's left edge, frame on the right edge.
     QVERIFY(isColour(image, 60, 200, grey));
@@ -165,11 +173,10 @@ void TestCompositionView::defaultScalePutsThePeriodAcrossThePlot() {
     ChCoord coord;
     displayFrame(coord, 600, 400);
     RecordingDevice dev(600, 400);
-    bool neverDraw = true;
     const ResultArrays r = flatProfile(50, 0.5, 0.5);
     {
         QPainter p(&dev);
-        drawComposition(p, coord, r, neverDraw);
+        drawDerived(p, coord, r);
     }
     XRD_COMPARE_EXACT(coord.scaleX0, 0.0);
     XRD_COMPARE_EXACT(coord.scaleX1, r.depth.last());
@@ -192,10 +199,9 @@ void TestCompositionView::boundaryLineAtDepthZeroAfterZoom() {
     displayFrame(coord, 600, 400);
     coord.setScale(-3, -0.1, 3, 1.1);
     QImage image = whiteImage(600, 400);
-    bool neverDraw = false;
     {
         QPainter p(&image);
-        drawComposition(p, coord, flatProfile(1, 0.25, 0.75), neverDraw);
+        drawKept(p, coord, flatProfile(1, 0.25, 0.75));
     }
     QVERIFY(isColour(image, 315, 200, grey)); // toPixX(0) = 60 + 3 * 510 / 6
     QVERIFY(!isColour(image, 200, 200, grey));
@@ -210,10 +216,9 @@ void TestCompositionView::zoomedThickStackDrawsOnlyWhatShows() {
     ChCoord coord;
     displayFrame(coord, 400, 300);
     coord.setScale(2.9 * 1000, -0.1, 2.9 * 1010, 1.1);
-    bool neverDraw = false;
     {
         QPainter p(&device);
-        drawComposition(p, coord, flatProfile(3000, 0.2, 0.8), neverDraw);
+        drawKept(p, coord, flatProfile(3000, 0.2, 0.8));
     }
     QStringList labels;
     for (const RecordingDevice::Text& t : device.texts)
@@ -228,29 +233,36 @@ void TestCompositionView::zoomedThickStackDrawsOnlyWhatShows() {
         QVERIFY(l.line.x1() >= -1 && l.line.x1() <= 401);
 }
 
-void TestCompositionView::neverDrawFlag_data() {
-    QTest::addColumn<bool>("neverDraw");
+void TestCompositionView::derivedRange_data() {
+    QTest::addColumn<ResultArrays>("r");
+    QTest::addColumn<bool>("hasRange");
     QTest::addColumn<Scale>("expected");
-    QTest::newRow("set: derived") << true << Scale{0, -0.1, 29, 1.1};
-    QTest::newRow("clear: the user's zoom") << false << Scale{10, 0.2, 20, 0.4};
+    const Scale none{0, 0, 0, 0};
+    QTest::newRow("10 monolayers of 2.9 A")
+        << flatProfile(10, 0.3, 0.6) << true << Scale{0, -0.1, 29, 1.1};
+    QTest::newRow("empty profile") << ResultArrays() << false << none;
+    // Closing depths that give no usable range fall back to the span of the finite depths
+    // with 0, then to 0..1.
+    QTest::newRow("negative period") << profile({0, -2, -4}, {0.1, 0.2, 0.3}, {0.5, 0.5, 0.5})
+                                     << true << Scale{-4, -0.1, 0, 1.1};
+    QTest::newRow("NaN closing depth") << profile({0, 3, kNaN}, {0.1, 0.2, 0.3}, {0.5, 0.5, 0.5})
+                                       << true << Scale{0, -0.1, 3, 1.1};
+    QTest::newRow("period of zero")
+        << profile({0, 0}, {0.5, 0.5}, {0.5, 0.5}) << true << Scale{0, -0.1, 1, 1.1};
 }
 
-void TestCompositionView::neverDrawFlag() {
-    QFETCH(bool, neverDraw);
+void TestCompositionView::derivedRange() {
+    QFETCH(ResultArrays, r);
+    QFETCH(bool, hasRange);
     QFETCH(Scale, expected);
-    ChCoord coord;
-    displayFrame(coord, 600, 400);
-    coord.setScale(10, 0.2, 20, 0.4);
-    QImage image = whiteImage(600, 400);
-    {
-        QPainter p(&image);
-        drawComposition(p, coord, flatProfile(10, 0.3, 0.6), neverDraw);
-    }
-    QVERIFY(!neverDraw);
-    XRD_COMPARE_CLOSE(coord.scaleX0, expected.x0, 1e-12);
-    XRD_COMPARE_CLOSE(coord.scaleY0, expected.y0, 1e-12);
-    XRD_COMPARE_CLOSE(coord.scaleX1, expected.x1, 1e-12);
-    XRD_COMPARE_CLOSE(coord.scaleY1, expected.y1, 1e-12);
+    const std::optional<PlotRange> range = compositionRange(r);
+    QCOMPARE(range.has_value(), hasRange);
+    if (!range)
+        return;
+    XRD_COMPARE_CLOSE(range->x.lo, expected.x0, 1e-12);
+    XRD_COMPARE_CLOSE(range->y.lo, expected.y0, 1e-12);
+    XRD_COMPARE_CLOSE(range->x.hi, expected.x1, 1e-12);
+    XRD_COMPARE_CLOSE(range->y.hi, expected.y1, 1e-12);
 }
 
 void TestCompositionView::labelsNeverExceed15Points_data() {
@@ -272,10 +284,9 @@ void TestCompositionView::labelsNeverExceed15Points() {
     ChCoord coord;
     displayFrame(coord, width, height);
     RecordingDevice dev(width, height);
-    bool neverDraw = true;
     {
         QPainter p(&dev);
-        drawComposition(p, coord, flatProfile(monolayers, 0.3, 0.6), neverDraw);
+        drawDerived(p, coord, flatProfile(monolayers, 0.3, 0.6));
     }
     QCOMPARE(dev.texts.size(), monolayers + 11);
     double largest = 0;
@@ -304,10 +315,9 @@ void TestCompositionView::curvesLieOnWholePixels() {
     ChCoord coord;
     displayFrame(coord, 700, 450);
     RecordingDevice dev(700, 450);
-    bool neverDraw = true;
     {
         QPainter p(&dev);
-        drawComposition(p, coord, r, neverDraw);
+        drawDerived(p, coord, r);
     }
     QCOMPARE(dev.polylines.size(), 2);
     for (const RecordingDevice::Polyline& line : dev.polylines) {
@@ -321,8 +331,8 @@ void TestCompositionView::curvesLieOnWholePixels() {
 
 void TestCompositionView::degenerateInput_data() {
     QTest::addColumn<ResultArrays>("r");
-    QTest::addColumn<bool>("neverDraw");
-    QTest::addColumn<Scale>("scale"); // used when neverDraw is clear
+    QTest::addColumn<bool>("derive");
+    QTest::addColumn<Scale>("scale"); // the user's scale, when not derived
     const Scale none{0, 0, 1, 1};
     QTest::newRow("NaN depth") << profile({0, kNaN, 6, 9}, {0.5, 0.5, 0.5, 0.5},
                                           {0.2, 0.2, 0.2, 0.2})
@@ -358,34 +368,37 @@ void TestCompositionView::degenerateInput_data() {
 // usable, and the picture still gets its frame.
 void TestCompositionView::degenerateInput() {
     QFETCH(ResultArrays, r);
-    QFETCH(bool, neverDraw);
+    QFETCH(bool, derive);
     QFETCH(Scale, scale);
     ChCoord coord;
     displayFrame(coord, 600, 400);
-    if (!neverDraw)
+    if (!derive)
         coord.setScale(scale.x0, scale.y0, scale.x1, scale.y1);
     RecordingDevice dev(600, 400);
     dev.limit = 1e5;
-    bool flag = neverDraw;
     {
         QPainter p(&dev);
-        drawComposition(p, coord, r, flag);
+        if (derive)
+            drawDerived(p, coord, r);
+        else
+            drawKept(p, coord, r);
     }
-    QVERIFY(!flag);
     QCOMPARE(dev.badCoordinates, 0);
     QCOMPARE(dev.rects.size(), 1);
-    if (neverDraw)
+    if (derive)
         QVERIFY(usableScale(coord));
 
     // The same into pixels (under the sanitizers this is where a bad conversion would show).
     ChCoord again;
     displayFrame(again, 600, 400);
-    if (!neverDraw)
+    if (!derive)
         again.setScale(scale.x0, scale.y0, scale.x1, scale.y1);
     QImage image = whiteImage(600, 400);
-    bool flag2 = neverDraw;
     QPainter p(&image);
-    drawComposition(p, again, r, flag2);
+    if (derive)
+        drawDerived(p, again, r);
+    else
+        drawKept(p, again, r);
     p.end();
     QVERIFY(isColour(image, 300, 20, grey)); // top edge of the frame
 }

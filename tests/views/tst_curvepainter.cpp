@@ -5,6 +5,7 @@
 #include "recordingdevice.h"
 #include "resultarrays.h"
 #include "testcurves.h"
+#include "viewsupport.h"
 
 #include "../common/exact.h"
 
@@ -16,6 +17,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 
 using testcurves::Curve;
@@ -34,13 +36,11 @@ struct Zoom {
 // The diffraction frame of an 800 x 600 display with the main window's margins, with the
 // range derived from the curve and then zoomed.
 void zoomedFrame(ChCoord& coord, const Curve& c, bool logScale, const Zoom& z) {
-    coord.marginTop = 0.02;
-    coord.marginBottom = 0.05;
+    setDiffractionMargins(coord);
     coord.setArea(0, kHeight, kWidth, 0);
-    QImage scratch(10, 10, QImage::Format_RGB32);
-    QPainter p(&scratch);
-    bool neverDraw = true;
-    drawDiffraction(p, coord, c.theta, c.intensity, logScale, neverDraw);
+    coord.applyMargins();
+    if (const std::optional<PlotRange> range = diffractionRange(c.theta, c.intensity, logScale))
+        showRange(coord, *range);
     const double cx = coord.scaleX0 + z.centreX * (coord.scaleX1 - coord.scaleX0);
     const double cy = coord.scaleY0 + z.centreY * (coord.scaleY1 - coord.scaleY0);
     const double hx = 0.5 * (coord.scaleX1 - coord.scaleX0) / z.factorX;
@@ -60,8 +60,8 @@ QImage drawView(const Curve& c, bool logScale, const Zoom& z, CurvePainter::Deta
     zoomedFrame(coord, c, logScale, z);
     QImage image = whiteImage();
     QPainter p(&image);
-    bool neverDraw = false;
-    drawDiffraction(p, coord, c.theta, c.intensity, logScale, neverDraw, detail);
+    coord.applyMargins();
+    drawDiffraction(p, coord, c.theta, c.intensity, logScale, detail);
     return image;
 }
 
@@ -290,8 +290,8 @@ void TestCurvePainter::reductionKeepsCompositionPixels() {
         coord.setScale(cx - hx, cy - hy, cx + hx, cy + hy);
         images[k] = whiteImage();
         QPainter p(&images[k]);
-        bool neverDraw = false;
-        drawComposition(p, coord, r, neverDraw, details[k]);
+        coord.applyMargins();
+        drawComposition(p, coord, r, details[k]);
     }
     COMPARE_IMAGES(images[0], images[1]);
 }
@@ -411,7 +411,7 @@ void TestCurvePainter::farPointsAreClippedAlongTheirLine() {
     QFETCH(QPointF, to);
     QFETCH(bool, exact);
     RecordingDevice dev(800, 600);
-    dev.limit = 800 + CurvePainter::kReach;
+    dev.limit = 800 + viewsupport::kReach;
     {
         QPainter p(&dev);
         CurvePainter curve(p, QRectF(0, 0, 800, 600));

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 using namespace viewtest;
 
@@ -23,8 +24,7 @@ constexpr double kMax = std::numeric_limits<double>::max();
 
 // An 800 x 600 "KSpace" display: plot rectangle 80..760 x 570..12.
 void kspaceFrame(ChCoord& coord, int width = 800, int height = 600) {
-    coord.marginTop = 0.02;
-    coord.marginBottom = 0.05;
+    setDiffractionMargins(coord);
     displayFrame(coord, width, height);
 }
 
@@ -52,10 +52,20 @@ Curve peakCurve() {
     return c;
 }
 
-// Draws into a recording device; the frame keeps the scale the view left.
-void record(RecordingDevice& dev, ChCoord& coord, const Curve& c, bool logScale, bool& neverDraw) {
+// A paint as the window makes it: margins, the derived range when `derive` is set (else the
+// frame's scale stays), then the view.
+void paint(QPainter& p, ChCoord& coord, const Curve& c, bool logScale, bool derive) {
+    coord.applyMargins();
+    if (derive) {
+        if (const std::optional<PlotRange> range = diffractionRange(c.theta, c.intensity, logScale))
+            showRange(coord, *range);
+    }
+    drawDiffraction(p, coord, c.theta, c.intensity, logScale);
+}
+
+void record(RecordingDevice& dev, ChCoord& coord, const Curve& c, bool logScale, bool derive) {
     QPainter p(&dev);
-    drawDiffraction(p, coord, c.theta, c.intensity, logScale, neverDraw);
+    paint(p, coord, c, logScale, derive);
 }
 
 } // namespace
@@ -71,8 +81,8 @@ private slots:
     void logRangeAndExponentLabels();
     void xRangeStartsAtMinus2();
     void curvePixels();
-    void neverDrawFlag_data();
-    void neverDrawFlag();
+    void derivedRange_data();
+    void derivedRange();
     void labelsNeverExceed15Points_data();
     void labelsNeverExceed15Points();
     void degenerateData_data();
@@ -85,9 +95,7 @@ void TestDiffractionView::emptyCurveDrawsNothing() {
     ChCoord coord;
     kspaceFrame(coord);
     RecordingDevice dev(800, 600);
-    bool neverDraw = true;
-    record(dev, coord, Curve{{}, {1, 2}}, false, neverDraw);
-    QVERIFY(neverDraw);
+    record(dev, coord, Curve{{}, {1, 2}}, false, true);
     QVERIFY(dev.lines.isEmpty() && dev.rects.isEmpty() && dev.polylines.isEmpty() &&
             dev.texts.isEmpty());
 }
@@ -101,9 +109,7 @@ void TestDiffractionView::linearRangeAndGrid() {
     ChCoord coord;
     kspaceFrame(coord);
     RecordingDevice dev(800, 600);
-    bool neverDraw = true;
-    record(dev, coord, c, false, neverDraw);
-    QVERIFY(!neverDraw);
+    record(dev, coord, c, false, true);
     XRD_COMPARE_EXACT(coord.scaleX0, -2.0);
     XRD_COMPARE_EXACT(coord.scaleX1, 52.0);
     XRD_COMPARE_CLOSE(coord.scaleY0, -10.0, 1e-15);
@@ -145,8 +151,7 @@ void TestDiffractionView::logRangeAndExponentLabels() {
     ChCoord coord;
     kspaceFrame(coord);
     RecordingDevice dev(800, 600);
-    bool neverDraw = true;
-    record(dev, coord, c, true, neverDraw);
+    record(dev, coord, c, true, true);
     XRD_COMPARE_CLOSE(coord.scaleY0, -0.2, 1e-12);
     XRD_COMPARE_CLOSE(coord.scaleY1, 4.2, 1e-12);
     XRD_COMPARE_EXACT(coord.scaleX1, 7.0);
@@ -164,8 +169,7 @@ void TestDiffractionView::xRangeStartsAtMinus2() {
     ChCoord coord;
     kspaceFrame(coord);
     RecordingDevice dev(800, 600);
-    bool neverDraw = true;
-    record(dev, coord, c, false, neverDraw);
+    record(dev, coord, c, false, true);
     XRD_COMPARE_EXACT(coord.scaleX0, -2.0);
     XRD_COMPARE_EXACT(coord.scaleX1, 42.0);
 }
@@ -178,10 +182,9 @@ void TestDiffractionView::curvePixels() {
     ChCoord coord;
     kspaceFrame(coord);
     QImage image = whiteImage(800, 600);
-    bool neverDraw = true;
     {
         QPainter p(&image);
-        drawDiffraction(p, coord, c.theta, c.intensity, false, neverDraw);
+        paint(p, coord, c, false, true);
     }
     const int row = static_cast<int>(coord.toPixY(100.0)); // 291
     QCOMPARE(row, 291);
@@ -195,31 +198,32 @@ void TestDiffractionView::curvePixels() {
     QVERIFY(isColour(image, 400, 400, Qt::white));
 }
 
-void TestDiffractionView::neverDrawFlag_data() {
-    QTest::addColumn<bool>("neverDraw");
+// Angles 0..10 and intensities 1..100: x from -2 to 12; linear y from -5 to 105, log y from
+// 0 - 0.1 to 2 + 0.1. No angles, no range.
+void TestDiffractionView::derivedRange_data() {
+    QTest::addColumn<Curve>("curve");
     QTest::addColumn<bool>("logScale");
+    QTest::addColumn<bool>("hasRange");
     QTest::addColumn<Scale>("expected");
-    QTest::newRow("set, linear") << true << false << Scale{-2, -5, 12, 105};
-    QTest::newRow("set, log") << true << true << Scale{-2, -0.1, 12, 2.1};
-    QTest::newRow("clear: the user's zoom") << false << false << Scale{3, 7, 4, 9};
-    QTest::newRow("clear, log: the user's zoom") << false << true << Scale{3, 7, 4, 9};
+    const Curve c{range(0, 1, 11), {1, 2, 5, 10, 20, 50, 100, 50, 20, 10, 5}};
+    QTest::newRow("linear") << c << false << true << Scale{-2, -5, 12, 105};
+    QTest::newRow("log") << c << true << true << Scale{-2, -0.1, 12, 2.1};
+    QTest::newRow("no angles") << Curve{{}, {1, 2}} << false << false << Scale{0, 0, 0, 0};
 }
 
-void TestDiffractionView::neverDrawFlag() {
-    QFETCH(bool, neverDraw);
+void TestDiffractionView::derivedRange() {
+    QFETCH(Curve, curve);
     QFETCH(bool, logScale);
+    QFETCH(bool, hasRange);
     QFETCH(Scale, expected);
-    Curve c{range(0, 1, 11), {1, 2, 5, 10, 20, 50, 100, 50, 20, 10, 5}};
-    ChCoord coord;
-    kspaceFrame(coord);
-    coord.setScale(3, 7, 4, 9);
-    RecordingDevice dev(800, 600);
-    record(dev, coord, c, logScale, neverDraw);
-    QVERIFY(!neverDraw);
-    XRD_COMPARE_CLOSE(coord.scaleX0, expected.x0, 1e-12);
-    XRD_COMPARE_CLOSE(coord.scaleY0, expected.y0, 1e-12);
-    XRD_COMPARE_CLOSE(coord.scaleX1, expected.x1, 1e-12);
-    XRD_COMPARE_CLOSE(coord.scaleY1, expected.y1, 1e-12);
+    const std::optional<PlotRange> r = diffractionRange(curve.theta, curve.intensity, logScale);
+    QCOMPARE(r.has_value(), hasRange);
+    if (!r)
+        return;
+    XRD_COMPARE_CLOSE(r->x.lo, expected.x0, 1e-12);
+    XRD_COMPARE_CLOSE(r->y.lo, expected.y0, 1e-12);
+    XRD_COMPARE_CLOSE(r->x.hi, expected.x1, 1e-12);
+    XRD_COMPARE_CLOSE(r->y.hi, expected.y1, 1e-12);
 }
 
 void TestDiffractionView::labelsNeverExceed15Points_data() {
@@ -240,8 +244,7 @@ void TestDiffractionView::labelsNeverExceed15Points() {
     ChCoord coord;
     kspaceFrame(coord, width, height);
     RecordingDevice dev(width, height);
-    bool neverDraw = true;
-    record(dev, coord, c, true, neverDraw);
+    record(dev, coord, c, true, true);
     QVERIFY(dev.texts.size() > 8);
     double largest = 0;
     for (const RecordingDevice::Text& t : dev.texts) {
@@ -309,9 +312,7 @@ void TestDiffractionView::degenerateData() {
     kspaceFrame(coord);
     RecordingDevice dev(800, 600);
     dev.limit = 1e5;
-    bool neverDraw = true;
-    record(dev, coord, curve, logScale, neverDraw);
-    QVERIFY(!neverDraw);
+    record(dev, coord, curve, logScale, true);
     QCOMPARE(dev.badCoordinates, 0);
     QVERIFY(usableScale(coord));
     if (!std::isnan(expected.x0)) {
@@ -326,9 +327,8 @@ void TestDiffractionView::degenerateData() {
     QImage image = whiteImage(800, 600);
     ChCoord again;
     kspaceFrame(again);
-    bool flag = true;
     QPainter p(&image);
-    drawDiffraction(p, again, curve.theta, curve.intensity, logScale, flag);
+    paint(p, again, curve, logScale, true);
     p.end();
     QVERIFY(isColour(image, 400, 12, grey)); // top edge of the frame
 }
@@ -368,8 +368,7 @@ void TestDiffractionView::degenerateScale() {
     coord.setScale(scale.x0, scale.y0, scale.x1, scale.y1);
     RecordingDevice dev(800, 600);
     dev.limit = 1e5;
-    bool neverDraw = false;
-    record(dev, coord, c, logScale, neverDraw);
+    record(dev, coord, c, logScale, false);
     QCOMPARE(dev.badCoordinates, 0);
     QVERIFY(dev.lines.size() <= 2 * 200);
     QCOMPARE(dev.rects.size(), 1);

@@ -1,0 +1,7 @@
+#include "plotrange.h"
+
+#include "chcoord.h"
+
+void showRange(ChCoord& coord, const PlotRange& range) {
+    coord.setScale(range.x.lo, range.y.lo, range.x.hi, range.y.hi);
+}
