@@ -114,17 +114,43 @@ QVector<double> substrateReflections(const Config& config) {
     return angles;
 }
 
-ScanOutcome compareWithScan(const Config& config, const QString& scanPath, const QString& outputDir,
+ScanReadResult readScanFor(const Config& config, const QString& scanPath) {
+    ScanReadOptions options;
+    options.twoTheta = config.ext.measuredTwoTheta;
+    options.preferredThetas = substrateReflections(config);
+    return readScanFile(scanPath, options);
+}
+
+RoadOutcome runRoad(const Config& config, std::unique_ptr<Calculation>& calculation,
+                    ResultArrays& results, const CalculationHooks& hooks,
+                    const QString& scanOverride) {
+    RoadOutcome out;
+    const QString scanPath = scanPathFor(config, scanOverride);
+    ScanReadResult read;
+    if (!scanPath.isEmpty())
+        read = readScanFor(config, scanPath);
+    if (read.ok && config.ext.model == ModelKind::Dynamical) {
+        const double reach = 4 * config.ext.resolution;
+        const AngleRange cover{read.scan.theta.first() + config.ext.offset - reach,
+                               read.scan.theta.last() + config.ext.offset + reach};
+        auto covering = std::make_unique<Calculation>(config, cover);
+        if (covering->refusal().isEmpty())
+            calculation = std::move(covering);
+    }
+    out.notes = calculation->notes();
+    out.files = calculation->run(results, hooks);
+    if (!out.files.cancelled)
+        out.scan = compareWithScan(config, scanPath, read, hooks.outputDir, hooks.control);
+    return out;
+}
+
+ScanOutcome compareWithScan(const Config& config, const QString& scanPath,
+                            const ScanReadResult& read, const QString& outputDir,
                             const SumControl& control) {
     ScanOutcome out;
     if (scanPath.isEmpty())
         return out;
     out.attempted = true;
-
-    ScanReadOptions options;
-    options.twoTheta = config.ext.measuredTwoTheta;
-    options.preferredThetas = substrateReflections(config);
-    const ScanReadResult read = readScanFile(scanPath, options);
     if (!read.ok) {
         out.log << read.error;
         return out;

@@ -3,8 +3,11 @@
 
 #include "calculation.h"
 #include "config.h"
+#include "extensions.h"
+#include "fitroad.h"
 #include "renderplots.h"
 #include "resultarrays.h"
+#include "scanroad.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -47,6 +50,10 @@ struct Options {
     QSize plotSize{800, 600};
     bool logScale = false;
     int threads = 1;
+    QString measured; // a scan that overrides the MEASURED line
+    bool fit = false;
+    unsigned seed = 1;
+    bool weighted = false;
 };
 
 // NAME-plot.png beside the result files.
@@ -56,13 +63,20 @@ QString plotFileName(const QString& structureFile, const QString& outputDir) {
     return QDir::cleanPath(dir.absoluteFilePath(info.completeBaseName() + "-plot.png"));
 }
 
-// Loads and computes one structure file; true when every file was written.
+QString tr(const char* text) {
+    return QCoreApplication::translate("Batch", text);
+}
+
+// Loads and computes one structure file (and compares it with its measured scan); true when
+// every file was written.
 bool computeFile(const QString& name, const Options& options) {
     Config config;
     QObject::connect(&config, &Config::log, &say);
-    const LoadedStructure loaded = loadStructure(config, name);
+    LoadedStructure loaded = loadStructure(config, name);
     if (!loaded.message.isEmpty())
         say(loaded.message);
+    for (const QString& problem : config.ext.problems)
+        say(problem);
     if (loaded.status != LoadedStructure::Ready)
         return false;
 
@@ -70,29 +84,69 @@ bool computeFile(const QString& name, const Options& options) {
     CalculationHooks hooks;
     hooks.outputDir = options.outputDir;
     hooks.control.threads = options.threads;
-    const CalculationOutcome outcome = loaded.calculation->run(results, hooks);
-    say(QCoreApplication::translate("Batch", "%1 curve points.").arg(outcome.points));
+    std::unique_ptr<Calculation> calculation = std::move(loaded.calculation);
+    const RoadOutcome road = runRoad(config, calculation, results, hooks, options.measured);
+    for (const QString& note : road.notes)
+        say(note);
+    const CalculationOutcome& outcome = road.files;
+    say(tr("%1 curve points.").arg(outcome.points));
     bool written = true;
     for (const auto& file : {qMakePair(outcome.profileFile, outcome.profileWritten),
                              qMakePair(outcome.curveFile, outcome.curveWritten)}) {
         if (file.second) {
-            say(QCoreApplication::translate("Batch", "Wrote [%1].").arg(file.first));
+            say(tr("Wrote [%1].").arg(file.first));
         } else {
-            say(QCoreApplication::translate("Batch", "Can't write [%1].").arg(file.first));
+            say(tr("Can't write [%1].").arg(file.first));
             written = false;
         }
     }
+    const ScanOutcome& scan = road.scan;
+    for (const QString& line : scan.log)
+        say(line);
+    if (scan.attempted && !(scan.ok && scan.measWritten))
+        written = false;
+
     if (options.png) {
         const QString png = plotFileName(name, options.outputDir);
         const QImage image = renderPlots(results, options.logScale, options.plotSize);
         if (!image.isNull() && image.save(png, "PNG")) {
-            say(QCoreApplication::translate("Batch", "Wrote [%1].").arg(png));
+            say(tr("Wrote [%1].").arg(png));
         } else {
-            say(QCoreApplication::translate("Batch", "Can't write [%1].").arg(png));
+            say(tr("Can't write [%1].").arg(png));
             written = false;
         }
     }
     return written;
+}
+
+// Fits one structure file to its measured scan, writes NAME-fitted.EXT and computes that as
+// if it had been given; true when the fit ran and every file was written.
+bool fitFile(const QString& name, const Options& options) {
+    Config config;
+    QObject::connect(&config, &Config::log, &say);
+    const LoadedStructure loaded = loadStructure(config, name);
+    if (!loaded.message.isEmpty())
+        say(loaded.message);
+    for (const QString& problem : config.ext.problems)
+        say(problem);
+    if (loaded.status != LoadedStructure::Ready)
+        return false;
+
+    FitSettings settings;
+    settings.scanOverride = options.measured;
+    settings.outputDir = options.outputDir;
+    settings.seed = options.seed;
+    settings.threads = options.threads;
+    settings.weighted = options.weighted;
+    const StructureFit fit(config, settings);
+    const FitReport report = fit.run();
+    for (const QString& line : report.log)
+        say(line);
+    if (!report.ok)
+        return false;
+    Options fitted = options;
+    fitted.measured = fit.scanPath();
+    return computeFile(report.fittedFile, fitted);
 }
 
 } // namespace
@@ -159,6 +213,27 @@ int main(int argc, char* argv[]) {
         QStringLiteral("log"),
         QCoreApplication::translate("Batch", "Draw the intensity on a logarithmic scale."));
     parser.addOption(logScale);
+    const QCommandLineOption measured(
+        QStringLiteral("measured"),
+        QCoreApplication::translate("Batch", "Compare with the measured scan <scan> (instead of "
+                                             "the MEASURED line) and write NAME-meas.EXT."),
+        QStringLiteral("scan"));
+    parser.addOption(measured);
+    const QCommandLineOption fit(
+        QStringLiteral("fit"),
+        QCoreApplication::translate("Batch", "Fit the FIT parameters of each structure to its "
+                                             "measured scan, write NAME-fitted.EXT and compute "
+                                             "that."));
+    parser.addOption(fit);
+    const QCommandLineOption seed(
+        QStringLiteral("seed"),
+        QCoreApplication::translate("Batch", "Seed of the fit's search (default 1)."),
+        QStringLiteral("N"), QStringLiteral("1"));
+    parser.addOption(seed);
+    const QCommandLineOption weighted(
+        QStringLiteral("weighted"),
+        QCoreApplication::translate("Batch", "Weight the fit by counting statistics."));
+    parser.addOption(weighted);
     const QCommandLineOption threads(
         QStringLiteral("threads"),
         QCoreApplication::translate("Batch", "Threads that sum the curve (default: all cores); "
@@ -219,9 +294,21 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    options.measured = parser.value(measured);
+    options.fit = parser.isSet(fit);
+    options.weighted = parser.isSet(weighted);
+    bool seedOk = false;
+    options.seed = parser.value(seed).toUInt(&seedOk);
+    if (!seedOk) {
+        complain(QCoreApplication::translate("Batch", "The seed must be a whole number from 0 "
+                                                      "to 4294967295.")
+                     .append(QStringLiteral(" [%1]").arg(parser.value(seed))));
+        return UsageError;
+    }
+
     int status = Computed;
     for (const QString& file : files) {
-        if (!computeFile(file, options))
+        if (!(options.fit ? fitFile(file, options) : computeFile(file, options)))
             status = NotComputed;
     }
     return status;
