@@ -40,11 +40,13 @@ constexpr double kPointsPerWidth = 6.0;
 // The kinematical and dynamical models are evaluated at the angles themselves.
 class ScanComparison::Engine {
 public:
-    Engine(const Config& base, double thetaStart, double thetaStep, int count)
+    // dq: the step of the basic model's grid of scattering vectors.
+    Engine(const Config& base, double thetaStart, double thetaStep, int count, double dq)
         : model_(base.ext.model), reflection_(base.ext.reflection),
           basic_(base, model_ == ModelKind::Basic
-                           ? uniformQGrid(thetaStart, thetaStart + thetaStep * (count - 1),
-                                          thetaStep, base.k)
+                           ? anchoredQGrid(
+                                 scatteringVector(thetaStart, base.k),
+                                 scatteringVector(thetaStart + thetaStep * (count - 1), base.k), dq)
                            : QVector<double>()) {
         if (model_ != ModelKind::Basic) {
             for (int j = 0; j < count; ++j)
@@ -58,7 +60,6 @@ public:
         if (q.isEmpty())
             return;
         const double q0 = q.first();
-        const double dq = q.size() > 1 ? (q.last() - q0) / (q.size() - 1) : 1.0;
         for (int j = 0; j < count; ++j) {
             const double qj = scatteringVector(thetaStart + thetaStep * j, base.k);
             const double pos = std::clamp((qj - q0) / dq, 0.0, double(q.size() - 1));
@@ -145,10 +146,15 @@ ScanComparison::ScanComparison(const Config& base, const MeasuredScan& scan, dou
                        .arg(kMaxFinePoints);
         return;
     }
-    fineStart_ = low;
+    // Anchored at multiples of the step, so that two comparisons with the same step (a fit and
+    // the computation of its result, say) put the model on the same points where they overlap.
+    fineStart_ = std::floor(low / step) * step;
     fineStep_ = step;
-    fineCount_ = int(points);
-    engine_ = std::make_unique<Engine>(base, fineStart_, fineStep_, fineCount_);
+    fineCount_ = int(std::ceil((high - fineStart_) / step)) + 1;
+    // The q step that keeps the angle step within `step` up to a degree beyond the scan.
+    const double anchor = std::min(theta_.last() + 1.0, 89.0) / kDegreesPerRadian;
+    const double dq = 2 * base.k * std::cos(anchor) * step / kDegreesPerRadian;
+    engine_ = std::make_unique<Engine>(base, fineStart_, fineStep_, fineCount_, dq);
     if (!engine_->ok())
         problem_ = tr("Can't compare with [%1]: no model points in its range.").arg(name);
 }

@@ -48,27 +48,17 @@ bool BasicAngleModel::intensities(const Config& structure, std::vector<double>& 
     return true;
 }
 
-QVector<double> uniformQGrid(double thetaLow, double thetaHigh, double maxThetaStep, double k,
-                             int maxPoints) {
+QVector<double> anchoredQGrid(double qLow, double qHigh, double dq, int maxPoints) {
     QVector<double> grid;
-    if (!(thetaLow >= 0 && thetaHigh <= 90 && thetaLow <= thetaHigh && maxThetaStep > 0 &&
-          std::isfinite(k) && k > 0))
+    if (!(qLow >= 0 && qHigh >= qLow && dq > 0 && std::isfinite(qHigh) && std::isfinite(dq)))
         return grid;
-    const double q0 = scatteringVector(thetaLow, k);
-    const double q1 = scatteringVector(thetaHigh, k);
-    // dq = 2k cos(theta) dtheta: the angle step is widest where the cosine is smallest.
-    const double dq =
-        2 * k * std::cos(thetaHigh / kDegreesPerRadian) * maxThetaStep / kDegreesPerRadian;
-    const double steps = std::ceil((q1 - q0) / dq);
-    if (!(steps >= 0) || steps + 1 > maxPoints)
+    const double first = std::floor(qLow / dq);
+    const double count = std::ceil(qHigh / dq) - first + 1;
+    if (!(count >= 1 && count <= maxPoints))
         return grid;
-    const int n = int(steps) + 1;
-    grid.reserve(n);
-    const double step = n > 1 ? (q1 - q0) / (n - 1) : 0.0;
-    // Accumulated by repeated addition, so that every step is the same double and the engine
-    // advances the phases by one multiplier throughout.
-    double q = q0;
-    for (int i = 0; i < n; ++i, q += step)
+    grid.reserve(int(count));
+    double q = first * dq;
+    for (int i = 0; i < int(count); ++i, q += dq)
         grid.append(q);
     return grid;
 }

@@ -39,8 +39,9 @@ private:
     std::vector<double> substrate_; // magnitude of the substrate's amplitude
 };
 
-// A uniform grid of scattering-vector lengths that covers the Bragg angles thetaLow to
-// thetaHigh (degrees) at wavenumber k with steps no wider than maxThetaStep (degrees)
-// anywhere in that range. Empty when the range is not finite or not inside 0 to 90 degrees.
-QVector<double> uniformQGrid(double thetaLow, double thetaHigh, double maxThetaStep, double k,
-                             int maxPoints = 2'000'000);
+// The multiples of dq (1/Å) from the largest one not above qLow to the smallest one not below
+// qHigh, accumulated by repeated addition so that the engine advances the phases with one
+// multiplier. Grids of the same dq share their points wherever they overlap, so a model
+// interpolated from them does not depend on how far the range reaches. Empty when the range
+// or the step is not finite and positive, or when it would take more than maxPoints.
+QVector<double> anchoredQGrid(double qLow, double qHigh, double dq, int maxPoints = 2'000'000);

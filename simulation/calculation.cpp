@@ -219,13 +219,19 @@ CalculationOutcome Calculation::run(ResultArrays& results, const CalculationHook
     if (hooks.profileReady)
         hooks.profileReady();
     outcome.profileFile = resultFileName(config_->fileName, QStringLiteral("cmp"), hooks.outputDir);
-    outcome.profileWritten = writeColumns(outcome.profileFile, results.depth, results.inProfile,
-                                          results.asProfile, 0, digits_);
+    const auto writeProfile = [&] {
+        outcome.profileWritten = writeColumns(outcome.profileFile, results.depth, results.inProfile,
+                                              results.asProfile, 0, digits_);
+    };
+    if (!hooks.writeAfterCurve)
+        writeProfile();
 
     if (!computeModelCurve(results, hooks.control)) {
         outcome.cancelled = true;
         return outcome;
     }
+    if (hooks.writeAfterCurve)
+        writeProfile();
     if (hooks.curveReady)
         hooks.curveReady();
     outcome.points = results.q.size();

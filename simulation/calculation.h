@@ -44,6 +44,10 @@ struct CalculationHooks {
     std::function<void()> curveReady;
     QString outputDir; // empty: beside the structure file
     SumControl control;
+    // Write the profile file only once the curve is complete (still before the curve file),
+    // so that a cancelled calculation leaves every file as it was. For work off the GUI
+    // thread; the window's synchronous road writes it before the curve, as it always did.
+    bool writeAfterCurve = false;
 };
 
 // The Bragg angles a dynamical curve must cover besides its default window (a measured scan's
@@ -87,7 +91,8 @@ public:
 
     // The whole road in its order: the profile, `profileReady`, the profile file, the curve,
     // `curveReady`, the number of curve points as a debug message, the curve file. When the
-    // curve is cancelled, nothing after the profile file happens.
+    // curve is cancelled, nothing after the profile file happens (with writeAfterCurve,
+    // nothing is written at all).
     CalculationOutcome run(ResultArrays& results, const CalculationHooks& hooks = {}) const;
 
 private:
