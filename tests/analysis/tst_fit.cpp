@@ -234,6 +234,12 @@ void TestFit::invalidPointsNeverLeak() {
     FitOutcome f = runFit(p);
     QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
     QVERIFY(std::fabs(f.best[0] - 0.7) < 1e-6 && std::fabs(f.best[1] + 0.2) < 1e-6);
+    // From an invalid start the refinement still reaches the minimum.
+    p.start = {-0.5, 0.5};
+    f = runFit(p);
+    QCOMPARE(f.startCost, kInvalidCost);
+    QVERIFY2(std::fabs(f.best[0] - 0.7) < 1e-6 && std::fabs(f.best[1] + 0.2) < 1e-6,
+             qPrintable(QString("%1 %2 cost %3").arg(f.best[0]).arg(f.best[1]).arg(f.bestCost)));
     // Nowhere valid: said so, and still no NaN.
     p.residuals = [](const Vector&) { return Vector{qQNaN()}; };
     f = runFit(p);
