@@ -1,4 +1,3 @@
-// bench-links: xrdanalysis
 // The instrument chain the fit runs at every evaluation (resolution, scale and background,
 // agreement) on 1,400 measured points, and the optimiser's own cost per evaluation on a
 // residual function that costs next to nothing, then on one that costs about as much as a
