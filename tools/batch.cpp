@@ -67,16 +67,23 @@ QString tr(const char* text) {
     return QCoreApplication::translate("Batch", text);
 }
 
-// Loads and computes one structure file (and compares it with its measured scan); true when
-// every file was written.
-bool computeFile(const QString& name, const Options& options) {
-    Config config;
+// Loads a structure file, printing the loader's lines, why it is not computed and the
+// complaints about its extension statements.
+LoadedStructure load(Config& config, const QString& name) {
     QObject::connect(&config, &Config::log, &say);
     LoadedStructure loaded = loadStructure(config, name);
     if (!loaded.message.isEmpty())
         say(loaded.message);
     for (const QString& problem : config.ext.problems)
         say(problem);
+    return loaded;
+}
+
+// Loads and computes one structure file (and compares it with its measured scan); true when
+// every file was written.
+bool computeFile(const QString& name, const Options& options) {
+    Config config;
+    LoadedStructure loaded = load(config, name);
     if (loaded.status != LoadedStructure::Ready)
         return false;
 
@@ -123,12 +130,7 @@ bool computeFile(const QString& name, const Options& options) {
 // if it had been given; true when the fit ran and every file was written.
 bool fitFile(const QString& name, const Options& options) {
     Config config;
-    QObject::connect(&config, &Config::log, &say);
-    const LoadedStructure loaded = loadStructure(config, name);
-    if (!loaded.message.isEmpty())
-        say(loaded.message);
-    for (const QString& problem : config.ext.problems)
-        say(problem);
+    LoadedStructure loaded = load(config, name);
     if (loaded.status != LoadedStructure::Ready)
         return false;
 
