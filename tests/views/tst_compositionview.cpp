@@ -1,6 +1,8 @@
 #include "compositionview.h"
 
 #include "chcoord.h"
+#include "config.h"
+#include "expansion.h"
 #include "recordingdevice.h"
 #include "resultarrays.h"
 #include "viewtesthelpers.h"
@@ -81,6 +83,8 @@ private slots:
     void curvesLieOnWholePixels();
     void degenerateInput_data();
     void degenerateInput();
+    void shortcutsKeepEveryPixel_data();
+    void shortcutsKeepEveryPixel();
 };
 
 void TestCompositionView::emptyProfileDrawsNothing() {
@@ -401,6 +405,62 @@ void TestCompositionView::degenerateInput() {
         drawKept(p, again, r);
     p.end();
     QVERIFY(isColour(image, 300, 20, grey)); // top edge of the frame
+}
+
+void TestCompositionView::shortcutsKeepEveryPixel_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<double>("zoom");
+    const QStringList files = {XRD_EXAMPLES_DIR "/graded-quantum-well.txt",
+                               XRD_EXAMPLES_DIR "/ingaas-inp-superlattice.txt",
+                               XRD_EXAMPLES_DIR "/strained-ingaas-on-gaas.txt",
+                               XRD_BENCH_DATA_DIR "/graded-buffer-3500.txt",
+                               XRD_BENCH_DATA_DIR "/laser-10000.txt",
+                               XRD_BENCH_DATA_DIR "/superlattice-10x20-40.txt",
+                               XRD_BENCH_DATA_DIR "/superlattice-200x10-10.txt"};
+    // The window's plot, a large display, a wide strip; whole period, and zoomed about its middle
+    // to labels of a pixel or two (where fitted fonts start to show).
+    const struct {
+        QSize size;
+        double zoom;
+    } views[] = {{{780, 140}, 1},  {{780, 140}, 10},  {{1600, 400}, 1},
+                 {{2560, 300}, 1}, {{1600, 400}, 30}, {{600, 400}, 200}};
+    for (const QString& f : files) {
+        for (const auto& v : views) {
+            QTest::addRow("%s %dx%d x%g", qPrintable(QFileInfo(f).baseName()), v.size.width(),
+                          v.size.height(), v.zoom)
+                << f << v.size << v.zoom;
+        }
+    }
+}
+
+// The paint as the program draws it (repeated boundary lines and labels too small to draw a
+// pixel skipped) gives the same image as the paint that draws everything.
+void TestCompositionView::shortcutsKeepEveryPixel() {
+    QFETCH(QString, file);
+    QFETCH(QSize, size);
+    QFETCH(double, zoom);
+    Config config;
+    QVERIFY(config.load(file) && config.valid);
+    ResultArrays r;
+    expandLayers(config, r);
+    const std::optional<PlotRange> range = compositionRange(r);
+    QVERIFY(range);
+    const double middle = 0.5 * (range->x.lo + range->x.hi);
+    const double half = 0.5 * (range->x.hi - range->x.lo) / zoom;
+    QImage images[2];
+    const CurvePainter::Detail details[2] = {CurvePainter::Detail::Reduced,
+                                             CurvePainter::Detail::AllPoints};
+    for (int k = 0; k < 2; ++k) {
+        ChCoord coord;
+        displayFrame(coord, size.width(), size.height());
+        coord.applyMargins();
+        coord.setScale(middle - half, range->y.lo, middle + half, range->y.hi);
+        images[k] = whiteImage(size.width(), size.height());
+        QPainter p(&images[k]);
+        drawComposition(p, std::as_const(coord), r, details[k]);
+    }
+    QCOMPARE(images[0], images[1]);
 }
 
 QTEST_MAIN(TestCompositionView)
