@@ -9,12 +9,14 @@
 
 #include "../common/exact.h"
 
+#include <QDir>
 #include <QPainter>
 #include <QtTest>
 
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <tuple>
 
 using namespace viewtest;
 
@@ -407,35 +409,27 @@ void TestCompositionView::degenerateInput() {
     QVERIFY(isColour(image, 300, 20, grey)); // top edge of the frame
 }
 
+// The bundled examples and the benchmark stacks on the window's plot, a large display and a
+// wide strip, whole and zoomed about the middle down to labels of a pixel or two.
 void TestCompositionView::shortcutsKeepEveryPixel_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<double>("zoom");
-    const QStringList files = {XRD_EXAMPLES_DIR "/graded-quantum-well.txt",
-                               XRD_EXAMPLES_DIR "/ingaas-inp-superlattice.txt",
-                               XRD_EXAMPLES_DIR "/strained-ingaas-on-gaas.txt",
-                               XRD_BENCH_DATA_DIR "/graded-buffer-3500.txt",
-                               XRD_BENCH_DATA_DIR "/laser-10000.txt",
-                               XRD_BENCH_DATA_DIR "/superlattice-10x20-40.txt",
-                               XRD_BENCH_DATA_DIR "/superlattice-200x10-10.txt"};
-    // The window's plot, a large display, a wide strip; whole period, and zoomed about its middle
-    // to labels of a pixel or two (where fitted fonts start to show).
-    const struct {
-        QSize size;
-        double zoom;
-    } views[] = {{{780, 140}, 1},  {{780, 140}, 10},  {{1600, 400}, 1},
-                 {{2560, 300}, 1}, {{1600, 400}, 30}, {{600, 400}, 200}};
-    for (const QString& f : files) {
-        for (const auto& v : views) {
-            QTest::addRow("%s %dx%d x%g", qPrintable(QFileInfo(f).baseName()), v.size.width(),
-                          v.size.height(), v.zoom)
-                << f << v.size << v.zoom;
-        }
+    for (const QFileInfo& f : QDir(XRD_EXAMPLES_DIR).entryInfoList({"*.txt"}) +
+                                  QDir(XRD_BENCH_DATA_DIR).entryInfoList({"*.txt"})) {
+        for (const auto& [w, h, zoom] : {std::tuple{780, 140, 1.0},
+                                         {780, 140, 10.0},
+                                         {1600, 400, 1.0},
+                                         {2560, 300, 1.0},
+                                         {1600, 400, 30.0},
+                                         {600, 400, 200.0}})
+            QTest::addRow("%s %dx%d x%g", qPrintable(f.baseName()), w, h, zoom)
+                << f.filePath() << QSize(w, h) << zoom;
     }
 }
 
-// The paint as the program draws it (repeated boundary lines and labels too small to draw a
-// pixel skipped) gives the same image as the paint that draws everything.
+// Drawn as the program draws it (repeated boundary lines and labels too small for a pixel
+// left out) and with everything drawn, the picture is the same.
 void TestCompositionView::shortcutsKeepEveryPixel() {
     QFETCH(QString, file);
     QFETCH(QSize, size);
@@ -444,21 +438,16 @@ void TestCompositionView::shortcutsKeepEveryPixel() {
     QVERIFY(config.load(file) && config.valid);
     ResultArrays r;
     expandLayers(config, r);
-    const std::optional<PlotRange> range = compositionRange(r);
-    QVERIFY(range);
-    const double middle = 0.5 * (range->x.lo + range->x.hi);
-    const double half = 0.5 * (range->x.hi - range->x.lo) / zoom;
+    const double mid = 0.5 * r.depth.last(), half = mid / zoom;
     QImage images[2];
-    const CurvePainter::Detail details[2] = {CurvePainter::Detail::Reduced,
-                                             CurvePainter::Detail::AllPoints};
-    for (int k = 0; k < 2; ++k) {
+    for (auto detail : {CurvePainter::Detail::Reduced, CurvePainter::Detail::AllPoints}) {
         ChCoord coord;
         displayFrame(coord, size.width(), size.height());
         coord.applyMargins();
-        coord.setScale(middle - half, range->y.lo, middle + half, range->y.hi);
-        images[k] = whiteImage(size.width(), size.height());
-        QPainter p(&images[k]);
-        drawComposition(p, std::as_const(coord), r, details[k]);
+        coord.setScale(mid - half, -0.1, mid + half, 1.1);
+        QImage& image = images[int(detail)] = whiteImage(size.width(), size.height());
+        QPainter p(&image);
+        drawComposition(p, std::as_const(coord), r, detail);
     }
     QCOMPARE(images[0], images[1]);
 }
