@@ -5,6 +5,7 @@
 #include "config.h"
 #include "extensions.h"
 #include "fitroad.h"
+#include "overlayview.h"
 #include "renderplots.h"
 #include "resultarrays.h"
 #include "scanroad.h"
@@ -67,6 +68,20 @@ QString tr(const char* text) {
     return QCoreApplication::translate("Batch", text);
 }
 
+// The measured scan and the model at its angles, with the peaks found in both, for the lower
+// plot; empty (the full curve is drawn) when the scan was not compared.
+OverlayData overlayFrom(const ScanOutcome& scan) {
+    OverlayData d;
+    if (!scan.ok)
+        return d;
+    d.theta = scan.model.theta;
+    d.measured = scan.model.measured;
+    d.model = scan.model.model;
+    d.measuredPeaks = scan.measuredPeaks.markedAngles();
+    d.modelPeaks = scan.modelPeaks.markedAngles();
+    return d;
+}
+
 // Loads a structure file, printing the loader's lines, why it is not computed and the
 // complaints about its extension statements.
 LoadedStructure load(Config& config, const QString& name) {
@@ -115,7 +130,8 @@ bool computeFile(const QString& name, const Options& options) {
 
     if (options.png) {
         const QString png = plotFileName(name, options.outputDir);
-        const QImage image = renderPlots(results, options.logScale, options.plotSize);
+        const OverlayData overlay = overlayFrom(scan);
+        const QImage image = renderPlots(results, options.logScale, options.plotSize, &overlay);
         if (!image.isNull() && image.save(png, "PNG")) {
             say(tr("Wrote [%1].").arg(png));
         } else {

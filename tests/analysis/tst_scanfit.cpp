@@ -24,8 +24,8 @@ const QString kRealScan = QStringLiteral(XRD_SHARED_DATA_DIR "/measured/gaasp-on
 
 // The peer's structure for the real scan (see its README): GaAs(0.637)P(0.363), 53.5 nm.
 QByteArray realStructure(const char* model, const char* layer, const char* fits = "") {
-    return QByteArray("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER ") + layer +
-           "\nREPEAT 1\nMODEL " + model + "\nMEASURED " + kRealScan.toUtf8() + "\n" + fits;
+    return QByteArray("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER ") + layer + "\nREPEAT 1\nMODEL " +
+           model + "\nMEASURED " + kRealScan.toUtf8() + "\n" + fits;
 }
 
 } // namespace
@@ -101,11 +101,12 @@ private slots:
         const QStringList lines = QString::fromUtf8(meas.readAll()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.filter(QRegularExpression("^[0-9.]+\\t[0-9.e+-]+\\t[0-9.e+-]+$")).size(),
                  879);
-        for (const char* key : {"scan", "format", "axis", "points", "offset", "resolution",
-                                "scale", "background", "agreement", "measured substrate peak",
+        for (const char* key : {"scan", "format", "axis", "points", "offset", "resolution", "scale",
+                                "background", "agreement", "measured substrate peak",
                                 "model zeroth-order peak", "measured mismatch"})
-            QVERIFY2(!lines.filter(QRegularExpression(QStringLiteral("^# %1: ").arg(key))).isEmpty(),
-                     key);
+            QVERIFY2(
+                !lines.filter(QRegularExpression(QStringLiteral("^# %1: ").arg(key))).isEmpty(),
+                key);
     }
 
     // Fitted to the real scan, the realistic models land within 1 nm and 0.01 of the peer;
@@ -121,10 +122,10 @@ private slots:
         QFETCH(QByteArray, model);
         QFETCH(double, arsenic);
         Config c;
-        QVERIFY(c.load(write("realfit.txt",
-                             realStructure(model.constData(), "180 0 0.7",
-                                           "FIT LAYER 1 N 100 300\nFIT LAYER 1 Y 0.4 0.95\n"
-                                           "FIT OFFSET -0.02 0.02\n"))));
+        QVERIFY(c.load(
+            write("realfit.txt", realStructure(model.constData(), "180 0 0.7",
+                                               "FIT LAYER 1 N 100 300\nFIT LAYER 1 Y 0.4 0.95\n"
+                                               "FIT OFFSET -0.02 0.02\n"))));
         const FitReport report = StructureFit(c, FitSettings()).run();
         QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
         QCOMPARE(report.rows.size(), 3);
@@ -170,7 +171,8 @@ private slots:
         Config parsed;
         QVERIFY(parsed.load(write("fits.txt", structure + fits)));
         Config c;
-        const QString path = write("fit.txt", structure + "MEASURED " + scan.toUtf8() + "\n" + fits);
+        const QString path =
+            write("fit.txt", structure + "MEASURED " + scan.toUtf8() + "\n" + fits);
         QVERIFY(c.load(path) && c.valid);
         for (const FitParameter& p : parsed.ext.fits) {
             Layer& l = c.layers[qMax(p.layer, 1) - 1];
