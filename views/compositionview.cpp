@@ -189,16 +189,3 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
     p.setPen(pen);
     drawProfile(p, coord, depth, r.asProfile, detail);
 }
-
-void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& neverDraw,
-                     CurvePainter::Detail detail) {
-    if (r.depth.isEmpty())
-        return;
-    coord.applyMargins();
-    if (neverDraw) {
-        if (const std::optional<PlotRange> range = compositionRange(r))
-            showRange(coord, *range);
-        neverDraw = false;
-    }
-    drawComposition(p, std::as_const(coord), r, detail);
-}

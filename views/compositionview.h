@@ -26,9 +26,3 @@ std::optional<PlotRange> compositionRange(const ResultArrays& r);
 // Detail::AllPoints draws everything (same pixels; for tests and benchmarks).
 void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
                      CurvePainter::Detail detail = CurvePainter::Detail::Reduced);
-
-// The paint of a display in one call, for callers that keep their never-draw flag with the
-// view: on a profile that is not empty, applies the frame's margins and, while neverDraw is
-// set, shows compositionRange and clears neverDraw; then draws.
-void drawComposition(QPainter& p, ChCoord& coord, const ResultArrays& r, bool& neverDraw,
-                     CurvePainter::Detail detail = CurvePainter::Detail::Reduced);

@@ -143,17 +143,3 @@ void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& t
     p.setPen(QColor(0, 200, 0));
     drawDataCurve(p, coord, theta, intensity, logScale, detail);
 }
-
-void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
-                     const QVector<double>& intensity, bool logScale, bool& neverDraw,
-                     CurvePainter::Detail detail) {
-    if (theta.isEmpty())
-        return;
-    coord.applyMargins();
-    if (neverDraw) {
-        if (const std::optional<PlotRange> range = diffractionRange(theta, intensity, logScale))
-            showRange(coord, *range);
-        neverDraw = false;
-    }
-    drawDiffraction(p, std::as_const(coord), theta, intensity, logScale, detail);
-}

@@ -48,10 +48,3 @@ void drawDiffractionAxes(QPainter& p, const ChCoord& coord);
 void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
                      const QVector<double>& intensity, bool logScale,
                      CurvePainter::Detail detail = CurvePainter::Detail::Reduced);
-
-// The paint of a display in one call, for callers that keep their never-draw flag with the
-// view: on a curve that is not empty, applies the frame's margins and, while neverDraw is
-// set, shows diffractionRange and clears neverDraw; then draws.
-void drawDiffraction(QPainter& p, ChCoord& coord, const QVector<double>& theta,
-                     const QVector<double>& intensity, bool logScale, bool& neverDraw,
-                     CurvePainter::Detail detail = CurvePainter::Detail::Reduced);
