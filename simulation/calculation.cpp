@@ -221,7 +221,7 @@ CalculationOutcome Calculation::run(ResultArrays& results, const CalculationHook
     outcome.profileFile = resultFileName(config_->fileName, QStringLiteral("cmp"), hooks.outputDir);
     const auto writeProfile = [&] {
         outcome.profileWritten = writeColumns(outcome.profileFile, results.depth, results.inProfile,
-                                              results.asProfile, 0, digits_);
+                                              results.asProfile, hooks.control.threads, digits_);
     };
     if (!hooks.writeAfterCurve)
         writeProfile();
@@ -237,8 +237,8 @@ CalculationOutcome Calculation::run(ResultArrays& results, const CalculationHook
     outcome.points = results.q.size();
     qDebug() << outcome.points;
     outcome.curveFile = resultFileName(config_->fileName, QStringLiteral("dif"), hooks.outputDir);
-    outcome.curveWritten =
-        writeColumns(outcome.curveFile, results.theta, results.intensity, results.q, 0, digits_);
+    outcome.curveWritten = writeColumns(outcome.curveFile, results.theta, results.intensity,
+                                        results.q, hooks.control.threads, digits_);
     return outcome;
 }
 
