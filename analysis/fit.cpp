@@ -424,6 +424,9 @@ FitOutcome runFit(const FitProblem& problem) {
         }
         if (problem.progress)
             problem.progress(out.generations, out.bestCost, context->full(bestSearched.data()));
+        // A start point without residuals left their count open; the best point fixes it.
+        if (context->expected == 0 && out.bestCost < kInvalidCost)
+            context->expected = context->residualsAt(context->full(bestSearched.data())).size();
 
         // Local refinement of the continuous parameters, integers held. The mapping into the
         // bounds makes a minimum on a bound slow to reach (dx/du vanishes there), so a

@@ -37,6 +37,9 @@ double fineStepFor(double fwhm, double maxStep, double minStep = 0.0);
 struct ScaleBackground {
     double scale = 1.0;      // counts per second per unit of the curve; > 0
     double background = 0.0; // counts per second; >= 0
+    // agreement(measured, scale * curve + background), which the solution costs nothing
+    // extra to give (to rounding: the logarithms are taken in another order).
+    double agreement = 0.0;
 };
 
 // Model = scale * curve + background. Whichever of the two is not fixed is found by least

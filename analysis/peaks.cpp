@@ -219,11 +219,22 @@ void findSatellites(const std::vector<Candidate>& peaks, const Candidate& zeroth
     // Spacings to try: the distance from the zeroth order to every maximum that stands out
     // over at least a third of that distance (a first-order satellite would), and half of it
     // (in case the first order is missing).
-    std::vector<double> trial;
+    std::vector<std::pair<double, double>> standing; // isolation, distance
     for (const Candidate& p : peaks) {
         const double distance = std::fabs(p.s - zeroth.s);
         if (&p == &zeroth || &p == substrate || !(distance > 0.0) || p.isolation < distance / 3.0)
             continue;
+        standing.emplace_back(p.isolation, distance);
+    }
+    // The hundred that stand out furthest are plenty, and keep the work bounded whatever
+    // the data.
+    if (standing.size() > 100) {
+        std::partial_sort(standing.begin(), standing.begin() + 100, standing.end(),
+                          [](const auto& a, const auto& b) { return a.first > b.first; });
+        standing.resize(100);
+    }
+    std::vector<double> trial;
+    for (const auto& [isolation, distance] : standing) {
         trial.push_back(distance);
         trial.push_back(distance / 2.0);
     }

@@ -10,9 +10,8 @@ packages=(
     libbenchmark-dev                # Google Benchmark for bench/
     libqt5svg5-dev                  # Qt SVG, for exporting plots as SVG
     libxrl-dev                      # xraylib: anomalous scattering factors and absorption
-    libpagmo-dev                    # pagmo2: the global search of the fit
-    libnlopt-cxx-dev                # NLopt: the local refinement of the fit
-    libeigen3-dev                   # Eigen: linear algebra of the uncertainties
+    libpagmo-dev libtbb-dev         # pagmo2 and TBB: the fit's global search, on every core
+    libeigen3-dev                   # Eigen: the fit's refinement and its uncertainties
     ${XRD_EXTRA_PACKAGES:-}
 )
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -382,7 +383,7 @@ std::complex<double> dirichletKernel(double phi, double n) {
 
 class LayerSum::Planes {
 public:
-    explicit Planes(const FastSum& s) : sum(s) {}
+    explicit Planes(FastSum s) : sum(std::move(s)) {}
     FastSum sum;
 };
 
@@ -497,17 +498,21 @@ bool LayerSum::amplitudes(const QVector<double>& q, const std::vector<ElementFac
     }
     bounds.push_back(starts.size());
     std::vector<std::thread> workers;
-    std::vector<char> completed(std::size_t(threads), 0);
+    std::vector<int> completed(std::size_t(threads), 0);
     for (int t = 1; t < threads; ++t)
         workers.emplace_back([&, t] {
             completed[std::size_t(t)] = sumBlocks(planes_->sum, q, f, starts, bounds[t],
-                                                  bounds[t + 1], period_, repeat_, out, control);
+                                                  bounds[t + 1], period_, repeat_, out, control)
+                                            ? 1
+                                            : 0;
         });
     completed[0] =
-        sumBlocks(planes_->sum, q, f, starts, bounds[0], bounds[1], period_, repeat_, out, control);
+        sumBlocks(planes_->sum, q, f, starts, bounds[0], bounds[1], period_, repeat_, out, control)
+            ? 1
+            : 0;
     for (std::thread& w : workers)
         w.join();
-    return std::all_of(completed.begin(), completed.end(), [](char c) { return c != 0; });
+    return std::all_of(completed.begin(), completed.end(), [](int c) { return c != 0; });
 }
 
 qint64 LayerSum::termCount() const {

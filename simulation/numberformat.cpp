@@ -12,9 +12,7 @@ namespace {
 constexpr int significantDigits = 6;
 
 char* copyText(char* out, const char* text) {
-    const std::size_t length = std::strlen(text);
-    std::memcpy(out, text, length);
-    return out + length;
+    return std::copy(text, text + std::strlen(text), out);
 }
 
 // Whether the exact value of `value` lies halfway between two decimals of six significant

@@ -22,7 +22,7 @@ constexpr int maxChunkLines = 32768;
 QByteArray formatLines(const double* first, const double* second, const double* third, int begin,
                        int end, int digits) {
     constexpr int maxLineLength = 3 * maxFormattedDigitsLength + 3;
-    QByteArray text(qsizetype(end - begin) * maxLineLength, Qt::Uninitialized);
+    QByteArray text(int(qsizetype(end - begin) * maxLineLength), Qt::Uninitialized);
     char* out = text.data();
     auto put = [digits](char* at, double v) {
         return digits == 6 ? formatDouble(at, v) : formatDoubleDigits(at, v, digits);

@@ -32,7 +32,8 @@ Vector peak(double a, int c, double w, double noise) {
     std::mt19937 rng(5);
     std::normal_distribution<double> gauss(0.0, noise);
     for (int k = 0; k < 300; ++k)
-        y[std::size_t(k)] = a * std::exp(-0.5 * std::pow((k - c) / w, 2)) + (noise > 0 ? gauss(rng) : 0);
+        y[std::size_t(k)] =
+            a * std::exp(-0.5 * std::pow((k - c) / w, 2)) + (noise > 0 ? gauss(rng) : 0);
     return y;
 }
 
@@ -147,8 +148,9 @@ void TestFit::gaussianPeakWithIntegerCentre() {
     QCOMPARE(f.best[1], 171.0);
     QVERIFY(f.bestCost < f.startCost);
     if (noise == 0.0) {
-        QVERIFY2(std::fabs(f.best[0] - 3.0) < 1e-6 && std::fabs(f.best[2] - 4.2) < 1e-6,
-                 qPrintable(QString("%1 %2").arg(f.best[0], 0, 'g', 10).arg(f.best[2], 0, 'g', 10)));
+        QVERIFY2(
+            std::fabs(f.best[0] - 3.0) < 1e-6 && std::fabs(f.best[2] - 4.2) < 1e-6,
+            qPrintable(QString("%1 %2").arg(f.best[0], 0, 'g', 10).arg(f.best[2], 0, 'g', 10)));
         QVERIFY(f.bestCost < 1e-20);
     } else {
         // Within four standard deviations of the truth, and those about what the counting of
@@ -232,6 +234,12 @@ void TestFit::invalidPointsNeverLeak() {
     FitOutcome f = runFit(p);
     QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
     QVERIFY(std::fabs(f.best[0] - 0.7) < 1e-6 && std::fabs(f.best[1] + 0.2) < 1e-6);
+    // From an invalid start the refinement still reaches the minimum.
+    p.start = {-0.5, 0.5};
+    f = runFit(p);
+    QCOMPARE(f.startCost, kInvalidCost);
+    QVERIFY2(std::fabs(f.best[0] - 0.7) < 1e-6 && std::fabs(f.best[1] + 0.2) < 1e-6,
+             qPrintable(QString("%1 %2 cost %3").arg(f.best[0]).arg(f.best[1]).arg(f.bestCost)));
     // Nowhere valid: said so, and still no NaN.
     p.residuals = [](const Vector&) { return Vector{qQNaN()}; };
     f = runFit(p);

@@ -192,6 +192,7 @@ void TestInstrument::scaleBackgroundRecovered() {
         return agreement(measured, model);
     };
     const double found = cost(sb.scale, sb.background);
+    QVERIFY(std::fabs(sb.agreement - found) <= 1e-12 * found + 1e-20);
     QVERIFY(found <= cost(scale, background) + 1e-15);
     for (double f : {0.99, 1.01}) {
         QVERIFY(fixScale || found <= cost(f * sb.scale, sb.background));

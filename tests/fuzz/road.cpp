@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -125,8 +126,7 @@ QString paintProblem(const ResultArrays& r, unsigned seed) {
         QImage image(200, 150, QImage::Format_RGB32);
         ChCoord comp;
         ChCoord kspace;
-        kspace.marginTop = 0.02;
-        kspace.marginBottom = 0.05;
+        setDiffractionMargins(kspace);
         bool neverComp = true;
         bool neverKSpace = true;
         for (int pass = 0; pass < 2; ++pass) {
@@ -134,9 +134,22 @@ QString paintProblem(const ResultArrays& r, unsigned seed) {
                  {static_cast<QPaintDevice*>(&device), static_cast<QPaintDevice*>(&image)}) {
                 QPainter p(target);
                 comp.setArea(0, 150, 200, 0);
-                drawComposition(p, comp, r, neverComp);
+                if (!r.depth.isEmpty()) {
+                    comp.applyMargins();
+                    if (std::exchange(neverComp, false))
+                        if (const std::optional<PlotRange> range = compositionRange(r))
+                            showRange(comp, *range);
+                    drawComposition(p, comp, r);
+                }
                 kspace.setArea(0, 150, 200, 0);
-                drawDiffraction(p, kspace, r.theta, r.intensity, logScale, neverKSpace);
+                if (!r.theta.isEmpty()) {
+                    kspace.applyMargins();
+                    if (std::exchange(neverKSpace, false))
+                        if (const std::optional<PlotRange> range =
+                                diffractionRange(r.theta, r.intensity, logScale))
+                            showRange(kspace, *range);
+                    drawDiffraction(p, kspace, r.theta, r.intensity, logScale);
+                }
             }
             if (device.badCoordinates > 0)
                 return QStringLiteral("%1 bad coordinates reached the painter (%2 scale, pass %3)")
