@@ -162,8 +162,8 @@ bool Body::busy() const {
     return road->running() || fit->running();
 }
 
-void Body::setThreads(int n) {
-    threads = std::max(1, n);
+void Body::setThreads(int count) {
+    threads = std::max(1, count);
 }
 
 void Body::buildMenus() {
@@ -622,7 +622,7 @@ void Body::fillRecentMenu() {
     recentMenu->clear();
     const QStringList recent = QSettings().value(QString::fromLatin1(kRecentKey)).toStringList();
     for (int i = 0; i < recent.size() && i < kMaxRecent; ++i) {
-        const QString path = recent.at(i);
+        const QString& path = recent.at(i);
         QAction* a = recentMenu->addAction(
             QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()), this,
             [this, path] { openDropped(path); });

@@ -43,7 +43,7 @@ public:
     bool busy() const;
 
     // Threads that sum a curve (all cores unless set); the results do not depend on it.
-    void setThreads(int threads);
+    void setThreads(int count);
 
 private slots:
     void droppedInputFile(QStringList fileList);
@@ -83,7 +83,7 @@ private:
     void startRoad(const RoadRequest& request);
     void runInBackground(const RoadRequest& request, std::unique_ptr<Calculation> calculation,
                          bool keepScale);
-    void roadFinished(const RoadRequest& request, const RoadOutcome& road, double seconds,
+    void roadFinished(const RoadRequest& request, const RoadOutcome& outcome, double seconds,
                       const QString& model);
     void cancelCalculation();
     void showProgress();
