@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextCursor>
@@ -66,6 +67,7 @@ template <typename T> T* child(QObject* parent, const char* name) {
 class TestBody : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); } // the recent files
     void init();
     void cleanup();
 

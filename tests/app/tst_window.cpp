@@ -240,7 +240,9 @@ private slots:
         drop(body, path);
         QVERIFY(body.busy());
         QVERIFY(body.results->depth.isEmpty());
+        QVERIFY(!body.progressBar->isHidden() && !body.cancelButton->isHidden());
         waitIdle(body);
+        QVERIFY(body.progressBar->isHidden() && body.cancelButton->isHidden());
 
         Config config;
         LoadedStructure loaded = loadStructure(config, path);
