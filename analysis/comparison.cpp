@@ -32,10 +32,9 @@ constexpr double kKernelReach = 3.0;
 // Points per FWHM of the narrowest resolution on the fine grid: a Gaussian sampled at a
 // third of its FWHM (0.4 sigma) sums to its integral within 1e-9.
 constexpr double kPointsPerWidth = 3.0;
-// Fine points per step of the scan: at least two, and no more than four even for a
-// resolution far narrower than the scan's step, whose detail the scan cannot show.
-constexpr double kMinPointsPerStep = 2.0;
-constexpr double kMaxPointsPerStep = 4.0;
+// Fine points per step of the scan: two, also for a resolution narrower than the scan's step,
+// whose detail the scan cannot show; fewer where the resolution is wide (three per FWHM).
+constexpr double kPointsPerStep = 2.0;
 
 } // namespace
 
@@ -134,14 +133,15 @@ ScanComparison::ScanComparison(const Config& base, const MeasuredScan& scan, dou
                        .arg(high);
         return;
     }
-    // As fine as the narrowest resolution needs, within two to four points per scan step.
+    // Two points per scan step, or three per FWHM where that is coarser (never coarser than
+    // the scan).
     double scanStep = (theta_.last() - theta_.first()) / std::max(theta_.size() - 1, 1);
     if (!(scanStep > 0))
         scanStep = 0.001;
     const double narrowest = std::min(resolutionLow, resolutionHigh);
-    double step = scanStep / kMinPointsPerStep;
+    double step = scanStep / kPointsPerStep;
     if (narrowest > 0)
-        step = std::min(step, std::max(narrowest / kPointsPerWidth, scanStep / kMaxPointsPerStep));
+        step = std::max(step, std::min(narrowest / kPointsPerWidth, scanStep));
     const double points = std::floor((high - low) / step) + 2;
     if (!(points <= kMaxFinePoints)) {
         problem_ = tr("Can't compare with [%1]: %2 model points would be needed for its range "

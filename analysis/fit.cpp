@@ -316,6 +316,68 @@ void estimateUncertainties(Context& context, const std::vector<double>& lower,
 
 } // namespace
 
+namespace {
+
+// The continuous parameters [0, continuous) of `from` refined by a short Levenberg-Marquardt
+// run; the best cost reached and its point.
+double refineContinuous(Context& context, std::size_t continuous, const std::vector<double>& lower,
+                        const std::vector<double>& upper, std::vector<double>& point) {
+    const std::vector<double> r = context.residualsAt(context.full(point.data()));
+    double cost = Context::costOf(r);
+    if (continuous == 0 || cost >= kInvalidCost || r.size() < continuous)
+        return cost;
+    std::vector<int> active;
+    for (std::size_t j = 0; j < continuous; ++j)
+        active.push_back(int(j));
+    Refinement functor(&context, point, active, lower, upper, int(r.size()));
+    Eigen::VectorXd u = functor.startU();
+    Eigen::LevenbergMarquardt<Refinement> lm(functor);
+    lm.setMaxfev(Eigen::Index(20 * (continuous + 1)));
+    lm.minimize(u);
+    if (functor.bestCost < cost) {
+        cost = functor.bestCost;
+        point = functor.best;
+    }
+    return cost;
+}
+
+void polishIntegers(Context& context, std::size_t continuous, const std::vector<double>& lower,
+                    const std::vector<double>& upper, std::vector<double>& best, double& bestCost) {
+    const std::size_t p = best.size();
+    for (int round = 0; round < 8 && !context.stopRequested(); ++round) {
+        std::vector<std::vector<double>> moves;
+        const auto add = [&](std::size_t i, double di, std::size_t j, double dj) {
+            std::vector<double> m = best;
+            m[i] += di;
+            if (j < p)
+                m[j] += dj;
+            for (std::size_t k : {i, j})
+                if (k < p && (m[k] < lower[k] || m[k] > upper[k]))
+                    return;
+            moves.push_back(std::move(m));
+        };
+        for (std::size_t i = continuous; i < p; ++i) {
+            for (double d : {-2.0, -1.0, 1.0, 2.0})
+                add(i, d, p, 0.0);
+            for (std::size_t j = i + 1; j < p; ++j)
+                for (double di : {-1.0, 1.0})
+                    for (double dj : {-1.0, 1.0})
+                        add(i, di, j, dj);
+        }
+        std::vector<double> costs(moves.size(), kInvalidCost);
+        context.forEach(moves.size(), [&](std::size_t m) {
+            costs[m] = refineContinuous(context, continuous, lower, upper, moves[m]);
+        });
+        const auto winner = std::min_element(costs.begin(), costs.end());
+        if (winner == costs.end() || !(*winner < bestCost))
+            return;
+        bestCost = *winner;
+        best = moves[std::size_t(winner - costs.begin())];
+    }
+}
+
+} // namespace
+
 FitOutcome runFit(const FitProblem& problem) {
     FitOutcome out;
     out.problem = validate(problem);
@@ -471,6 +533,14 @@ FitOutcome runFit(const FitProblem& problem) {
             active = stillFree;
         }
     }
+
+    // The population can settle a monolayer or two off in thickness, where one layer's
+    // thickness trades against another's at nearly the same period and the continuous
+    // parameters make up the rest. Moves of the integers by one or two (alone, and in pairs,
+    // alike and opposite), each with the continuous parameters refined again, are kept while
+    // they lower the cost.
+    if (p > continuous && !out.stopped && out.bestCost < kInvalidCost)
+        polishIntegers(*context, continuous, searchLower, searchUpper, bestSearched, out.bestCost);
 
     out.best = context->full(bestSearched.data());
     if (out.bestCost >= kInvalidCost) {

@@ -42,6 +42,13 @@ struct PeakAnalysis {
     double thickness = std::numeric_limits<double>::quiet_NaN();
     int fringesUsed = 0; // spacings averaged for the thickness
     QVector<Peak> peaks; // every maximum that passed the prominence test, by theta
+
+    // The angles to mark on a plot: the substrate, the main peak and the satellites found.
+    QVector<double> markedAngles() const {
+        QVector<double> angles{substrate.theta, main.theta};
+        angles += satelliteTheta;
+        return angles;
+    }
 };
 
 // theta ascending (points out of order or not finite are skipped), intensity in counts per

@@ -22,8 +22,8 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"superlattice-3x270.txt", "basic"},   {"laser-10000.txt", "basic"},
-    {"superlattice-3x270.txt", "dynamical"}, {"laser-10000.txt", "dynamical"},
+    {"superlattice-3x270.txt", "basic"},       {"laser-10000.txt", "basic"},
+    {"superlattice-3x270.txt", "dynamical"},   {"laser-10000.txt", "dynamical"},
     {"superlattice-3x270.txt", "kinematical"},
 };
 
@@ -53,8 +53,7 @@ Prepared& prepared(int index) {
             slot->scan.theta << bragg - 1.5 + 2.5 * i / 1399;
             slot->scan.intensity << 100.0;
         }
-        slot->comparison =
-            std::make_unique<ScanComparison>(c, slot->scan, 0.0, 0.0, 0.003, 0.003);
+        slot->comparison = std::make_unique<ScanComparison>(c, slot->scan, 0.0, 0.0, 0.003, 0.003);
     }
     return *slot;
 }

@@ -8,10 +8,17 @@
 // - DataCurveReduced: drawDataCurve as the view uses it (the curve alone);
 // - ViewAllPoints / ViewReduced: the whole view (frame, grids, labels, curve) with every
 //   point handed to the painter, and as the program draws it.
+// And one repaint of the composition view of the 10,000-monolayer laser stack (a boundary and
+// a label per monolayer), unzoomed and zoomed, at the window's size of that plot and larger:
+// - CompositionRepaint: as the program draws it.
 #include "chcoord.h"
+#include "compositionview.h"
+#include "config.h"
 #include "curvepainter.h"
 #include "datacurve.h"
 #include "diffractionview.h"
+#include "expansion.h"
+#include "resultarrays.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -177,6 +184,43 @@ void BM_ViewReduced(benchmark::State& state) {
     viewBenchmark(state, CurvePainter::Detail::Reduced);
 }
 
+// The depth profile of the laser stack, as the window holds it after a drop.
+const ResultArrays& laserProfile() {
+    static const ResultArrays r = [] {
+        ResultArrays out;
+        Config config;
+        if (config.load(QStringLiteral(XRD_BENCH_DATA_DIR "/laser-10000.txt")))
+            expandLayers(config, out);
+        return out;
+    }();
+    return r;
+}
+
+// Arguments: plot width, height, zoom factor in depth (about the middle of the stack).
+void BM_CompositionRepaint(benchmark::State& state) {
+    const ResultArrays& r = laserProfile();
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const double zoom = static_cast<double>(state.range(2));
+    ChCoord coord;
+    coord.setArea(0, height, width, 0);
+    coord.applyMargins();
+    if (const std::optional<PlotRange> range = compositionRange(r)) {
+        const double middle = 0.5 * (range->x.lo + range->x.hi);
+        const double half = 0.5 * (range->x.hi - range->x.lo) / zoom;
+        coord.setScale(middle - half, range->y.lo, middle + half, range->y.hi);
+    }
+    QImage image(width, height, QImage::Format_RGB32);
+    for (auto _ : state) {
+        image.fill(Qt::white);
+        QPainter p(&image);
+        coord.setArea(0, height, width, 0);
+        coord.applyMargins();
+        drawComposition(p, coord, r);
+    }
+    state.counters["monolayers"] = static_cast<double>(r.depth.size() - 1);
+}
+
 void arguments(benchmark::internal::Benchmark* b) {
     b->Args({0, 1})->Args({0, 10})->Args({1, 1})->Args({1, 10});
     b->Unit(benchmark::kMillisecond);
@@ -189,6 +233,12 @@ BENCHMARK(BM_CurvePainterEveryPoint)->Apply(arguments);
 BENCHMARK(BM_DataCurveReduced)->Apply(arguments);
 BENCHMARK(BM_ViewAllPoints)->Apply(arguments);
 BENCHMARK(BM_ViewReduced)->Apply(arguments);
+BENCHMARK(BM_CompositionRepaint)
+    ->Args({780, 140, 1})
+    ->Args({780, 140, 10})
+    ->Args({1600, 400, 1})
+    ->Args({1600, 400, 100})
+    ->Unit(benchmark::kMillisecond);
 
 // The labels need fonts, so a QGuiApplication; without a display it runs offscreen.
 int main(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include "config.h"
 #include "extensions.h"
 #include "fitroad.h"
+#include "overlayview.h"
 #include "renderplots.h"
 #include "resultarrays.h"
 #include "scanroad.h"
@@ -67,16 +68,37 @@ QString tr(const char* text) {
     return QCoreApplication::translate("Batch", text);
 }
 
-// Loads and computes one structure file (and compares it with its measured scan); true when
-// every file was written.
-bool computeFile(const QString& name, const Options& options) {
-    Config config;
+// The measured scan and the model at its angles, with the peaks found in both, for the lower
+// plot; empty (the full curve is drawn) when the scan was not compared.
+OverlayData overlayFrom(const ScanOutcome& scan) {
+    OverlayData d;
+    if (!scan.ok)
+        return d;
+    d.theta = scan.model.theta;
+    d.measured = scan.model.measured;
+    d.model = scan.model.model;
+    d.measuredPeaks = scan.measuredPeaks.markedAngles();
+    d.modelPeaks = scan.modelPeaks.markedAngles();
+    return d;
+}
+
+// Loads a structure file, printing the loader's lines, why it is not computed and the
+// complaints about its extension statements.
+LoadedStructure load(Config& config, const QString& name) {
     QObject::connect(&config, &Config::log, &say);
     LoadedStructure loaded = loadStructure(config, name);
     if (!loaded.message.isEmpty())
         say(loaded.message);
     for (const QString& problem : config.ext.problems)
         say(problem);
+    return loaded;
+}
+
+// Loads and computes one structure file (and compares it with its measured scan); true when
+// every file was written.
+bool computeFile(const QString& name, const Options& options) {
+    Config config;
+    LoadedStructure loaded = load(config, name);
     if (loaded.status != LoadedStructure::Ready)
         return false;
 
@@ -108,7 +130,8 @@ bool computeFile(const QString& name, const Options& options) {
 
     if (options.png) {
         const QString png = plotFileName(name, options.outputDir);
-        const QImage image = renderPlots(results, options.logScale, options.plotSize);
+        const OverlayData overlay = overlayFrom(scan);
+        const QImage image = renderPlots(results, options.logScale, options.plotSize, &overlay);
         if (!image.isNull() && image.save(png, "PNG")) {
             say(tr("Wrote [%1].").arg(png));
         } else {
@@ -123,12 +146,7 @@ bool computeFile(const QString& name, const Options& options) {
 // if it had been given; true when the fit ran and every file was written.
 bool fitFile(const QString& name, const Options& options) {
     Config config;
-    QObject::connect(&config, &Config::log, &say);
-    const LoadedStructure loaded = loadStructure(config, name);
-    if (!loaded.message.isEmpty())
-        say(loaded.message);
-    for (const QString& problem : config.ext.problems)
-        say(problem);
+    LoadedStructure loaded = load(config, name);
     if (loaded.status != LoadedStructure::Ready)
         return false;
 

@@ -7,12 +7,14 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPaintDevice>
 #include <QPainter>
 #include <QPen>
 #include <QString>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 using namespace viewsupport;
@@ -49,6 +51,54 @@ void drawProfile(QPainter& p, const ChCoord& coord, const QVector<double>& depth
     }
 }
 
+// Whether a label box is too narrow for its fitted font to reach one pixel. fitText scales a
+// label to min(box width / width at 10 points, box height / height at 10 points) x 10 points,
+// and the painter's font rounds its size to whole pixels (size in points x dpi / 72), so a
+// size below half a pixel gets no font engine and draws nothing. A label is at least as wide
+// as its narrowest digit, which bounds its fitted size from above without laying it out. The
+// bound is used with a margin (0.4 instead of 0.5 pixels); a box of zero width or height is
+// never skipped (fitText then draws at the 10-point size). The digit widths are measured on
+// the first narrow box only, so ordinary paints do not pay for them.
+class TinyLabels {
+public:
+    explicit TinyLabels(QPainter& p) : painter(p) {}
+
+    bool invisible(const QRectF& box, int boxHeight) {
+        const double w = std::fabs(box.width());
+        if (!(w > 0.0) || !(w < 4.0) || boxHeight <= 0)
+            return false;
+        return w < narrowestWidth();
+    }
+
+private:
+    double narrowestWidth() {
+        if (limit >= 0.0)
+            return limit;
+        limit = 0.0;
+        const int dpi = painter.device() ? painter.device()->logicalDpiY() : 0;
+        if (dpi <= 0)
+            return limit;
+        const QFont saved = painter.font();
+        QFont f;
+        f.setPointSizeF(10.0);
+        painter.setFont(f);
+        double narrowest = std::numeric_limits<double>::infinity();
+        for (int d = 0; d <= 9; ++d) {
+            const QRectF b =
+                painter.boundingRect(QRectF(0, 0, 5000, 5000), kCentred, QString::number(d));
+            narrowest = std::min(narrowest, b.width());
+        }
+        painter.setFont(saved);
+        // Fitted size in pixels = 10 x w / narrowest x dpi / 72 < 0.4.
+        if (std::isfinite(narrowest) && narrowest > 0.0)
+            limit = 0.4 * narrowest * 72.0 / (10.0 * dpi);
+        return limit;
+    }
+
+    QPainter& painter;
+    double limit = -1.0; // box width below which a label draws nothing; not yet measured
+};
+
 } // namespace
 
 std::optional<PlotRange> compositionRange(const ResultArrays& r) {
@@ -79,17 +129,30 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
     // most boundaries lie off to the sides, and fitting their labels (two text layouts each)
     // would make every repaint slow. A fitted label can overrun its box by rounding, so
     // boxes are kept up to kLabelSlack pixels beyond the edges.
+    // Unzoomed, a thick stack puts many boundaries on one pixel column and gives labels too
+    // small to draw a pixel: a line that repeats the last one drawn (with no label drawn since,
+    // whose antialiased edge it might have covered) and such labels are skipped
+    // (Detail::AllPoints draws them all; the tests compare both pixel by pixel).
     constexpr double kLabelSlack = 16.0;
     const double widgetLeft = std::min(coord.winX0, coord.winX1);
     const double widgetRight = std::max(coord.winX0, coord.winX1);
+    const bool shortcuts = detail == CurvePainter::Detail::Reduced;
+    TinyLabels tiny(p);
+    bool haveLastLine = false;
+    int lastLineX = 0;
     for (int i = 0; i + 1 < depth.size(); ++i) {
         if (!std::isfinite(depth[i]))
             continue;
         const double x = coord.toPixX(depth[i]);
         if (!reach.containsX(x))
             continue;
-        if (x >= widgetLeft - 1 && x <= widgetRight + 1)
-            p.drawLine(pixelInt(x), bottomY, pixelInt(x), topY);
+        if (x >= widgetLeft - 1 && x <= widgetRight + 1) {
+            const int lineX = pixelInt(x);
+            if (!shortcuts || !haveLastLine || lineX != lastLineX)
+                p.drawLine(lineX, bottomY, lineX, topY);
+            haveLastLine = true;
+            lastLineX = lineX;
+        }
         const double thickness = depth[i + 1] - depth[i];
         if (!std::isfinite(thickness))
             continue;
@@ -98,7 +161,10 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
         const QRectF normal = box.normalized();
         if (normal.right() < widgetLeft - kLabelSlack || normal.left() > widgetRight + kLabelSlack)
             continue;
+        if (shortcuts && tiny.invisible(box, s.k))
+            continue;
         text.fitText(&p, box, font, kCentred, 1, QString::number(i), kMaxLabelPoints);
+        haveLastLine = false;
     }
 
     // Grid lines at compositions 0, 0.1, ... 1, by repeated addition as the labels show it.

@@ -19,6 +19,11 @@ std::optional<PlotRange> compositionRange(const ResultArrays& r);
 // scale set by the caller): a grey frame, a boundary line with its index under every
 // monolayer, eleven composition grid lines from 0 to 1, the In fraction in blue and the As
 // fraction in red. An empty profile draws nothing.
+//
+// Detail::Reduced (the default) leaves out what cannot change a pixel: a boundary line on the
+// same pixel column as the one drawn just before it, labels whose fitted font would be
+// smaller than a pixel (a thick stack seen whole), and the curve points CurvePainter drops.
+// Detail::AllPoints draws everything (same pixels; for tests and benchmarks).
 void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
                      CurvePainter::Detail detail = CurvePainter::Detail::Reduced);
 

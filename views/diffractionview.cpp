@@ -25,14 +25,16 @@ struct Extremes {
     bool found = false;
 };
 
-template <class Accept> Extremes extremes(const QVector<double>& values, Accept accept) {
+template <class Accept> Extremes extremes(Curves curves, Accept accept) {
     Extremes e;
-    for (double v : values) {
-        if (!accept(v))
-            continue;
-        e.found = true;
-        e.low = std::min(e.low, v);
-        e.high = std::max(e.high, v);
+    for (const QVector<double>& values : curves) {
+        for (double v : values) {
+            if (!accept(v))
+                continue;
+            e.found = true;
+            e.low = std::min(e.low, v);
+            e.high = std::max(e.high, v);
+        }
     }
     return e;
 }
@@ -44,7 +46,7 @@ bool isFiniteValue(double v) {
 // From -2 to 2 beyond the largest angle. Should no angle exceed -4, the range would be
 // reversed; it then spans the finite angles with the same 2-degree pads instead.
 AxisRange thetaRange(const QVector<double>& theta) {
-    const Extremes t = extremes(theta, isFiniteValue);
+    const Extremes t = extremes({theta}, isFiniteValue);
     if (!t.found)
         return AxisRange{-2.0, 2.0};
     return firstUsable({AxisRange{-2.0, t.high + 2.0}, AxisRange{t.low - 2.0, t.high + 2.0},
@@ -55,7 +57,7 @@ AxisRange thetaRange(const QVector<double>& theta) {
 // of zeros or of negative values) the span of the finite values widened by 5 % is shown
 // (without the widening should it overflow), and a flat curve gets a unit range around its
 // value.
-AxisRange linearRange(const QVector<double>& intensity) {
+AxisRange linearRange(Curves intensity) {
     const Extremes e = extremes(intensity, isFiniteValue);
     if (!e.found)
         return AxisRange{0.0, 1.0};
@@ -67,7 +69,7 @@ AxisRange linearRange(const QVector<double>& intensity) {
 
 // Logarithmic: the span of the base-10 logarithms of the positive finite intensities (the
 // only ones that have a finite logarithm), widened by 5 % of that span on both sides.
-AxisRange logRange(const QVector<double>& intensity) {
+AxisRange logRange(Curves intensity) {
     const Extremes e = extremes(intensity, [](double v) { return std::isfinite(v) && v > 0.0; });
     if (!e.found)
         return AxisRange{0.0, 1.0};
@@ -84,17 +86,18 @@ void setDiffractionMargins(ChCoord& coord) {
     coord.marginBottom = 0.05;
 }
 
+AxisRange intensityRange(Curves intensity, bool logScale) {
+    return logScale ? logRange(intensity) : linearRange(intensity);
+}
+
 std::optional<PlotRange> diffractionRange(const QVector<double>& theta,
                                           const QVector<double>& intensity, bool logScale) {
     if (theta.isEmpty())
         return std::nullopt;
-    return PlotRange{thetaRange(theta), logScale ? logRange(intensity) : linearRange(intensity)};
+    return PlotRange{thetaRange(theta), intensityRange({intensity}, logScale)};
 }
 
-void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
-                     const QVector<double>& intensity, bool logScale, CurvePainter::Detail detail) {
-    if (theta.isEmpty())
-        return;
+void drawDiffractionAxes(QPainter& p, const ChCoord& coord) {
     const LabelSizes s = labelSizes(coord);
     const Reach reach(coord);
 
@@ -130,7 +133,13 @@ void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& t
         text.fitText(&p, text.centeredRect(s.halfM(), y, 0.9 * s.m, s.k), font, kRightCentred, 1,
                      QString::number(v, 'g', 6), kMaxLabelPoints);
     });
+}
 
+void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
+                     const QVector<double>& intensity, bool logScale, CurvePainter::Detail detail) {
+    if (theta.isEmpty())
+        return;
+    drawDiffractionAxes(p, coord);
     p.setPen(QColor(0, 200, 0));
     drawDataCurve(p, coord, theta, intensity, logScale, detail);
 }

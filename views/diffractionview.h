@@ -5,6 +5,8 @@
 
 #include <QVector>
 
+#include <functional>
+#include <initializer_list>
 #include <optional>
 
 class ChCoord;
@@ -23,10 +25,21 @@ void setDiffractionMargins(ChCoord& coord);
 std::optional<PlotRange> diffractionRange(const QVector<double>& theta,
                                           const QVector<double>& intensity, bool logScale);
 
+// Several curves whose values share one axis.
+using Curves = std::initializer_list<std::reference_wrapper<const QVector<double>>>;
+
+// The intensity axis as diffractionRange derives it, over the values of all the curves
+// together (each value counts as if it were one curve's).
+AxisRange intensityRange(Curves intensity, bool logScale);
+
+// The frame of the diffraction plot as it stands (plot rectangle and scale set by the
+// caller), in grey: the outline, tick grids on both axes at the steps niceTicks chooses,
+// labelled with their values (the y labels are the scale's own values, so on the
+// logarithmic scale the base-10 exponents). Shared with the overlay of a measured scan.
+void drawDiffractionAxes(QPainter& p, const ChCoord& coord);
+
 // Draws the diffraction curve into the frame as it stands (plot rectangle and scale set by
-// the caller): a grey frame, tick grids on both axes at the steps niceTicks chooses,
-// labelled with their values (on the logarithmic scale the y labels are base-10 exponents),
-// and the curve in green. An empty curve draws nothing.
+// the caller): drawDiffractionAxes, then the curve in green. An empty curve draws nothing.
 //
 // Values without a finite position (a NaN or infinite intensity, and on the logarithmic
 // scale an intensity of zero or below) break the curve. The curve goes through

@@ -3,53 +3,143 @@
 #include "chcoord.h"
 #include "compositionview.h"
 #include "diffractionview.h"
+#include "overlayview.h"
 #include "resultarrays.h"
 
 #include <QColor>
+#include <QFileInfo>
 #include <QPainter>
+#include <QSaveFile>
+#include <QSvgGenerator>
 
 #include <optional>
 
-QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize) {
+namespace {
+
+bool hasScan(const OverlayData* overlay) {
+    return overlay && !overlay->theta.isEmpty();
+}
+
+// The composition plot as its display paints it: area (0, height, width, 0), derived ranges.
+void paintComposition(QPainter& p, const ResultArrays& r, int w, int h) {
+    ChCoord coord;
+    coord.setArea(0, h, w, 0);
+    if (const std::optional<PlotRange> range = compositionRange(r)) {
+        coord.applyMargins();
+        showRange(coord, *range);
+        drawComposition(p, coord, r);
+    }
+}
+
+// The lower plot: the overlay when there is a scan, else the full curve.
+void paintDiffraction(QPainter& p, const ResultArrays& r, bool logScale, int w, int h,
+                      const OverlayData* overlay) {
+    ChCoord coord;
+    setDiffractionMargins(coord);
+    coord.setArea(0, h, w, 0);
+    if (hasScan(overlay)) {
+        if (const std::optional<PlotRange> range = overlayRange(*overlay, logScale)) {
+            coord.applyMargins();
+            showRange(coord, *range);
+            drawOverlay(p, coord, *overlay, logScale);
+        }
+    } else if (const std::optional<PlotRange> range =
+                   diffractionRange(r.theta, r.intensity, logScale)) {
+        coord.applyMargins();
+        showRange(coord, *range);
+        drawDiffraction(p, coord, r.theta, r.intensity, logScale);
+    }
+}
+
+QImage whiteImage(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    if (!image.isNull())
+        image.fill(QColor(255, 255, 255));
+    return image;
+}
+
+QImage renderDiffraction(const ResultArrays& r, bool logScale, QSize plotSize,
+                         const OverlayData* overlay) {
+    if (plotSize.isEmpty())
+        return QImage();
+    QImage image = whiteImage(plotSize.width(), plotSize.height());
+    if (!image.isNull()) {
+        QPainter p(&image);
+        paintDiffraction(p, r, logScale, plotSize.width(), plotSize.height(), overlay);
+    }
+    return image;
+}
+
+// The same drawing calls into an SVG generator: the plots one below the other on a white
+// page, each in its own frame. (With derived ranges nothing of one plot reaches into the
+// other, so no clipping is needed, which the SVG engine would not honour anyway.)
+bool writeSvg(QIODevice& device, const ResultArrays& r, bool logScale, QSize plotSize,
+              const OverlayData* overlay, bool diffractionOnly) {
+    const int w = plotSize.width();
+    const int h = plotSize.height();
+    const int pageHeight = diffractionOnly ? h : 2 * h;
+    QSvgGenerator svg;
+    svg.setOutputDevice(&device);
+    svg.setSize(QSize(w, pageHeight));
+    svg.setViewBox(QRect(0, 0, w, pageHeight));
+    svg.setResolution(96);
+    svg.setTitle(QStringLiteral("xrdsim plots"));
+    QPainter p;
+    if (!p.begin(&svg))
+        return false;
+    p.fillRect(QRect(0, 0, w, pageHeight), QColor(255, 255, 255));
+    if (!diffractionOnly) {
+        paintComposition(p, r, w, h);
+        p.translate(0, h);
+    }
+    paintDiffraction(p, r, logScale, w, h, overlay);
+    return p.end();
+}
+
+} // namespace
+
+QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize,
+                   const OverlayData* overlay) {
     if (plotSize.isEmpty())
         return QImage();
     const int w = plotSize.width();
     const int h = plotSize.height();
-    QImage image(w, 2 * h, QImage::Format_RGB32);
+    QImage image = whiteImage(w, 2 * h);
     if (image.isNull())
         return image;
-    image.fill(QColor(255, 255, 255));
 
     // Each plot as its display would paint it: white surface, area (0, height, width, 0).
-    QImage comp(w, h, QImage::Format_RGB32);
-    comp.fill(QColor(255, 255, 255));
+    QImage comp = whiteImage(w, h);
     {
         QPainter p(&comp);
-        ChCoord coord;
-        coord.setArea(0, h, w, 0);
-        if (const std::optional<PlotRange> range = compositionRange(r)) {
-            coord.applyMargins();
-            showRange(coord, *range);
-            drawComposition(p, coord, r);
-        }
+        paintComposition(p, r, w, h);
     }
-    QImage curve(w, h, QImage::Format_RGB32);
-    curve.fill(QColor(255, 255, 255));
-    {
-        QPainter p(&curve);
-        ChCoord coord;
-        setDiffractionMargins(coord);
-        coord.setArea(0, h, w, 0);
-        if (const std::optional<PlotRange> range =
-                diffractionRange(r.theta, r.intensity, logScale)) {
-            coord.applyMargins();
-            showRange(coord, *range);
-            drawDiffraction(p, coord, r.theta, r.intensity, logScale);
-        }
-    }
+    const QImage curve = renderDiffraction(r, logScale, plotSize, overlay);
 
     QPainter p(&image);
     p.drawImage(0, 0, comp);
     p.drawImage(0, h, curve);
     return image;
+}
+
+bool exportPlots(const QString& path, const ResultArrays& r, bool logScale, QSize plotSize,
+                 const OverlayData* overlay, bool diffractionOnly) {
+    if (plotSize.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    bool drawn = false;
+    if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
+        drawn = writeSvg(file, r, logScale, plotSize, overlay, diffractionOnly);
+    } else {
+        const QImage image = diffractionOnly ? renderDiffraction(r, logScale, plotSize, overlay)
+                                             : renderPlots(r, logScale, plotSize, overlay);
+        drawn = !image.isNull() && image.save(&file, "PNG");
+    }
+    if (!drawn) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }

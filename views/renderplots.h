@@ -2,16 +2,29 @@
 
 #include <QImage>
 #include <QSize>
+#include <QString>
 
+struct OverlayData;
 struct ResultArrays;
 
 // Renders both plots of a result, each on a fresh white surface of plotSize with its own
 // coordinate frame and freshly derived ranges, into one image: the composition profile on
 // top, the diffraction curve (logarithmic when logScale is set) below it. The diffraction
-// plot gets the main window's margins for it (setDiffractionMargins). For command-line
-// export and tests.
+// plot gets the main window's margins for it (setDiffractionMargins). With an overlay that
+// holds a scan, the lower plot is the overlay of the measured scan and the model
+// (drawOverlay) instead of the full curve. For command-line export and tests.
 //
 // Labels need fonts, so a QGuiApplication (or QApplication) must exist; without a display
 // run it with the offscreen platform (QT_QPA_PLATFORM=offscreen). An empty or invalid
 // plotSize gives a null image.
-QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize);
+QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize,
+                   const OverlayData* overlay = nullptr);
+
+// Writes the plots as renderPlots draws them to `path`: an SVG drawing when its suffix is
+// "svg" (any case), else a PNG image. Both plots one above the other, or with diffractionOnly
+// the lower plot alone, each plotSize. The SVG holds the same drawing calls as vectors and
+// text. The file is replaced only once it has been written completely; false when it could
+// not be (a folder that does not exist or is not writable, a full disk) or plotSize is
+// empty. Needs a QGuiApplication as renderPlots does.
+bool exportPlots(const QString& path, const ResultArrays& r, bool logScale, QSize plotSize,
+                 const OverlayData* overlay, bool diffractionOnly);

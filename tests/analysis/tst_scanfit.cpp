@@ -24,8 +24,8 @@ const QString kRealScan = QStringLiteral(XRD_SHARED_DATA_DIR "/measured/gaasp-on
 
 // The peer's structure for the real scan (see its README): GaAs(0.637)P(0.363), 53.5 nm.
 QByteArray realStructure(const char* model, const char* layer, const char* fits = "") {
-    return QByteArray("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER ") + layer +
-           "\nREPEAT 1\nMODEL " + model + "\nMEASURED " + kRealScan.toUtf8() + "\n" + fits;
+    return QByteArray("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER ") + layer + "\nREPEAT 1\nMODEL " +
+           model + "\nMEASURED " + kRealScan.toUtf8() + "\n" + fits;
 }
 
 } // namespace
@@ -101,11 +101,12 @@ private slots:
         const QStringList lines = QString::fromUtf8(meas.readAll()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.filter(QRegularExpression("^[0-9.]+\\t[0-9.e+-]+\\t[0-9.e+-]+$")).size(),
                  879);
-        for (const char* key : {"scan", "format", "axis", "points", "offset", "resolution",
-                                "scale", "background", "agreement", "measured substrate peak",
+        for (const char* key : {"scan", "format", "axis", "points", "offset", "resolution", "scale",
+                                "background", "agreement", "measured substrate peak",
                                 "model zeroth-order peak", "measured mismatch"})
-            QVERIFY2(!lines.filter(QRegularExpression(QStringLiteral("^# %1: ").arg(key))).isEmpty(),
-                     key);
+            QVERIFY2(
+                !lines.filter(QRegularExpression(QStringLiteral("^# %1: ").arg(key))).isEmpty(),
+                key);
     }
 
     // Fitted to the real scan, the realistic models land within 1 nm and 0.01 of the peer;
@@ -121,10 +122,10 @@ private slots:
         QFETCH(QByteArray, model);
         QFETCH(double, arsenic);
         Config c;
-        QVERIFY(c.load(write("realfit.txt",
-                             realStructure(model.constData(), "180 0 0.7",
-                                           "FIT LAYER 1 N 100 300\nFIT LAYER 1 Y 0.4 0.95\n"
-                                           "FIT OFFSET -0.02 0.02\n"))));
+        QVERIFY(c.load(
+            write("realfit.txt", realStructure(model.constData(), "180 0 0.7",
+                                               "FIT LAYER 1 N 100 300\nFIT LAYER 1 Y 0.4 0.95\n"
+                                               "FIT OFFSET -0.02 0.02\n"))));
         const FitReport report = StructureFit(c, FitSettings()).run();
         QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
         QCOMPARE(report.rows.size(), 3);
@@ -149,13 +150,13 @@ private slots:
         QTest::addColumn<double>("high");
         QTest::newRow("200-monolayer In0.6Ga0.4As on InP")
             << QByteArray("WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 200 0.6 1\nREPEAT 1\n")
-            << QByteArray("FIT LAYER 1 N 150 250\nFIT LAYER 1 X 0.5 0.7\n")
+            << QByteArray("FIT LAYER 1 N 140 280\nFIT LAYER 1 X 0.45 0.7\n")
             << QVector<double>{200, 0.6} << 31.0 << 32.5;
         QTest::newRow("10-period superlattice")
             << QByteArray("WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 30 0.6 1\n"
                           "LAYER 60 1 0.1\nREPEAT 10\n")
-            << QByteArray("FIT LAYER 1 N 20 40\nFIT LAYER 1 X 0.45 0.75\n"
-                          "FIT LAYER 2 N 45 75\nFIT LAYER 2 Y 0 0.2\n"
+            << QByteArray("FIT LAYER 1 N 20 44\nFIT LAYER 1 X 0.5 0.8\n"
+                          "FIT LAYER 2 N 40 76\nFIT LAYER 2 Y 0 0.3\n"
                           "FIT OFFSET -0.01 0.01\nFIT RESOLUTION 0.001 0.01\n")
             << QVector<double>{30, 0.6, 60, 0.1, 0, 0.003} << 30.5 << 33.0;
     }
@@ -166,22 +167,34 @@ private slots:
         QFETCH(double, low);
         QFETCH(double, high);
         const QString scan = synthesize(write("truth.txt", structure), low, high, 1400, 7);
-        // Start every composition and thickness from the middle of its range.
+        // Start every composition and thickness from the middle of its range: the LAYER
+        // lines written anew with those values.
         Config parsed;
         QVERIFY(parsed.load(write("fits.txt", structure + fits)));
-        Config c;
-        const QString path = write("fit.txt", structure + "MEASURED " + scan.toUtf8() + "\n" + fits);
-        QVERIFY(c.load(path) && c.valid);
+        QVector<Layer> layers = parsed.layers;
         for (const FitParameter& p : parsed.ext.fits) {
-            Layer& l = c.layers[qMax(p.layer, 1) - 1];
+            Layer& l = layers[qMax(p.layer, 1) - 1];
             const double middle = (p.min + p.max) / 2;
             if (p.target == FitParameter::Thickness)
                 l.monolayers = int(middle);
             else if (p.target == FitParameter::InFraction)
-                l.inFraction = l.endInFraction = l.startInFraction = middle;
+                l.inFraction = middle;
             else if (p.target == FitParameter::AsFraction)
-                l.asFraction = l.endAsFraction = l.startAsFraction = middle;
+                l.asFraction = middle;
         }
+        QByteArray start;
+        for (const QByteArray& line : structure.split('\n'))
+            if (!line.startsWith("LAYER") && !line.isEmpty())
+                start += line + '\n';
+        for (const Layer& l : layers)
+            start += QStringLiteral("LAYER %1 %2 %3\n")
+                         .arg(l.monolayers)
+                         .arg(l.inFraction)
+                         .arg(l.asFraction)
+                         .toUtf8();
+        Config c;
+        QVERIFY(c.load(write("fit.txt", start + "MEASURED " + scan.toUtf8() + "\n" + fits)));
+        QVERIFY(c.valid);
         const FitReport report = StructureFit(c, FitSettings()).run();
         QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
         for (int i = 0; i < truth.size(); ++i) {

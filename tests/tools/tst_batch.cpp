@@ -155,6 +155,36 @@ private slots:
         QCOMPARE(count(qRgb(0, 0, 255), 300, 600), 0);
     }
 
+    void plotImageWithMeasurement() {
+        // A structure that names a measured scan: the lower plot overlays the measurement
+        // (blue) and the model at its angles (red) instead of the green full curve.
+        QByteArray scan;
+        for (int i = 0; i <= 280; ++i) {
+            const double t = 31.0 + 0.005 * i;
+            const double u = (t - 31.67) / 0.01;
+            scan += QByteArray::number(t, 'f', 3) + ' ' +
+                    QByteArray::number(i % 9 == 4 ? 0.0 : 5.0 + 1e5 / (1.0 + u * u)) + '\n';
+        }
+        write("scan.txt", scan);
+        const QString s = write("ovl.txt", "SUBSTRATE 1 0\nLAYER 200 0.53 1\nMEASURED scan.txt\n");
+        const Run r = run({"--png", "--log", "--plot-size", "400x300", s});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains(QString("Wrote [%1].").arg(dir_.filePath("ovl-meas.txt"))),
+                 qPrintable(r.out));
+        const QImage image(dir_.filePath("ovl-plot.png"));
+        QCOMPARE(image.size(), QSize(400, 600));
+        auto count = [&](QRgb colour) {
+            int n = 0;
+            for (int y = 300; y < 600; ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += (image.pixel(x, y) & 0xffffff) == (colour & 0xffffff);
+            return n;
+        };
+        QVERIFY(count(qRgb(40, 90, 220)) > 100);
+        QVERIFY(count(qRgb(220, 0, 0)) > 100);
+        QCOMPARE(count(qRgb(0, 200, 0)), 0);
+    }
+
     void killedWhileWriting() {
         // Killed at random moments, the tool leaves each result file either as the previous
         // complete file or as the new complete one, never cut short.

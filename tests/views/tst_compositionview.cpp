@@ -1,18 +1,22 @@
 #include "compositionview.h"
 
 #include "chcoord.h"
+#include "config.h"
+#include "expansion.h"
 #include "recordingdevice.h"
 #include "resultarrays.h"
 #include "viewtesthelpers.h"
 
 #include "../common/exact.h"
 
+#include <QDir>
 #include <QPainter>
 #include <QtTest>
 
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <tuple>
 
 using namespace viewtest;
 
@@ -81,6 +85,8 @@ private slots:
     void curvesLieOnWholePixels();
     void degenerateInput_data();
     void degenerateInput();
+    void shortcutsKeepEveryPixel_data();
+    void shortcutsKeepEveryPixel();
 };
 
 void TestCompositionView::emptyProfileDrawsNothing() {
@@ -401,6 +407,49 @@ void TestCompositionView::degenerateInput() {
         drawKept(p, again, r);
     p.end();
     QVERIFY(isColour(image, 300, 20, grey)); // top edge of the frame
+}
+
+// The bundled examples and the benchmark stacks on the window's plot, a large display and a
+// wide strip, whole and zoomed about the middle down to labels of a pixel or two.
+void TestCompositionView::shortcutsKeepEveryPixel_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<double>("zoom");
+    for (const QFileInfo& f : QDir(XRD_EXAMPLES_DIR).entryInfoList({"*.txt"}) +
+                                  QDir(XRD_BENCH_DATA_DIR).entryInfoList({"*.txt"})) {
+        for (const auto& [w, h, zoom] : {std::tuple{780, 140, 1.0},
+                                         {780, 140, 10.0},
+                                         {1600, 400, 1.0},
+                                         {2560, 300, 1.0},
+                                         {1600, 400, 30.0},
+                                         {600, 400, 200.0}})
+            QTest::addRow("%s %dx%d x%g", qPrintable(f.baseName()), w, h, zoom)
+                << f.filePath() << QSize(w, h) << zoom;
+    }
+}
+
+// Drawn as the program draws it (repeated boundary lines and labels too small for a pixel
+// left out) and with everything drawn, the picture is the same.
+void TestCompositionView::shortcutsKeepEveryPixel() {
+    QFETCH(QString, file);
+    QFETCH(QSize, size);
+    QFETCH(double, zoom);
+    Config config;
+    QVERIFY(config.load(file) && config.valid);
+    ResultArrays r;
+    expandLayers(config, r);
+    const double mid = 0.5 * r.depth.last(), half = mid / zoom;
+    QImage images[2];
+    for (auto detail : {CurvePainter::Detail::Reduced, CurvePainter::Detail::AllPoints}) {
+        ChCoord coord;
+        displayFrame(coord, size.width(), size.height());
+        coord.applyMargins();
+        coord.setScale(mid - half, -0.1, mid + half, 1.1);
+        QImage& image = images[int(detail)] = whiteImage(size.width(), size.height());
+        QPainter p(&image);
+        drawComposition(p, std::as_const(coord), r, detail);
+    }
+    QCOMPARE(images[0], images[1]);
 }
 
 QTEST_MAIN(TestCompositionView)

@@ -1,8 +1,11 @@
 #include "renderplots.h"
 
+#include "overlayview.h"
 #include "resultarrays.h"
 #include "viewtesthelpers.h"
 
+#include <QSvgRenderer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -29,15 +32,14 @@ ResultArrays sampleResult() {
     return r;
 }
 
-int pixelsOf(const QImage& image, const QRect& area, const QColor& c) {
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            if (isColour(image, x, y, c))
-                ++count;
-        }
-    }
-    return count;
+// The curve from 31 to 32.4 degrees as model, and 20 % higher on every other point as
+// measurement.
+OverlayData scanOf(const ResultArrays& r) {
+    const QVector<double> part = r.intensity.mid(1550, 71);
+    OverlayData d{r.theta.mid(1550, 71), part, part, {31.7}, {31.7}};
+    for (int i = 0; i < d.measured.size(); i += 2)
+        d.measured[i] *= 1.2;
+    return d;
 }
 
 } // namespace
@@ -49,6 +51,13 @@ private slots:
     void logScaleChangesOnlyTheLowerPlot();
     void emptySizeGivesNullImage();
     void emptyResultGivesWhitePlots();
+    void overlayReplacesTheLowerPlot();
+    void exportBySuffix_data();
+    void exportBySuffix();
+    void exportFailures();
+
+private:
+    QTemporaryDir dir;
 };
 
 void TestRenderPlots::compositionAboveDiffraction() {
@@ -89,6 +98,65 @@ void TestRenderPlots::emptyResultGivesWhitePlots() {
     const QImage image = renderPlots(ResultArrays(), false, QSize(200, 100));
     QCOMPARE(image.size(), QSize(200, 200));
     QCOMPARE(nonWhitePixels(image, image.rect()), 0);
+}
+
+// The upper plot stays; the lower one shows measurement and model, not the full curve; an
+// overlay without a scan changes nothing.
+void TestRenderPlots::overlayReplacesTheLowerPlot() {
+    const ResultArrays r = sampleResult();
+    const OverlayData scan = scanOf(r), noScan;
+    const QImage plain = renderPlots(r, true, QSize(400, 300));
+    const QImage overlaid = renderPlots(r, true, QSize(400, 300), &scan);
+    QCOMPARE(overlaid.copy(0, 0, 400, 300), plain.copy(0, 0, 400, 300));
+    QCOMPARE(pixelsOf(overlaid, QRect(0, 300, 400, 300), green), 0);
+    QVERIFY(pixelsOf(overlaid, QRect(0, 300, 400, 300), QColor(40, 90, 220)) > 200);
+    QVERIFY(pixelsOf(overlaid, QRect(0, 300, 400, 300), QColor(220, 0, 0)) > 200);
+    QCOMPARE(renderPlots(r, true, QSize(400, 300), &noScan), plain);
+}
+
+void TestRenderPlots::exportBySuffix_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("diffractionOnly");
+    QTest::newRow("png, both") << "both.png" << false;
+    QTest::newRow("other suffix, diffraction") << "curve.image" << true;
+    QTest::newRow("svg, both") << "both.svg" << false;
+    QTest::newRow("SVG, diffraction") << "curve.SVG" << true;
+}
+
+// PNG: renderPlots' image (or its lower half). SVG: a drawing the SVG renderer accepts, of the
+// plots' size in CSS pixels (1/96 inch: 400 px = 105.833 mm), with the curves' colours.
+void TestRenderPlots::exportBySuffix() {
+    QFETCH(QString, name);
+    QFETCH(bool, diffractionOnly);
+    const ResultArrays r = sampleResult();
+    const OverlayData scan = scanOf(r);
+    const QString path = dir.filePath(name);
+    QVERIFY(exportPlots(path, r, true, QSize(400, 300), &scan, diffractionOnly));
+    const QImage drawn = renderPlots(r, true, QSize(400, 300), &scan);
+    if (!name.endsWith("svg", Qt::CaseInsensitive)) {
+        const QImage png(path, "PNG");
+        QCOMPARE(png.convertToFormat(QImage::Format_RGB32),
+                 diffractionOnly ? drawn.copy(0, 300, 400, 300) : drawn);
+        return;
+    }
+    QVERIFY(QSvgRenderer(path).isValid());
+    QCOMPARE(QSvgRenderer(path).viewBox(), QRect(0, 0, 400, diffractionOnly ? 300 : 600));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains(diffractionOnly ? R"(width="105.833mm" height="79.375mm")"
+                                          : R"(width="105.833mm" height="158.75mm")"));
+    QVERIFY(text.contains(R"(stroke="#dc0000")") && text.contains(R"(stroke="#285adc")"));
+    QCOMPARE(text.contains(R"(stroke="#0000ff")"), !diffractionOnly); // the In profile
+}
+
+// No folder, no file; an empty size writes nothing.
+void TestRenderPlots::exportFailures() {
+    const ResultArrays r = sampleResult();
+    QVERIFY(!exportPlots(dir.filePath("none/p.png"), r, false, QSize(200, 100), nullptr, false));
+    QVERIFY(!exportPlots(dir.filePath("none/p.svg"), r, false, QSize(200, 100), nullptr, true));
+    QVERIFY(!exportPlots(dir.filePath("empty.svg"), r, false, QSize(0, 100), nullptr, false));
+    QVERIFY(!QFile::exists(dir.filePath("empty.svg")));
 }
 
 QTEST_MAIN(TestRenderPlots)

@@ -61,6 +61,14 @@ inline int nonWhitePixels(const QImage& image, const QRect& area) {
     return count;
 }
 
+inline int pixelsOf(const QImage& image, const QRect& area, const QColor& c) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += isColour(image, x, y, c);
+    return count;
+}
+
 inline QStringList textsOf(const RecordingDevice& dev) {
     QStringList out;
     for (const RecordingDevice::Text& t : dev.texts)
