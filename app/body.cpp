@@ -9,6 +9,7 @@
 #include "fitroad.h"
 #include "helptext.h"
 #include "readers.h"
+#include "renderplots.h"
 #include "scanroad.h"
 
 #include <QAction>
@@ -665,9 +666,11 @@ void Body::showAbout() {
             .arg(QString::fromLatin1(kProgram), QStringLiteral(XRDSIM_VERSION)));
 }
 
-// At the text cursor, so a message goes where the user last clicked in the pane.
+// At the text cursor, so a message goes where the user last clicked in the pane; the pane
+// scrolls to show it.
 void Body::log(QString logMsg) {
     Log->insertPlainText(logMsg + QStringLiteral("\n"));
+    Log->ensureCursorVisible();
 }
 
 // Without data the plot stays empty and its frame keeps the display's whole area. Otherwise

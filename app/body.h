@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config.h"
-#include "overlaystandin.h"
+#include "overlayview.h"
 #include "resultarrays.h"
 #include "ui_body.h"
 

@@ -339,19 +339,29 @@ private slots:
 
     void exportSaysWhereItWrote_data() {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("diffractionOnly");
         QTest::addColumn<bool>("computed");
         QTest::addColumn<QString>("line");
-        QTest::newRow("PNG") << "plot.png" << true << "Wrote [%1].";
+        QTest::addColumn<QSize>(
+            "size"); // of the PNG (0 x 0: none); plots of a hidden window are 800 x 600
+        QTest::newRow("PNG, both plots")
+            << "plot.png" << false << true << "Wrote [%1]." << QSize(800, 1200);
+        QTest::newRow("PNG, the diffraction plot")
+            << "plot.png" << true << true << "Wrote [%1]." << QSize(800, 600);
+        QTest::newRow("SVG, both plots") << "plot.svg" << false << true << "Wrote [%1]." << QSize();
         QTest::newRow("into a file, as if a folder")
-            << "s.txt/plot.png" << true << "Can't write [%1].";
+            << "s.txt/plot.png" << false << true << "Can't write [%1]." << QSize(0, 0);
         QTest::newRow("nothing computed yet")
-            << "plot.png" << false << "Nothing to export to [%1]: no structure has been computed.";
+            << "plot.png" << false << false
+            << "Nothing to export to [%1]: no structure has been computed." << QSize(0, 0);
     }
 
     void exportSaysWhereItWrote() {
         QFETCH(QString, name);
+        QFETCH(bool, diffractionOnly);
         QFETCH(bool, computed);
         QFETCH(QString, line);
+        QFETCH(QSize, size);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString path = write(dir, "s.txt", kSmall);
@@ -360,10 +370,13 @@ private slots:
         if (computed)
             drop(body, path);
         body.Log->clear();
-        body.chooseFile = [&](Body::Choice) { return Body::Chosen{target, false}; };
+        body.chooseFile = [&](Body::Choice) { return Body::Chosen{target, diffractionOnly}; };
         body.exportAction->trigger();
         QCOMPARE(logOf(body), line.arg(target) + "\n");
-        QCOMPARE(!QImage(target).isNull(), line.startsWith("Wrote"));
+        if (name.endsWith(".svg"))
+            QVERIFY(bytes(target).contains("<svg"));
+        else
+            QCOMPARE(QImage(target).size(), size);
     }
 
     void scanDroppedOnTheWindow_data() {
