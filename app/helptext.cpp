@@ -59,13 +59,6 @@ const Statement kStatements[] = {
 
 } // namespace
 
-QStringList helpStatements() {
-    QStringList keywords;
-    for (const Statement& s : kStatements)
-        keywords << QString::fromLatin1(s.keyword);
-    return keywords;
-}
-
 QString helpText() {
     QString html;
     html += QStringLiteral("<h3>%1</h3><ul>").arg(tr("Mouse"));

@@ -6,6 +6,3 @@
 // The window's help page (rich text): the mouse gestures on the plots, the menus, and every
 // statement of the structure file with its arguments.
 QString helpText();
-
-// The statements the help page explains, in its order.
-QStringList helpStatements();
