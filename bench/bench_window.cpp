@@ -89,7 +89,7 @@ void repaintLoaded(benchmark::State& state) {
         benchmark::DoNotOptimize(body.grab());
 }
 
-// The 3500-monolayer graded buffer at 0.15 Å: 1.4 million curve points, several seconds of
+// The 3500-monolayer graded buffer at 0.11 Å: 1.9 million curve points, several seconds of
 // summing. A timer every 5 ms on the GUI thread records the gaps between its ticks: the drop
 // itself (loading and preparing run on the GUI thread), the longest gap while the calculation
 // runs off it, and the longest after it, when the new results are swapped in and painted.
@@ -102,7 +102,7 @@ void guiStallDuringCalculation(benchmark::State& state) {
         state.SkipWithError("cannot copy the graded buffer");
         return;
     }
-    out.write(in.readAll().replace("WAVELENGTH 1.5406", "WAVELENGTH 0.15"));
+    out.write(in.readAll().replace("WAVELENGTH 1.5406", "WAVELENGTH 0.11"));
     out.close();
     Body body;
     body.show();
