@@ -1,7 +1,9 @@
 // The calculation inside the window's process, after the window has painted: painting code
 // may leave the CPU in a state that slows every later libm call in the thread (dirty upper
 // halves of the AVX registers), which a bare benchmark never sees. Also the whole road of a
-// drop (load, calculation, both files, both plots painted) and a repaint of a loaded window.
+// drop (load, calculation off the GUI thread on 1 or 2 threads, both files, both plots
+// painted), a repaint of a loaded window, and the longest the GUI thread goes without
+// serving its events while a calculation of several seconds runs.
 
 #include "body.h"
 #include "config.h"
@@ -10,15 +12,21 @@
 #include "resultarrays.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <benchmark/benchmark.h>
 
 namespace {
 
 const char* const kLaser = XRD_BENCH_DATA_DIR "/laser-10000.txt";
+const char* const kGraded = XRD_BENCH_DATA_DIR "/graded-buffer-3500.txt";
 
 // A copy of the structure in a scratch folder, so the result files land there.
 QString scratchCopy(const QTemporaryDir& dir) {
@@ -32,11 +40,18 @@ void drop(Body& body, const QString& path) {
     QMetaObject::invokeMethod(&body, "droppedInputFile", Q_ARG(QStringList, QStringList{path}));
 }
 
+// Serves the event loop until the calculation off the GUI thread has been swapped in.
+void waitIdle(Body& body) {
+    while (body.busy())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
 void curveAfterPaint(benchmark::State& state) {
     QTemporaryDir dir;
     Body body;
     body.show();
     drop(body, scratchCopy(dir));
+    waitIdle(body);
     benchmark::DoNotOptimize(body.grab());
 
     Config config;
@@ -50,13 +65,16 @@ void curveAfterPaint(benchmark::State& state) {
     state.counters["points"] = r.q.size();
 }
 
+// The argument is the number of threads that sum the curve.
 void dropToPainted(benchmark::State& state) {
     QTemporaryDir dir;
     const QString path = scratchCopy(dir);
     Body body;
+    body.setThreads(int(state.range(0)));
     body.show();
     for (auto _ : state) {
         drop(body, path);
+        waitIdle(body);
         benchmark::DoNotOptimize(body.grab());
     }
 }
@@ -66,20 +84,71 @@ void repaintLoaded(benchmark::State& state) {
     Body body;
     body.show();
     drop(body, scratchCopy(dir));
+    waitIdle(body);
     for (auto _ : state)
         benchmark::DoNotOptimize(body.grab());
+}
+
+// The 3500-monolayer graded buffer at 0.11 Å: 1.9 million curve points, several seconds of
+// summing. A timer every 5 ms on the GUI thread records the gaps between its ticks: the drop
+// itself (loading and preparing run on the GUI thread), the longest gap while the calculation
+// runs off it, and the longest after it, when the new results are swapped in and painted.
+void guiStallDuringCalculation(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("graded.txt");
+    QFile in(QString::fromUtf8(kGraded));
+    QFile out(path);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
+        state.SkipWithError("cannot copy the graded buffer");
+        return;
+    }
+    out.write(in.readAll().replace("WAVELENGTH 1.5406", "WAVELENGTH 0.11"));
+    out.close();
+    Body body;
+    body.show();
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        qint64 gap = 0;
+        QTimer tick;
+        tick.setInterval(5);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            gap = std::max(gap, now - last);
+            last = now;
+        });
+        tick.start();
+        QCoreApplication::processEvents();
+        const qint64 dropStart = clock.elapsed();
+        drop(body, path);
+        state.counters["drop_ms"] = double(clock.elapsed() - dropStart);
+        last = clock.elapsed();
+        gap = 0;
+        waitIdle(body);
+        state.counters["calculation_s"] = double(clock.elapsed()) * 1e-3;
+        state.counters["longest_gap_ms"] = double(gap);
+        gap = 0;
+        const qint64 end = clock.elapsed() + 500;
+        while (clock.elapsed() < end)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        state.counters["after_gap_ms"] = double(gap);
+    }
 }
 
 } // namespace
 
 BENCHMARK(curveAfterPaint)->Unit(benchmark::kMillisecond);
-BENCHMARK(dropToPainted)->Unit(benchmark::kMillisecond);
+BENCHMARK(dropToPainted)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(repaintLoaded)->Unit(benchmark::kMillisecond);
+BENCHMARK(guiStallDuringCalculation)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The window keeps its recent files in the settings: not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

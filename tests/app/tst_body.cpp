@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextCursor>
@@ -66,6 +67,7 @@ template <typename T> T* child(QObject* parent, const char* name) {
 class TestBody : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); } // the recent files
     void init();
     void cleanup();
 
@@ -119,23 +121,30 @@ void TestBody::cleanup() {
 void TestBody::windowSizeTitleAndMenuBar() {
     QCOMPARE(body->objectName(), QStringLiteral("Body"));
     QCOMPARE(body->size(), QSize(800, 718));
-    QCOMPARE(body->windowTitle(), QStringLiteral("MainWindow"));
+    // The window names the program until a file is loaded, and adds menus and a status bar
+    // to the form.
+    QCOMPARE(body->windowTitle(), QStringLiteral("xrdsim"));
     QVERIFY(body->parent() == nullptr);
 
     QMenuBar* bar = child<QMenuBar>(body.get(), "menubar");
     QVERIFY(bar);
     QCOMPARE(body->menuBar(), bar);
     QCOMPARE(bar->geometry(), QRect(0, 0, 800, 17));
-    QVERIFY(bar->actions().isEmpty());
-    QVERIFY(!body->findChild<QStatusBar*>());
+    QStringList menus;
+    for (const QAction* a : bar->actions())
+        menus << a->text();
+    QCOMPARE(menus, QStringList({"&File", "F&it", "&Help"}));
+    QVERIFY(body->findChild<QStatusBar*>());
 
-    // The form names only a window that has no name yet.
+    // The form names only a window that has no name yet; it has no menus of its own.
     QMainWindow named;
     named.setObjectName(QStringLiteral("Other"));
     Ui_Body form;
     form.setupUi(&named);
     QCOMPARE(named.objectName(), QStringLiteral("Other"));
     QCOMPARE(named.windowTitle(), QStringLiteral("MainWindow"));
+    QVERIFY(form.menubar->actions().isEmpty());
+    QVERIFY(!named.findChild<QStatusBar*>());
 }
 
 void TestBody::widgetTree_data() {

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QMouseEvent>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
@@ -43,6 +44,7 @@ private:
 
 private slots:
     void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true); // the window's recent files
         QVERIFY(dir_.isValid());
         files_ << write("sl.txt", "WAVELENGTH 1.5406\nSUBSTRATE 1 0\n"
                                   "LAYER 20 0.532 1 L 2 1 0 L 2 1 0\nLAYER 40 1 0\nREPEAT 10\n")

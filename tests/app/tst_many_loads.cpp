@@ -2,6 +2,7 @@
 
 #include "../common/testfiles.h"
 
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
@@ -25,6 +26,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); } // the recent files
+
     void heapDoesNotGrow() {
         QVERIFY(dir_.isValid());
         QByteArray binary(200000, '\0');

@@ -1,0 +1,86 @@
+#include "helptext.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("Help", text);
+}
+
+struct Statement {
+    const char* keyword;
+    const char* arguments;
+    const char* meaning;
+};
+
+// One row per statement; the reader (structure/config.cpp and extensions.cpp) is the truth.
+const Statement kStatements[] = {
+    {"WAVELENGTH", "w", QT_TRANSLATE_NOOP("Help", "X-ray wavelength in &Aring; (default 1.0).")},
+    {"SUBSTRATE", "x y [1]",
+     QT_TRANSLATE_NOOP("Help", "Substrate In fraction x and As fraction y; a third value 1 "
+                               "leaves the substrate's own scattering out.")},
+    {"LAYER", "n x y &nbsp;es ew ex ey &nbsp;ss sw sx sy",
+     QT_TRANSLATE_NOOP("Help",
+                       "n monolayers of In(x)Ga(1-x)As(y)P(1-y), in growth order. Then the "
+                       "grading at the layer's end and at its start: shape (A abrupt, L linear, "
+                       "P parabolic, H sine), width in monolayers, and the composition of the "
+                       "neighbouring material.")},
+    {"REPEAT", "m", QT_TRANSLATE_NOOP("Help", "Number of periods of the layers (default 20).")},
+    {"MEASURED", "file [2theta]",
+     QT_TRANSLATE_NOOP("Help",
+                       "A measured scan to compare with (XRDML, .x00, UXD, RAS, or columns of "
+                       "angle and intensity); a relative name starts from the structure file's "
+                       "folder. 2theta: the angle column of a plain-text scan is 2&theta;.")},
+    {"RESOLUTION", "fwhm",
+     QT_TRANSLATE_NOOP("Help", "Width (FWHM, degrees) of the Gaussian the model is convolved "
+                               "with (default 0.003).")},
+    {"OFFSET", "degrees", QT_TRANSLATE_NOOP("Help", "Added to the measured angles (default 0).")},
+    {"SCALE", "s",
+     QT_TRANSLATE_NOOP("Help", "Fixed scale of the model's intensity; without it the scale is "
+                               "found by least squares.")},
+    {"BACKGROUND", "counts",
+     QT_TRANSLATE_NOOP("Help", "Fixed background in counts per second; without it the "
+                               "background is found by least squares.")},
+    {"MODEL", "basic | kinematical | dynamical",
+     QT_TRANSLATE_NOOP("Help", "The physics: basic (the default: the kinematical sum of the "
+                               "atomic planes), kinematical (with elastic strain, anomalous "
+                               "scattering, refraction and absorption), or dynamical (the same "
+                               "materials, with multiple scattering).")},
+    {"REFLECTION", "l",
+     QT_TRANSLATE_NOOP("Help", "The (00l) reflection of the dynamical model, a positive even "
+                               "number (default 4).")},
+    {"FIT", "LAYER i N|X|Y min max, or OFFSET|RESOLUTION|SCALE|BACKGROUND min max",
+     QT_TRANSLATE_NOOP("Help",
+                       "A value the fit may move, within min to max: the thickness (N), In "
+                       "fraction (X) or As fraction (Y) of layer i (counted from 1), or an "
+                       "instrument value. Fit &rarr; Fit writes NAME-fitted.EXT and shows it.")},
+};
+
+} // namespace
+
+QString helpText() {
+    QString html;
+    html += QStringLiteral("<h3>%1</h3><ul>").arg(tr("Mouse"));
+    html += QStringLiteral("<li>%1</li>").arg(tr("Left drag: pans the plot."));
+    html += QStringLiteral("<li>%1</li>").arg(tr("Right drag: zooms to the rectangle drawn."));
+    html += QStringLiteral("<li>%1</li>").arg(tr("Wheel: zooms about the pointer."));
+    html += QStringLiteral("<li>%1</li></ul>")
+                .arg(tr("Drop a structure file on the field at the top to compute it; drop a "
+                        "measured scan there to compare it with the loaded structure."));
+    html += QStringLiteral("<p>%1</p>")
+                .arg(tr("&laquo;Keep Scale&raquo; keeps the axis ranges for the next file; "
+                        "&laquo;Log&raquo; switches the intensity axis to a logarithmic "
+                        "scale. A structure file or scan that changes on disk is computed "
+                        "again."));
+    html += QStringLiteral("<h3>%1</h3><p>%2</p><table cellspacing=4>")
+                .arg(tr("Structure file"),
+                     tr("One statement per line, keywords in any case, # starts a comment. "
+                        "A file needs a positive wavelength, a substrate and a layer."));
+    for (const Statement& s : kStatements)
+        html += QStringLiteral("<tr><td><b>%1</b>&nbsp;<i>%2</i></td></tr><tr><td>%3</td></tr>")
+                    .arg(QString::fromLatin1(s.keyword), QString::fromLatin1(s.arguments),
+                         tr(s.meaning));
+    html += QStringLiteral("</table>");
+    return html;
+}

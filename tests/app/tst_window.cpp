@@ -1,0 +1,460 @@
+#include "../common/testfiles.h"
+#include "backgroundtask.h"
+#include "body.h"
+#include "calculation.h"
+#include "scanroad.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Quick (computed on the GUI thread) and slow (off it: about 2.8e8 terms) structures.
+const QByteArray kSmall = "SUBSTRATE 1 0\nLAYER 10 1 0\n";
+const QByteArray kHeavy = "SUBSTRATE 0 1\nLAYER 2000 0.3 1 A 0 0.3 1 L 2000 0 1\nREPEAT 1\n";
+// A strained InGaAs layer on InP, the truth of the synthetic scan.
+const QByteArray kLayer = "WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 200 0.55 1\nREPEAT 1\n";
+
+QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
+    return xrdtest::writeTestFile(dir, name, content);
+}
+
+QByteArray bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+// A plain-text scan of kLayer from 31.2 to 32.4 degrees: the model's counts (scale 1, no
+// background) at the angles of a scan of ones, through the road the batch tool takes.
+QString syntheticScan(const QTemporaryDir& dir) {
+    QByteArray ones;
+    for (int i = 0; i <= 600; ++i)
+        ones += QByteArray::number(31.2 + 0.002 * i, 'f', 4) + "\t1\n";
+    write(dir, "ones.txt", ones);
+    const QString truth =
+        write(dir, "truth.txt", kLayer + "SCALE 1\nBACKGROUND 0\nMEASURED ones.txt\n");
+    Config config;
+    LoadedStructure loaded = loadStructure(config, truth);
+    ResultArrays results;
+    const RoadOutcome road = runRoad(config, loaded.calculation, results, CalculationHooks());
+    QByteArray scan;
+    const ModelAtScan& m = road.scan.model;
+    for (int i = 0; i < m.theta.size(); ++i)
+        scan += QByteArray::number(m.theta[i], 'g', 17) + "\t" +
+                QByteArray::number(m.model[i], 'g', 17) + "\n";
+    return write(dir, "scan.txt", scan);
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    struct Seen {
+        QString log;
+        ResultArrays results;
+        QMap<QString, QByteArray> files;
+        bool overlay = false;
+    };
+
+    static void waitIdle(Body& body) {
+        QTRY_VERIFY_WITH_TIMEOUT(!body.busy() && body.road->threads() == 0, 60000);
+    }
+    static QString logOf(Body& body) { return body.Log->toPlainText(); }
+    static void drop(Body& body, const QString& path) { body.droppedInputFile({path}); }
+
+    // What a road left: the log, the results, every file it wrote beside the inputs.
+    static Seen seen(Body& body, const QTemporaryDir& dir, const QStringList& inputs) {
+        Seen s;
+        s.log = logOf(body);
+        s.results = *body.results;
+        s.overlay = bool(body.overlay);
+        for (const QString& f : QDir(dir.path()).entryList(QDir::Files))
+            if (!inputs.contains(f))
+                s.files[f] = bytes(dir.filePath(f));
+        return s;
+    }
+
+    std::unique_ptr<QTemporaryDir> dir; // a fresh one for every test
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
+    }
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+    }
+
+    void menuActionsRunTheRoadOfADrop_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("preload"); // a structure opened first
+        auto row = [](const char* name, const char* action, const char* input, bool preload) {
+            QTest::newRow(name) << QString(action) << QString(input) << preload;
+        };
+        row("Open Structure, a structure", "structure", "structure", false);
+        row("Open Structure, a folder", "structure", "folder", false);
+        row("Open Structure, a missing file", "structure", "missing", false);
+        row("Open Measured Scan, a scan", "scan", "scan", true);
+        row("Open Measured Scan, a structure", "scan", "structure", false);
+        row("Open Recent", "recent", "structure", false);
+        row("Reload", "reload", "structure", true);
+        row("command line, a structure", "open", "structure", false);
+    }
+
+    // The same file through a menu and through the drop field gives the same log lines, the
+    // same results and the same files.
+    void menuActionsRunTheRoadOfADrop() {
+        QFETCH(QString, action);
+        QFETCH(QString, input);
+        QFETCH(bool, preload);
+        const QString scan = syntheticScan(*dir);
+        const QString structure = write(*dir, "s.txt", kLayer);
+        const QStringList inputs = QDir(dir->path()).entryList(QDir::Files);
+        const QString file = input == "structure" ? structure
+                             : input == "scan"    ? scan
+                             : input == "folder"  ? dir->path()
+                                                  : dir->filePath("missing.txt");
+        Seen byDrop;
+        Seen byMenu;
+        for (const bool menu : {false, true}) {
+            Body body;
+            body.chooseFile = [&](Body::Choice) { return Body::Chosen{file, false}; };
+            if (preload) {
+                drop(body, structure);
+                waitIdle(body);
+            }
+            if (!menu)
+                drop(body, file);
+            else if (action == "structure")
+                body.openStructureAction->trigger();
+            else if (action == "scan")
+                body.openScanAction->trigger();
+            else if (action == "reload")
+                body.reloadAction->trigger();
+            else if (action == "open")
+                body.open(file);
+            else {
+                body.addRecent(file);
+                body.recentMenu->actions().first()->trigger();
+            }
+            waitIdle(body);
+            (menu ? byMenu : byDrop) = seen(body, *dir, inputs);
+        }
+        QVERIFY(!byDrop.log.isEmpty());
+        QCOMPARE(byMenu.log, byDrop.log);
+        QCOMPARE(byMenu.results.depth, byDrop.results.depth);
+        QCOMPARE(byMenu.results.intensity, byDrop.results.intensity);
+        QCOMPARE(byMenu.files, byDrop.files);
+        QCOMPARE(byMenu.overlay, byDrop.overlay);
+        QCOMPARE(byDrop.overlay, input == "scan");
+        if (input == "folder")
+            QCOMPARE(byDrop.log, QStringLiteral("Can't open [%1].\n").arg(file));
+    }
+
+    void saveOnDiskIsComputedAgain_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("written in place") << "in place";
+        QTest::newRow("new file renamed over it") << "rename";
+        QTest::newRow("deleted, then written") << "delete";
+    }
+
+    // Three saves in a row, each seen: valid (20 monolayers), invalid (the results stay),
+    // valid again (30), with the ranges shown kept; then the file goes for good.
+    void saveOnDiskIsComputedAgain() {
+        QFETCH(QString, how);
+        const QString path = write(*dir, "s.txt", kSmall);
+        Body body;
+        drop(body, path);
+        QCOMPARE(body.results->depth.size(), 11);
+        body.neverDrawComp = body.neverDrawKSpace = false;
+
+        auto save = [&](const QByteArray& content) {
+            if (how == "rename") {
+                const QString fresh = write(*dir, "s.txt.new", content);
+                QVERIFY(std::rename(QFile::encodeName(fresh), QFile::encodeName(path)) == 0);
+            } else {
+                if (how == "delete") {
+                    QVERIFY(QFile::remove(path));
+                    QTest::qWait(100);
+                }
+                write(*dir, "s.txt", content);
+            }
+        };
+        const QString reloading = QStringLiteral("Reloading [%1]: it changed on disk.").arg(path);
+        save("SUBSTRATE 1 0\nLAYER 20 1 0\n");
+        QTRY_COMPARE_WITH_TIMEOUT(body.results->depth.size(), 21, 10000);
+        QCOMPARE(logOf(body).count(reloading), 1);
+        QVERIFY(!body.neverDrawComp && !body.neverDrawKSpace);
+
+        save("LAYER 5 1 0\n");
+        QTRY_COMPARE_WITH_TIMEOUT(logOf(body).count(reloading), 2, 10000);
+        QCOMPARE(body.results->depth.size(), 21);
+
+        save("SUBSTRATE 1 0\nLAYER 30 1 0\n");
+        QTRY_COMPARE_WITH_TIMEOUT(body.results->depth.size(), 31, 10000);
+        QCOMPARE(logOf(body).count(reloading), 3);
+
+        // Gone for good: one line, and the results stay.
+        QVERIFY(QFile::remove(path));
+        const QString gone = QStringLiteral("Stopped watching [%1]: it is gone.\n").arg(path);
+        QTRY_VERIFY_WITH_TIMEOUT(logOf(body).endsWith(gone), 10000);
+        QCOMPARE(logOf(body).count(reloading), 3);
+        QCOMPARE(body.results->depth.size(), 31);
+    }
+
+    void backgroundCalculation_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("left to finish") << "finish";
+        QTest::newRow("Cancel") << "cancel";
+        QTest::newRow("Cancel twice") << "twice";
+        QTest::newRow("a new drop") << "drop";
+        QTest::newRow("the window closed") << "close";
+    }
+
+    // Computed off the GUI thread on two threads, the results are those of the one road on
+    // one thread, to the bit. Cancelled, they never arrive: the results and the files stay.
+    void backgroundCalculation() {
+        QFETCH(QString, how);
+        const QString small = write(*dir, "small.txt", kSmall);
+        const QString heavy = write(*dir, "heavy.txt", kHeavy);
+        write(*dir, "heavy-cmp.txt", "old profile");
+        write(*dir, "heavy-dif.txt", "old curve");
+        auto body = std::make_unique<Body>();
+        body->setThreads(2);
+        drop(*body, small);
+        const ResultArrays before = *body->results;
+        drop(*body, heavy);
+        QVERIFY(body->busy() && !body->progressBar->isHidden() && !body->cancelButton->isHidden());
+        if (how == "cancel" || how == "twice")
+            body->cancelButton->click();
+        if (how == "twice")
+            body->cancelCalculation();
+        if (how == "drop")
+            drop(*body, write(*dir, "small2.txt", "SUBSTRATE 1 0\nLAYER 20 1 0\n"));
+        if (how == "close")
+            body.reset();
+        if (body) {
+            waitIdle(*body);
+            QVERIFY(body->progressBar->isHidden() && body->cancelButton->isHidden());
+            const QString cancelled =
+                QStringLiteral("Cancelled the calculation of [%1]; the previous results stay.")
+                    .arg(heavy);
+            QCOMPARE(logOf(*body).count(cancelled), how == "cancel" || how == "twice" ? 1 : 0);
+        }
+        if (how != "finish") {
+            if (body)
+                QCOMPARE(body->results->depth.size(), how == "drop" ? 21 : before.depth.size());
+            QCOMPARE(bytes(dir->filePath("heavy-cmp.txt")), QByteArray("old profile"));
+            QCOMPARE(bytes(dir->filePath("heavy-dif.txt")), QByteArray("old curve"));
+            return;
+        }
+        Config config;
+        LoadedStructure loaded = loadStructure(config, heavy);
+        ResultArrays alone;
+        QVERIFY(loaded.calculation->compute(alone));
+        QCOMPARE(body->results->depth, alone.depth);
+        QCOMPARE(body->results->theta, alone.theta);
+        QCOMPARE(body->results->intensity, alone.intensity);
+        QVERIFY(bytes(dir->filePath("heavy-dif.txt"))
+                    .startsWith(QByteArray::number(alone.theta.first(), 'g', 6)));
+        QCOMPARE(body->windowTitle(), QStringLiteral("xrdsim \u2014 heavy.txt"));
+        QVERIFY2(body->note->text().startsWith(
+                     QStringLiteral("%1 curve points, basic model, ").arg(alone.q.size())),
+                 qPrintable(body->note->text()));
+    }
+
+    void unwritableFileIsSaid_data() {
+        QTest::addColumn<QString>("blocked"); // made a folder, so that no file can take its name
+        QTest::addColumn<bool>("withScan");
+        QTest::newRow("profile") << "s-cmp.txt" << false;
+        QTest::newRow("curve") << "s-dif.txt" << false;
+        QTest::newRow("comparison with the scan") << "s-meas.txt" << true;
+    }
+
+    void unwritableFileIsSaid() {
+        QFETCH(QString, blocked);
+        QFETCH(bool, withScan);
+        syntheticScan(*dir);
+        const QString path =
+            write(*dir, "s.txt", withScan ? kLayer + "MEASURED scan.txt\n" : kLayer);
+        QVERIFY(QDir(dir->path()).mkdir(blocked));
+        Body body;
+        drop(body, path);
+        waitIdle(body);
+        const QString line = QStringLiteral("Can't write [%1].").arg(dir->filePath(blocked));
+        QCOMPARE(logOf(body).count(line), 1);
+        QCOMPARE(logOf(body).count(QStringLiteral("Can't write")), 1);
+        QVERIFY(!body.results->theta.isEmpty());
+        QCOMPARE(bool(body.overlay), withScan);
+    }
+
+    void exportSaysWhereItWrote_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("diffractionOnly");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QSize>("size"); // of the PNG (0 x 0: none); a hidden window's plots are
+                                         // 800 x 600
+        QTest::newRow("PNG, both plots")
+            << "plot.png" << false << "Wrote [%1]." << QSize(800, 1200);
+        QTest::newRow("SVG, the diffraction plot")
+            << "plot.svg" << true << "Wrote [%1]." << QSize();
+        QTest::newRow("into a file, as if a folder")
+            << "s.txt/plot.png" << false << "Can't write [%1]." << QSize(0, 0);
+    }
+
+    void exportSaysWhereItWrote() {
+        QFETCH(QString, name);
+        QFETCH(bool, diffractionOnly);
+        QFETCH(QString, line);
+        QFETCH(QSize, size);
+        const QString target = dir->filePath(name);
+        Body body;
+        drop(body, write(*dir, "s.txt", kSmall));
+        body.Log->clear();
+        body.chooseFile = [&](Body::Choice) { return Body::Chosen{target, diffractionOnly}; };
+        body.exportAction->trigger();
+        QCOMPARE(logOf(body), line.arg(target) + "\n");
+        if (size.isValid())
+            QCOMPARE(QImage(target).size(), size);
+        else
+            QVERIFY(bytes(target).contains("<svg"));
+    }
+
+    void scanDroppedOnTheWindow_data() {
+        QTest::addColumn<bool>("structure");  // opened first
+        QTest::addColumn<QByteArray>("scan"); // empty: the synthetic scan
+        QTest::addColumn<QString>("line");    // the last line in the log (SCAN: the scan's path)
+        QTest::newRow("onto a loaded structure")
+            << true << QByteArray()
+            << "Add the line MEASURED SCAN to the structure file to keep it.";
+        QTest::newRow("with no structure")
+            << false << QByteArray()
+            << "No structure to compare [SCAN] with: open a structure file first.";
+        QTest::newRow("a scan without a positive count")
+            << true << QByteArray("31.2 0\n31.3 0\n")
+            << "Can't read scan [SCAN]: no intensity is positive.";
+    }
+
+    // A dropped scan is compared with the structure opened last and drawn over it; the log
+    // says how to keep it. One that cannot be read gives its line and changes nothing.
+    void scanDroppedOnTheWindow() {
+        QFETCH(bool, structure);
+        QFETCH(QByteArray, scan);
+        QFETCH(QString, line);
+        const QString path = scan.isEmpty() ? syntheticScan(*dir) : write(*dir, "bad.txt", scan);
+        Body body;
+        if (structure)
+            drop(body, write(*dir, "s.txt", kLayer));
+        const int before = logOf(body).size();
+        const ResultArrays results = *body.results;
+        drop(body, path);
+        waitIdle(body);
+        const QString added = logOf(body).mid(before);
+        line.replace("SCAN", path);
+        const bool overlay = structure && scan.isEmpty();
+        QCOMPARE(bool(body.overlay), overlay);
+        QCOMPARE(body.LogScale->isChecked(), overlay);
+        if (!overlay) {
+            QCOMPARE(added, line + "\n");
+            QCOMPARE(body.results->intensity, results.intensity);
+            return;
+        }
+        QVERIFY2(added.endsWith(line + "\n"), qPrintable(added));
+        QVERIFY(added.contains(QStringLiteral("Measured scan [%1]: text, 601 points").arg(path)));
+        QCOMPARE(body.overlay->theta.size(), 601);
+        QVERIFY(!body.overlay->measuredPeaks.isEmpty());
+        QVERIFY(QFile::exists(dir->filePath("s-meas.txt")));
+    }
+
+    void fitActionFitsAndShowsTheFittedStructure_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("to the end") << "end";
+        QTest::newRow("a new drop stops it") << "drop";
+        QTest::newRow("the window closed") << "close";
+    }
+
+    // Two parameters of a single layer fitted to a synthetic scan of it come back as the
+    // truth (200 monolayers, x = 0.55); the fitted file is then opened with the same scan.
+    void fitActionFitsAndShowsTheFittedStructure() {
+        QFETCH(QString, how);
+        syntheticScan(*dir);
+        const QString start = write(*dir, "start.txt",
+                                    "WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 180 0.53 1\n"
+                                    "REPEAT 1\nMEASURED scan.txt\nFIT LAYER 1 N 150 250\n"
+                                    "FIT LAYER 1 X 0.45 0.65\n");
+        const QString small = write(*dir, "small.txt", kSmall);
+        const QString fitted = dir->filePath("start-fitted.txt");
+        auto body = std::make_unique<Body>();
+        QVERIFY(!body->fitAction->isEnabled());
+        drop(*body, start);
+        waitIdle(*body);
+        QVERIFY(body->fitAction->isEnabled());
+        body->fitAction->trigger();
+        QVERIFY(body->busy() && body->stopAction->isEnabled() && !body->fitAction->isEnabled());
+
+        if (how == "close") {
+            body.reset();
+            return;
+        }
+        if (how == "drop") {
+            drop(*body, small);
+            QVERIFY(logOf(*body).contains("Fit stopped: a new file was dropped.\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(body->fit->threads(), 0, 60000);
+            QTest::qWait(50);
+            QCOMPARE(body->config.fileName, small);
+            QVERIFY(!logOf(*body).contains(QStringLiteral("Loading [%1]").arg(fitted)));
+            QVERIFY(!body->overlay);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(body->note->text().startsWith("Fit: generation"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(body->config.fileName == fitted, 60000);
+        waitIdle(*body);
+        const QString log = logOf(*body);
+        QVERIFY(log.contains(QRegularExpression("parameter +start +fitted +uncertainty")));
+        QVERIFY(log.contains(QStringLiteral("Wrote [%1].").arg(fitted)));
+        QCOMPARE(body->config.layers.value(0).monolayers, 200);
+        QVERIFY(qAbs(body->config.layers.value(0).inFraction - 0.55) < 1e-5);
+        QCOMPARE(body->windowTitle(), QStringLiteral("xrdsim \u2014 start-fitted.txt"));
+        QVERIFY(body->overlay);
+        QVERIFY(body->fitAction->isEnabled() && !body->stopAction->isEnabled());
+    }
+
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // in standard output or error
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "xrdsim " XRDSIM_VERSION;
+        QTest::newRow("three files") << QStringList{"a", "b", "c"} << 2
+                                     << "At most a structure file and a scan, not 3 files.";
+    }
+
+    void commandLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QProcess window;
+        window.start(QStringLiteral(XRDSIM_WINDOW), arguments);
+        QVERIFY(window.waitForFinished(20000));
+        QCOMPARE(window.exitCode(), exitCode);
+        const QString text =
+            QString::fromLocal8Bit(window.readAllStandardOutput() + window.readAllStandardError());
+        QVERIFY2(text.contains(output), qPrintable(text));
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
