@@ -205,7 +205,7 @@ QString checkRoad(const QByteArray& input) {
                 return QStringLiteral("theta %1 out of range at point %2").arg(r.theta[i]).arg(i);
         }
         const double terms = double(n) * std::max(c.repeat, 0) * (entries - 1);
-        if (physical(c) && terms <= kMaxDirectTerms) {
+        if (physical(c) && c.ext.model == ModelKind::Basic && terms <= kMaxDirectTerms) {
             ResultArrays direct = r;
             computeCurveDirect(c, direct);
             const double lastQ = r.q.isEmpty() ? 0.0 : r.q.last();
