@@ -56,13 +56,10 @@ bool headerNumber(const RasScan& scan, const char* key, double& out) {
 FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
     FormatReading reading;
     LineReader lines(text);
+    if (!firstLineIs(lines, "*RAS_DATA_START"))
+        return reading;
     const char* b = nullptr;
     const char* e = nullptr;
-    if (!lines.next(b, e))
-        return reading;
-    trim(b, e);
-    if (!isMarker(b, e, "*RAS_DATA_START"))
-        return reading;
     reading.recognised = true;
     reading.scan.format = QStringLiteral("RAS");
 

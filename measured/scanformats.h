@@ -76,6 +76,9 @@ private:
 };
 
 void trim(const char*& begin, const char*& end);
+// Reads the first line of `lines`: true when it is exactly `marker` (blanks around it aside),
+// the signature of a format that names itself there.
+bool firstLineIs(LineReader& lines, const char* marker);
 bool startsWith(const char* begin, const char* end, const char* prefix); // ASCII, any case
 bool equalsNoCase(const char* begin, const char* end, const char* word);
 

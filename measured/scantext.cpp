@@ -67,6 +67,15 @@ void trim(const char*& begin, const char*& end) {
         --end;
 }
 
+bool firstLineIs(LineReader& lines, const char* marker) {
+    const char* b = nullptr;
+    const char* e = nullptr;
+    if (!lines.next(b, e))
+        return false;
+    trim(b, e);
+    return QByteArray::fromRawData(b, int(e - b)) == marker;
+}
+
 namespace {
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;

@@ -18,13 +18,10 @@ namespace scanformats {
 FormatReading readX00(const QByteArray& text) {
     FormatReading reading;
     LineReader lines(text);
+    if (!firstLineIs(lines, "HR-XRDScan"))
+        return reading;
     const char* b = nullptr;
     const char* e = nullptr;
-    if (!lines.next(b, e))
-        return reading;
-    trim(b, e);
-    if (QByteArray::fromRawData(b, int(e - b)) != "HR-XRDScan")
-        return reading;
     reading.recognised = true;
     MeasuredScan& scan = reading.scan;
     scan.format = QStringLiteral("X00");
