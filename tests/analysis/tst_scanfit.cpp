@@ -20,7 +20,7 @@
 
 namespace {
 
-const QString kRealScan = QStringLiteral(XRD_SHARED_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
+const QString kRealScan = QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
 
 // The peer's structure for the real scan (see its README): GaAs(0.637)P(0.363), 53.5 nm.
 QByteArray realStructure(const char* model, const char* layer, const char* fits = "") {

@@ -204,7 +204,7 @@ private slots:
     // constant 5.65325 Å, within 0.01°: refraction shifts the peak by about 0.002°, the
     // instrument's offset is about 0.0025° and a step is 0.0025°.
     void realX00() {
-        const QString path = QStringLiteral(XRD_SHARED_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
+        const QString path = QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
         QVERIFY2(QFile::exists(path), qPrintable(path + " is missing"));
         const ScanReadResult r = readScanFile(path);
         QVERIFY2(r.ok, qPrintable(r.error));
