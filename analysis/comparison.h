@@ -1,6 +1,7 @@
 #pragma once
 
-#include "layersum.h"
+#include "simulation/layersum.h"
+#include "simulation/model.h"
 
 #include <QString>
 #include <QVector>
@@ -9,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-class Config;
+struct Structure;
 struct MeasuredScan;
 
 // The instrument between the model and a measured scan: the angle offset added to the
@@ -40,7 +41,7 @@ struct ModelAtScan {
 // re-entrant, so a fit may call it from several threads.
 class ScanComparison {
 public:
-    ScanComparison(const Config& base, const MeasuredScan& scan, double offsetLow,
+    ScanComparison(const Structure& base, const MeasuredScan& scan, double offsetLow,
                    double offsetHigh, double resolutionLow, double resolutionHigh);
     ~ScanComparison();
     ScanComparison(const ScanComparison&) = delete;
@@ -52,22 +53,21 @@ public:
 
     // The model of `structure` at the scan's angles. False when cancelled or when the
     // structure cannot be computed (a profile that is not finite).
-    bool evaluate(const Config& structure, const InstrumentSettings& instrument, ModelAtScan& out,
+    bool evaluate(const Structure& structure, const InstrumentSettings& instrument, ModelAtScan& out,
                   const SumControl& control = {}) const;
 
     // Model points per evaluation (the fine grid).
     int finePoints() const { return fineCount_; }
 
 private:
-    bool fineCurve(const Config& structure, std::vector<double>& curve,
+    bool fineCurve(const Structure& structure, std::vector<double>& curve,
                    const SumControl& control) const;
 
-    class Engine;
     QString problem_;
     QVector<double> theta_;
     QVector<double> measured_;
     double fineStart_ = 0.0;
     double fineStep_ = 0.0;
     int fineCount_ = 0;
-    std::unique_ptr<Engine> engine_;
+    std::unique_ptr<CurveEvaluator> engine_;
 };

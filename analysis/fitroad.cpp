@@ -23,7 +23,7 @@ QString tr(const char* text) {
 
 } // namespace
 
-StructureFit::StructureFit(const Config& config, const FitSettings& settings)
+StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
     : base_(config), settings_(settings) {
     const QString name = config.fileName;
     if (config.ext.fits.isEmpty()) {
@@ -80,7 +80,7 @@ StructureFit::StructureFit(const Config& config, const FitSettings& settings)
 
 StructureFit::~StructureFit() = default;
 
-bool StructureFit::structureFor(const std::vector<double>& values, Config& structure,
+bool StructureFit::structureFor(const std::vector<double>& values, Structure& structure,
                                 InstrumentSettings& instrument) const {
     applyFitValues(base_, values, structure);
     if (!structure.valid)
@@ -95,7 +95,7 @@ bool StructureFit::structureFor(const std::vector<double>& values, Config& struc
 }
 
 bool StructureFit::modelFor(const std::vector<double>& values, ModelAtScan& out) const {
-    Config structure;
+    Structure structure;
     InstrumentSettings instrument;
     return comparison_ && structureFor(values, structure, instrument) &&
            comparison_->evaluate(structure, instrument, out);

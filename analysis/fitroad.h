@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-class Config;
+struct Structure;
 
 // How a fit of a structure to its measured scan is run.
 struct FitSettings {
@@ -45,7 +45,7 @@ struct FitReport {
 // parameters' ranges. Re-entrant after construction.
 class StructureFit {
 public:
-    StructureFit(const Config& config, const FitSettings& settings);
+    StructureFit(const Structure& config, const FitSettings& settings);
     ~StructureFit();
 
     // Why the fit cannot start (bad FIT lines, a refused structure, an unreadable scan...): one
@@ -56,7 +56,7 @@ public:
 
     // The structure and the instrument for a vector of parameter values; false when the values
     // make the structure invalid or beyond the limits.
-    bool structureFor(const std::vector<double>& values, Config& structure,
+    bool structureFor(const std::vector<double>& values, Structure& structure,
                       InstrumentSettings& instrument) const;
     // The model of a vector of parameter values at the scan's angles.
     bool modelFor(const std::vector<double>& values, ModelAtScan& out) const;
@@ -67,7 +67,7 @@ public:
 private:
     std::vector<double> residuals(const std::vector<double>& values) const;
 
-    const Config& base_;
+    const Structure& base_;
     FitSettings settings_;
     QString problem_;
     QStringList notes_;

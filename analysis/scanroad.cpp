@@ -1,5 +1,6 @@
 #include "scanroad.h"
 
+#include "analysis/resolution.h"
 #include "config.h"
 #include "constants.h"
 #include "extensions.h"
@@ -75,7 +76,7 @@ bool writeMeasFile(const QString& path, const QStringList& header, const ModelAt
 }
 
 // The substrate's Bragg angle of the strongest reflection inside the scan, or NaN.
-double substrateAngleIn(const Config& config, const QVector<double>& theta) {
+double substrateAngleIn(const Structure& config, const QVector<double>& theta) {
     for (double t : substrateReflections(config))
         if (!theta.isEmpty() && t >= theta.first() && t <= theta.last())
             return t;
@@ -84,13 +85,13 @@ double substrateAngleIn(const Config& config, const QVector<double>& theta) {
 
 } // namespace
 
-QString scanPathFor(const Config& config, const QString& overridePath) {
+QString scanPathFor(const Structure& config, const QString& overridePath) {
     if (!overridePath.isEmpty())
         return QFileInfo(overridePath).absoluteFilePath();
     return measuredPath(config);
 }
 
-InstrumentSettings instrumentFrom(const Config& config) {
+InstrumentSettings instrumentFrom(const Structure& config) {
     InstrumentSettings s;
     s.offset = config.ext.offset;
     s.resolution = config.ext.resolution;
@@ -101,7 +102,7 @@ InstrumentSettings instrumentFrom(const Config& config) {
     return s;
 }
 
-QVector<double> substrateReflections(const Config& config) {
+QVector<double> substrateReflections(const Structure& config) {
     QVector<double> angles;
     const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
     // (00l) with l = 4n are the strong ones (fIII + fV), l = 4n + 2 the weak ones (fIII - fV);
@@ -114,37 +115,34 @@ QVector<double> substrateReflections(const Config& config) {
     return angles;
 }
 
-ScanReadResult readScanFor(const Config& config, const QString& scanPath) {
+ScanReadResult readScanFor(const Structure& config, const QString& scanPath) {
     ScanReadOptions options;
     options.twoTheta = config.ext.measuredTwoTheta;
     options.preferredThetas = substrateReflections(config);
     return readScanFile(scanPath, options);
 }
 
-RoadOutcome runRoad(const Config& config, std::unique_ptr<Calculation>& calculation,
-                    ResultArrays& results, const CalculationHooks& hooks,
+RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const CalculationHooks& hooks,
                     const QString& scanOverride) {
     RoadOutcome out;
-    const QString scanPath = scanPathFor(config, scanOverride);
+    const Structure& structure = calculation.structure();
+    const QString scanPath = scanPathFor(structure, scanOverride);
     ScanReadResult read;
     if (!scanPath.isEmpty())
-        read = readScanFor(config, scanPath);
-    if (read.ok && config.ext.model == ModelKind::Dynamical) {
-        const double reach = 4 * config.ext.resolution;
-        const AngleRange cover{read.scan.theta.first() + config.ext.offset - reach,
-                               read.scan.theta.last() + config.ext.offset + reach};
-        auto covering = std::make_unique<Calculation>(config, cover);
-        if (covering->refusal().isEmpty())
-            calculation = std::move(covering);
+        read = readScanFor(structure, scanPath);
+    if (read.ok) {
+        const Resolution resolution(structure.ext.resolution);
+        calculation.cover({read.scan.theta.first() + structure.ext.offset - resolution.coverReach(),
+                           read.scan.theta.last() + structure.ext.offset + resolution.coverReach()});
     }
-    out.notes = calculation->notes();
-    out.files = calculation->run(results, hooks);
+    out.notes = calculation.notes();
+    out.files = calculation.run(results, hooks);
     if (!out.files.cancelled)
-        out.scan = compareWithScan(config, scanPath, read, hooks.outputDir, hooks.control);
+        out.scan = compareWithScan(structure, scanPath, read, hooks.outputDir, hooks.control);
     return out;
 }
 
-ScanOutcome compareWithScan(const Config& config, const QString& scanPath,
+ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
                             const ScanReadResult& read, const QString& outputDir,
                             const SumControl& control) {
     ScanOutcome out;

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-class Config;
+struct Structure;
 
 // What comparing a computed structure with its measured scan gave: the scan, the model at its
 // angles, the peaks of both, the -meas file, and the lines for the log.
@@ -29,19 +29,19 @@ struct ScanOutcome {
 
 // The scan the structure names in its MEASURED line, or `overridePath` when given (a path as
 // the user typed it, relative to the current folder).
-QString scanPathFor(const Config& config, const QString& overridePath = QString());
+QString scanPathFor(const Structure& config, const QString& overridePath = QString());
 
 // The instrument as the structure file sets it.
-InstrumentSettings instrumentFrom(const Config& config);
+InstrumentSettings instrumentFrom(const Structure& config);
 
 // Reads the scan at `scanPath` as the structure's statements say (2theta column, the
 // substrate's reflections to choose among several scans).
-ScanReadResult readScanFor(const Config& config, const QString& scanPath);
+ScanReadResult readScanFor(const Structure& config, const QString& scanPath);
 
 // Computes the structure's model at the angles of a scan read by readScanFor, analyses the
 // peaks of both and writes NAME-meas.EXT beside the structure file (or into outputDir).
 // Nothing is attempted when scanPath is empty.
-ScanOutcome compareWithScan(const Config& config, const QString& scanPath,
+ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
                             const ScanReadResult& read, const QString& outputDir = QString(),
                             const SumControl& control = {});
 
@@ -52,13 +52,13 @@ struct RoadOutcome {
     QStringList notes; // the calculation's own lines (the model), before everything else
 };
 
-// The whole road of a structure that loadStructure made ready: the scan read first (a
-// dynamical curve then also covers its angles), the calculation in its order with the
-// hooks, then the comparison with the scan. `scanOverride` replaces the MEASURED line.
-RoadOutcome runRoad(const Config& config, std::unique_ptr<Calculation>& calculation,
-                    ResultArrays& results, const CalculationHooks& hooks,
+// The whole road of a structure that loadStructure made ready: the scan read first (a model
+// whose curve widens to a scan then also covers its angles), the calculation in its order
+// with the hooks, then the comparison with the scan. `scanOverride` replaces the MEASURED
+// line.
+RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const CalculationHooks& hooks,
                     const QString& scanOverride = QString());
 
 // The Bragg angles (degrees) of the substrate's (00l) reflections that a scan may cover, the
 // strongest first: (004), (008), (002), (006), ... up to what the wavelength reaches.
-QVector<double> substrateReflections(const Config& config);
+QVector<double> substrateReflections(const Structure& config);

@@ -81,11 +81,10 @@ QString fileToken(const QString& path) {
 
 } // namespace
 
-// A calculation off the GUI thread: its own copy of the structure (the loader may read the
-// next file meanwhile; runRoad may replace the calculation, whose copy would go with it),
-// fresh result arrays, and the flags the GUI thread reads.
+// A calculation off the GUI thread: the calculation holds its own copy of the structure (the
+// loader may read the next file meanwhile), fresh result arrays, and the flags the GUI thread
+// reads.
 struct Body::RoadJob {
-    Config structure;
     std::unique_ptr<Calculation> calculation;
     QString scanOverride;
     int threads = 1;
@@ -100,7 +99,7 @@ struct Body::RoadJob {
 
 // A fit off the GUI thread, on its own copy of the structure.
 struct Body::FitJob {
-    Config structure;
+    Structure structure;
     QString scanOverride;
     int threads = 1;
     std::atomic<bool> stop{false};
@@ -312,7 +311,7 @@ void Body::startRoad(const RoadRequest& request) {
     std::unique_ptr<Calculation> calculation = std::move(loaded.calculation);
     const bool quick = calculation->work() <= kQuickWork &&
                        scanPathFor(config, request.scanOverride).isEmpty() &&
-                       config.ext.model == ModelKind::Basic;
+                       calculation->model().quickOnGuiThread();
     if (!quick) {
         runInBackground(request, std::move(calculation), keepScale);
         return;
@@ -329,9 +328,9 @@ void Body::startRoad(const RoadRequest& request) {
     hooks.control.threads = threads;
     QElapsedTimer timer;
     timer.start();
-    const RoadOutcome outcome = runRoad(config, calculation, *results, hooks, request.scanOverride);
+    const RoadOutcome outcome = runRoad(*calculation, *results, hooks, request.scanOverride);
     roadFinished(request, outcome, double(timer.nsecsElapsed()) * 1e-9,
-                 modelName(config.ext.model));
+                 calculation->model().name());
 }
 
 // The worker writes the profile file only after the curve, so a cancelled calculation leaves
@@ -339,12 +338,11 @@ void Body::startRoad(const RoadRequest& request) {
 void Body::runInBackground(const RoadRequest& request, std::unique_ptr<Calculation> calculation,
                            bool keepScale) {
     auto job = std::make_shared<RoadJob>();
-    copyStructure(config, job->structure);
     job->estimatedPoints = calculation->estimatedPoints();
+    const QString model = calculation->model().name();
     job->calculation = std::move(calculation);
     job->scanOverride = request.scanOverride;
     job->threads = threads;
-    const QString model = modelName(config.ext.model);
     roadJob = job;
     road->start(
         [job] {
@@ -356,7 +354,7 @@ void Body::runInBackground(const RoadRequest& request, std::unique_ptr<Calculati
             hooks.control.cancel = &job->cancel;
             hooks.control.pointsDone = &job->pointsDone;
             job->outcome =
-                runRoad(job->structure, job->calculation, job->results, hooks, job->scanOverride);
+                runRoad(*job->calculation, job->results, hooks, job->scanOverride);
             job->seconds = double(timer.nsecsElapsed()) * 1e-9;
         },
         [this, job, request, keepScale, model] {
@@ -421,7 +419,7 @@ void Body::roadFinished(const RoadRequest& request, const RoadOutcome& outcome, 
 // its results never arrive. A fit in hand is stopped, keeping its best point.
 void Body::cancelCalculation() {
     if (road->running()) {
-        const QString name = roadJob ? roadJob->structure.fileName : QString();
+        const QString name = roadJob ? roadJob->calculation->structure().fileName : QString();
         road->cancel();
         roadJob.reset();
         showProgress();
@@ -461,7 +459,7 @@ void Body::startFit() {
     if (fit->running() || !fitAction->isEnabled())
         return;
     auto job = std::make_shared<FitJob>();
-    copyStructure(config, job->structure);
+    job->structure = config;
     job->scanOverride = currentScan;
     job->threads = threads;
     fitJob = job;

@@ -32,7 +32,7 @@ const char* const kStructures[] = {
 };
 
 // Loaded once per structure file; Config is a QObject and stays where it was made.
-const Config& structure(int index) {
+const Structure& structure(int index) {
     static std::map<int, std::unique_ptr<Config>> loaded;
     auto& slot = loaded[index];
     if (!slot) {
@@ -45,7 +45,7 @@ const Config& structure(int index) {
 }
 
 void fast(benchmark::State& state) {
-    const Config& c = structure(int(state.range(0)));
+    const Structure& c = structure(int(state.range(0)));
     ResultArrays r;
     expandLayers(c, r);
     for (auto _ : state) {
@@ -58,7 +58,7 @@ void fast(benchmark::State& state) {
 }
 
 void direct(benchmark::State& state) {
-    const Config& real = structure(int(state.range(0)));
+    const Structure& real = structure(int(state.range(0)));
     const double thinning = double(state.range(1));
     Config c;
     c.wavelength = real.wavelength * thinning;
@@ -83,7 +83,7 @@ void direct(benchmark::State& state) {
 }
 
 void writeFiles(benchmark::State& state) {
-    const Config& c = structure(1);
+    const Structure& c = structure(1);
     ResultArrays r;
     expandLayers(c, r);
     computeCurve(c, r);

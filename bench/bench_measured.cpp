@@ -46,7 +46,7 @@ Prepared& prepared(int index) {
                                  : QString(kCases[index].model) == "kinematical"
                                      ? ModelKind::Kinematical
                                      : ModelKind::Basic;
-        const Config& c = slot->config;
+        const Structure& c = slot->config;
         const double aS = latticeConstant(c.substrate.inFraction, c.substrate.asFraction);
         const double bragg = std::asin(4 * c.wavelength / (2 * aS)) * 180 / M_PI;
         for (int i = 0; i < 1400; ++i) {

@@ -26,7 +26,7 @@ const char* const kStructures[] = {
     "superlattice-10x20-40.txt",
 };
 
-const Config& structure(int index) {
+const Structure& structure(int index) {
     static std::map<int, std::unique_ptr<Config>> loaded;
     auto& slot = loaded[index];
     if (!slot) {
@@ -79,7 +79,7 @@ void kinematical(benchmark::State& state) {
 
 // The basic model's fast sum over its own grid (the whole q range), for the cost per point.
 void basic(benchmark::State& state) {
-    const Config& c = structure(int(state.range(0)));
+    const Structure& c = structure(int(state.range(0)));
     ResultArrays r;
     expandLayers(c, r);
     for (auto _ : state) {
@@ -95,7 +95,7 @@ void basic(benchmark::State& state) {
 
 // Building the stack: expansion, merging and the xraylib look-ups.
 void buildStack(benchmark::State& state) {
-    const Config& c = structure(int(state.range(0)));
+    const Structure& c = structure(int(state.range(0)));
     for (auto _ : state) {
         PhysicsStack s = buildPhysicsStack(c);
         benchmark::DoNotOptimize(s.period.data());

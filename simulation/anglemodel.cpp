@@ -10,7 +10,7 @@
 
 #include <cmath>
 
-BasicAngleModel::BasicAngleModel(const Config& base, const QVector<double>& q,
+BasicAngleModel::BasicAngleModel(const Structure& base, const QVector<double>& q,
                                  double substrateDamping)
     : q_(q) {
     const double xs = base.substrate.inFraction;
@@ -30,7 +30,7 @@ BasicAngleModel::BasicAngleModel(const Config& base, const QVector<double>& q,
     }
 }
 
-bool BasicAngleModel::intensities(const Config& structure, std::vector<double>& out,
+bool BasicAngleModel::intensities(const Structure& structure, std::vector<double>& out,
                                   const SumControl& control) const {
     ResultArrays profile;
     expandLayers(structure, profile);

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-class Config;
+struct Structure;
 
 // The basic model's curve at a fixed list of scattering vectors, for comparing a structure with a
 // measured scan: everything that depends only on the angles and the substrate (scattering
@@ -23,14 +23,14 @@ public:
 
     // Scattering-vector lengths q (1/Å); the substrate and wavelength are taken from `base`.
     // Stretches of equal q steps are the fast case of the engine (uniformQGrid).
-    BasicAngleModel(const Config& base, const QVector<double>& q,
+    BasicAngleModel(const Structure& base, const QVector<double>& q,
                     double substrateDamping = kSubstrateDamping);
 
     const QVector<double>& q() const { return q_; }
 
     // Intensities of `structure` (same substrate and wavelength as the base) at every angle.
     // False when cancelled or when the structure's profile is not finite.
-    bool intensities(const Config& structure, std::vector<double>& out,
+    bool intensities(const Structure& structure, std::vector<double>& out,
                      const SumControl& control = {}) const;
 
 private:

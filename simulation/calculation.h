@@ -1,7 +1,9 @@
 #pragma once
 
-#include "layersum.h"
-#include "resultarrays.h"
+#include "simulation/layersum.h"
+#include "simulation/model.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-class Config;
+struct Structure;
 struct PhysicsStack;
 
 // Limits that keep every accepted structure within about 10 s and 1 GB on a two-core
@@ -50,21 +52,14 @@ struct CalculationHooks {
     bool writeAfterCurve = false;
 };
 
-// The Bragg angles a dynamical curve must cover besides its default window (a measured scan's
-// range); empty when there is nothing to cover.
-struct AngleRange {
-    double low = 0.0;
-    double high = 0.0;
-    bool isEmpty() const { return !(high > low); }
-};
-
 // One calculation of a loaded, valid structure: its own copy of the structure (so it can run
 // on another thread while the loader reads the next file), the depth profile built once and
 // its runs found once, or the line that says why it is refused.
 class Calculation {
 public:
-    // `cover`: the angles a dynamical curve must span (a measured scan's range).
-    explicit Calculation(const Config& config, AngleRange cover = {});
+    // `cover`: the angles the curve must span (a measured scan's range), where the model's
+    // curve widens to a scan.
+    explicit Calculation(const Structure& config, AngleRange cover = {});
     ~Calculation();
     Calculation(const Calculation&) = delete;
     Calculation& operator=(const Calculation&) = delete;
@@ -73,16 +68,20 @@ public:
     // the number of monolayers, the period thickness (a positive, finite number of Å or
     // exactly 0), the number of curve points and the cost of the sum.
     const QString& refusal() const { return refusal_; }
-    const Config& structure() const { return *config_; }
+    const Structure& structure() const { return structure_; }
+    const Model& model() const { return *model_; }
     const ResultArrays& profile() const { return profile_; }
-    const std::vector<MonolayerRun>& runs() const { return runs_; }
     // Lines for the log about what will be computed: the model when the file chooses one.
     const QStringList& notes() const { return notes_; }
     // Significant digits of the numbers in the result files.
     int digits() const { return digits_; }
     // Estimated curve points and their cost in single-monolayer terms.
-    double estimatedPoints() const { return points_; }
-    double work() const { return work_; }
+    double estimatedPoints() const { return plan_ ? plan_->points() : 0.0; }
+    double work() const { return plan_ ? plan_->work() : 0.0; }
+
+    // Widens the curve to `range` where the model's curve covers a scan; the curve stays as it
+    // was when the wider one would be refused.
+    void cover(AngleRange range);
 
     // The profile and the curve into `results`, nothing written; false when cancelled.
     bool compute(ResultArrays& results, const SumControl& control = {}) const;
@@ -98,23 +97,20 @@ public:
 private:
     bool computeModelCurve(ResultArrays& results, const SumControl& control) const;
 
-    std::unique_ptr<Config> config_;
-    std::unique_ptr<PhysicsStack> stack_; // the kinematical and dynamical models
-    QVector<double> dynamicalTheta_;
+    Structure structure_;
+    std::unique_ptr<Model> model_;
+    std::unique_ptr<CurvePlan> plan_;
     QStringList notes_;
     int digits_ = 6;
     QString refusal_;
     ResultArrays profile_;
-    std::vector<MonolayerRun> runs_;
-    double points_ = 0;
-    double work_ = 0;
 };
 
 // Why the loaded (valid) structure cannot be computed (Calculation::refusal).
-QString refusalReason(const Config& config);
+QString refusalReason(const Structure& config);
 
 // Calculation(config).run(results, {profileReady, curveReady, outputDir}).
-CalculationOutcome runCalculation(const Config& config, ResultArrays& results,
+CalculationOutcome runCalculation(const Structure& config, ResultArrays& results,
                                   const std::function<void()>& profileReady = {},
                                   const std::function<void()>& curveReady = {},
                                   const QString& outputDir = QString());

@@ -10,7 +10,7 @@
 namespace {
 
 // Fills theta and q for the grid and reserves the intensities.
-void startCurve(const Config& config, ResultArrays& results) {
+void startCurve(const Structure& config, ResultArrays& results) {
     const double period = results.depth.isEmpty() ? 0.0 : results.depth.last();
     results.q = curveGrid(period, config.k);
     results.theta.clear();
@@ -42,12 +42,12 @@ std::complex<double> substrateAmplitude(double q, double aS, double fIII, double
     return (fV * e1 + fIII * e2) / (1.0 - ratio);
 }
 
-bool computeCurve(const Config& config, ResultArrays& results, const SumControl& control) {
+bool computeCurve(const Structure& config, ResultArrays& results, const SumControl& control) {
     return computeCurve(config, results,
                         findRuns(results.depth, results.inProfile, results.asProfile), control);
 }
 
-bool computeCurve(const Config& config, ResultArrays& results,
+bool computeCurve(const Structure& config, ResultArrays& results,
                   const std::vector<MonolayerRun>& runs, const SumControl& control) {
     clearAvxUpperState();
     startCurve(config, results);
@@ -79,7 +79,7 @@ bool computeCurve(const Config& config, ResultArrays& results,
     return true;
 }
 
-void computeCurveDirect(const Config& config, ResultArrays& results) {
+void computeCurveDirect(const Structure& config, ResultArrays& results) {
     clearAvxUpperState();
     startCurve(config, results);
 

@@ -5,7 +5,7 @@
 
 #include <complex>
 
-class Config;
+struct Structure;
 struct ResultArrays;
 
 // The basic model: the kinematical sum over every plane of the stack with real scattering
@@ -27,13 +27,13 @@ std::complex<double> substrateAmplitude(double q, double aS, double fIII, double
 // intensity over the grid of curveGrid, by the fast sum. It agrees with computeCurveDirect to
 // rounding, and gives the same bits for any thread count. False when cancelled (the curve
 // vectors are then incomplete).
-bool computeCurve(const Config& config, ResultArrays& results, const SumControl& control = {});
+bool computeCurve(const Structure& config, ResultArrays& results, const SumControl& control = {});
 
 // Same, with the runs of the profile already found.
-bool computeCurve(const Config& config, ResultArrays& results,
+bool computeCurve(const Structure& config, ResultArrays& results,
                   const std::vector<MonolayerRun>& runs, const SumControl& control);
 
 // The literal kinematical sum over every plane of every period, one complex exponential
 // per plane and point: the reference for tests and benchmarks, far too slow for thick
 // stacks.
-void computeCurveDirect(const Config& config, ResultArrays& results);
+void computeCurveDirect(const Structure& config, ResultArrays& results);

@@ -46,7 +46,7 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
     return value;
 }
 
-void expandLayers(const Config& config, ResultArrays& results, const MonolayerHeightRule& height) {
+void expandLayers(const Structure& config, ResultArrays& results, const MonolayerHeightRule& height) {
     const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
     results.depth.clear();
     results.inProfile.clear();

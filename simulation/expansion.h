@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class Config;
+struct Structure;
 struct ResultArrays;
 
 // Composition of monolayer j (0 .. monolayers - 1) of `record` for one of the two fractions:
@@ -19,5 +19,5 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
 // Each monolayer's height comes from `height`(x, y, aSubstrate); without it, the basic rule
 // monolayerHeight(latticeConstant(x, y), aSubstrate).
 using MonolayerHeightRule = std::function<double(double x, double y, double aSubstrate)>;
-void expandLayers(const Config& config, ResultArrays& results,
+void expandLayers(const Structure& config, ResultArrays& results,
                   const MonolayerHeightRule& height = {});

@@ -26,7 +26,7 @@ double strainedMonolayerHeight(double x, double y, double aSubstrate,
     return monolayerHeight(latticeConstant(x, y), aSubstrate);
 }
 
-PhysicsStack buildPhysicsStack(const Config& config, const PhysicsOptions& options) {
+PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& options) {
     PhysicsStack stack;
     stack.wavelength = config.wavelength;
     stack.xs = config.substrate.inFraction;
@@ -80,7 +80,7 @@ PhysicsStack buildPhysicsStack(const Config& config, const PhysicsOptions& optio
     return stack;
 }
 
-void expandLayersElastic(const Config& config, ResultArrays& profile,
+void expandLayersElastic(const Structure& config, ResultArrays& profile,
                          const PhysicsOptions& options) {
     expandLayers(config, profile, [&options](double x, double y, double aS) {
         return strainedMonolayerHeight(x, y, aS, options);

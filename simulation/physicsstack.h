@@ -5,7 +5,7 @@
 #include <QString>
 #include <QVector>
 
-class Config;
+struct Structure;
 struct ResultArrays;
 
 // Switches of the kinematical and dynamical models. The defaults are the full physics.
@@ -55,12 +55,12 @@ double strainedMonolayerHeight(double x, double y, double aSubstrate,
 // records) merged into one slab, and xraylib's f' and f'' at the structure's wavelength.
 // Sets `error` when xraylib has no data at that wavelength or a monolayer height is not a
 // positive finite length (a composition far outside 0..1).
-PhysicsStack buildPhysicsStack(const Config& config, const PhysicsOptions& options = {});
+PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& options = {});
 
 // The depth profile of one period as expandLayers makes it (depth, inProfile, asProfile,
 // with the closing entry), but with the heights of strainedMonolayerHeight. The curve
 // vectors are not touched.
-void expandLayersElastic(const Config& config, ResultArrays& profile,
+void expandLayersElastic(const Structure& config, ResultArrays& profile,
                          const PhysicsOptions& options = {});
 
 // Total thickness in Å of all periods of the stack (0 when repeat < 1).

@@ -88,15 +88,9 @@ Config::Config() = default;
 Config::~Config() = default;
 
 void Config::reset() {
-    valid = false;
-    wavelength = 1.0;
-    k = twoPi;
-    withSubstrate = true;
-    substrate = Layer();
-    layers.clear();
-    repeat = 20;
-    ignoredLayers = 0;
-    ext = StructureExtensions();
+    const QString name = fileName;
+    static_cast<Structure&>(*this) = Structure();
+    fileName = name;
 }
 
 bool Config::load(const QString& name) {

@@ -12,11 +12,27 @@
 
 class QIODevice;
 
-// The structure held in memory and its loader. Owned by value by the main window (and by
-// the batch tool); the simulation reads its public fields after a valid load. Being a
-// QObject it cannot be copied: copyStructure (fitparameters.h) copies every field below and
-// must learn of each new one.
-class Config : public QObject {
+// The structure held in memory: a plain value, so a copy for a worker thread or a fit is
+// `Structure copy = config;`. The simulation, the comparison and the fit read it.
+struct Structure {
+    // 2π, the constant by which the wavenumber is derived from the wavelength.
+    static constexpr double twoPi = kTwoPi;
+
+    bool valid = false;
+    QString fileName;        // name of the last file that could be opened, as passed to load
+    double wavelength = 1.0; // Å
+    double k = twoPi;        // 1/Å, always twoPi / wavelength
+    bool withSubstrate = true;
+    Layer substrate;
+    QVector<Layer> layers; // one period, in file order
+    std::int32_t repeat = 20;
+    qint64 ignoredLayers = 0; // LAYER lines beyond Config::maxLayers
+    StructureExtensions ext;  // MEASURED, instrument, MODEL, REFLECTION and FIT lines
+};
+
+// The loader of a structure file and the structure it read. Owned by value by the main window
+// (and by the batch tool); it reports what it does through `log`.
+class Config : public QObject, public Structure {
     Q_OBJECT
 public:
     Config();
@@ -29,22 +45,9 @@ public:
     // whether its content gave a usable structure is told by `valid`.
     bool load(const QString& name);
 
-    // 2π, the constant by which the wavenumber is derived from the wavelength.
-    static constexpr double twoPi = kTwoPi;
     // LAYER lines beyond this many are counted in ignoredLayers but not stored, so that a
     // huge file cannot fill the memory; such a structure is refused before any calculation.
     static constexpr int maxLayers = 1'000'000;
-
-    bool valid = false;
-    QString fileName;        // name of the last file that could be opened, as passed to load
-    double wavelength = 1.0; // Å
-    double k = twoPi;        // 1/Å, always twoPi / wavelength
-    bool withSubstrate = true;
-    Layer substrate;
-    QVector<Layer> layers; // one period, in file order
-    std::int32_t repeat = 20;
-    qint64 ignoredLayers = 0; // LAYER lines beyond maxLayers
-    StructureExtensions ext;  // MEASURED, instrument, MODEL, REFLECTION and FIT lines
 
 signals:
     void log(QString logMsg);

@@ -192,7 +192,7 @@ QString modelName(ModelKind kind) {
     return QStringLiteral("basic");
 }
 
-QString measuredPath(const Config& config) {
+QString measuredPath(const Structure& config) {
     const QString& name = config.ext.measuredFile;
     if (name.isEmpty())
         return QString();

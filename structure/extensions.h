@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QVector>
 
-class Config;
+struct Structure;
 class LineTokens;
 
 // The physics model a structure asks for; Basic is the calculation done without a MODEL line.
@@ -58,7 +58,7 @@ QString modelName(ModelKind kind); // "basic", "kinematical", "dynamical"
 
 // Absolute path of the MEASURED file (relative names are taken from the structure file's
 // folder), or empty when there is no MEASURED line.
-QString measuredPath(const Config& config);
+QString measuredPath(const Structure& config);
 
 // The reader's hooks. readExtensionStatement handles the line whose upper-cased keyword is
 // `keyword` when it is an extension statement (true) and leaves every other line alone

@@ -37,7 +37,7 @@ int layerAfter(int j, int count, bool cyclic) {
 }
 
 // The start value of one parameter, NaN for a layer that is not there.
-double startValue(const Config& config, const FitParameter& p) {
+double startValue(const Structure& config, const FitParameter& p) {
     const StructureExtensions& ext = config.ext;
     if (isLayerTarget(p.target) && (p.layer < 1 || p.layer > config.layers.size()))
         return std::numeric_limits<double>::quiet_NaN();
@@ -113,7 +113,7 @@ void averageBoundaries(Layer& l, const WrittenNeighbours& w) {
 
 } // namespace
 
-QString fitProblem(const Config& config) {
+QString fitProblem(const Structure& config) {
     if (!config.valid)
         return tr("No fit: [%1] holds no valid structure.").arg(config.fileName);
     const int count = config.layers.size();
@@ -140,7 +140,7 @@ QString fitProblem(const Config& config) {
     return QString();
 }
 
-std::vector<double> fitStartValues(const Config& config) {
+std::vector<double> fitStartValues(const Structure& config) {
     std::vector<double> values;
     values.reserve(size_t(config.ext.fits.size()));
     for (const FitParameter& p : config.ext.fits)
@@ -148,21 +148,8 @@ std::vector<double> fitStartValues(const Config& config) {
     return values;
 }
 
-void copyStructure(const Config& from, Config& to) {
-    to.valid = from.valid;
-    to.fileName = from.fileName;
-    to.wavelength = from.wavelength;
-    to.k = from.k;
-    to.withSubstrate = from.withSubstrate;
-    to.substrate = from.substrate;
-    to.layers = from.layers;
-    to.repeat = from.repeat;
-    to.ignoredLayers = from.ignoredLayers;
-    to.ext = from.ext;
-}
-
-void applyFitValues(const Config& base, const std::vector<double>& values, Config& out) {
-    copyStructure(base, out);
+void applyFitValues(const Structure& base, const std::vector<double>& values, Structure& out) {
+    out = base;
     const QVector<FitParameter>& fits = base.ext.fits;
     if (values.size() != size_t(fits.size())) {
         out.valid = false;

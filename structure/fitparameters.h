@@ -4,7 +4,7 @@
 
 #include <vector>
 
-class Config;
+struct Structure;
 
 // The parameters of a fit are the FIT lines of a structure, in file order (a repeated target
 // keeps the place of its first line). These functions turn a vector of parameter values into
@@ -16,18 +16,15 @@ class Config;
 // bound that is not a finite number, a fraction range beyond 0 to 1, a negative thickness, a
 // resolution or scale range reaching 0, a start value outside its range. One log line naming the
 // file and the FIT line, or empty.
-QString fitProblem(const Config& config);
+QString fitProblem(const Structure& config);
 
 // Start values of the parameters as the file gives them: a layer's N (as a double), X or Y;
 // offset and resolution from their lines or defaults; scale and background from their lines,
 // or the middle of the FIT range when the file gives none. NaN for a layer that is missing.
-std::vector<double> fitStartValues(const Config& config);
+std::vector<double> fitStartValues(const Structure& config);
 
-// Copies every field of `from` into `to` (Config is a QObject and has no copy constructor).
-// The layer list is shared until written, so the copy costs a few reference counts.
-void copyStructure(const Config& from, Config& to);
-
-// Fills `out` with a copy of `base` that has the parameter values applied. N is rounded to the
+// Fills `out` with a copy of `base` (the layer list is shared until written, so the copy
+// costs a few reference counts) that has the parameter values applied. N is rounded to the
 // nearest integer and kept within 0 to 2^31 - 1. A moved X or Y also moves the neighbour
 // compositions that the adjacent layers wrote equal to it (below). `out.valid` is false when
 // `values` does not match the FIT lines, a value is not finite or a FIT line names a missing
@@ -41,4 +38,4 @@ void copyStructure(const Config& from, Config& to);
 // the surface after it, and neither moves. A layer's own targets never move with it, and a
 // target left out of its LAYER line never moves. Only the targets that face layer i follow:
 // a target that faces another layer describes that layer's material, which did not move.
-void applyFitValues(const Config& base, const std::vector<double>& values, Config& out);
+void applyFitValues(const Structure& base, const std::vector<double>& values, Structure& out);

@@ -166,7 +166,7 @@ bool isHeaderLine(const QString& line) {
 
 } // namespace
 
-QString fittedStructureText(const QString& originalText, const Config& original,
+QString fittedStructureText(const QString& originalText, const Structure& original,
                             const std::vector<FittedValue>& values, double agreementBefore,
                             double agreementAfter) {
     const QVector<FitParameter>& fits = original.ext.fits;
@@ -180,7 +180,7 @@ QString fittedStructureText(const QString& originalText, const Config& original,
             return QString();
         plain.push_back(v.value);
     }
-    Config fitted;
+    Structure fitted;
     applyFitValues(original, plain, fitted);
     if (!fitted.valid)
         return QString();

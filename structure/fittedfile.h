@@ -4,7 +4,7 @@
 
 #include <vector>
 
-class Config;
+struct Structure;
 
 // One fitted parameter, in the order of the FIT lines: its value, its standard uncertainty and
 // whether the fit left it at a bound of its range.
@@ -34,6 +34,6 @@ struct FittedValue {
 // agreement is not finite, when `values` does not match the FIT lines of `original`, or when
 // `originalText` does not hold the LAYER lines `original` was loaded from (the file changed
 // in the meantime).
-QString fittedStructureText(const QString& originalText, const Config& original,
+QString fittedStructureText(const QString& originalText, const Structure& original,
                             const std::vector<FittedValue>& values, double agreementBefore,
                             double agreementAfter);

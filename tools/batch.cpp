@@ -106,8 +106,7 @@ bool computeFile(const QString& name, const Options& options) {
     CalculationHooks hooks;
     hooks.outputDir = options.outputDir;
     hooks.control.threads = options.threads;
-    std::unique_ptr<Calculation> calculation = std::move(loaded.calculation);
-    const RoadOutcome road = runRoad(config, calculation, results, hooks, options.measured);
+    const RoadOutcome road = runRoad(*loaded.calculation, results, hooks, options.measured);
     for (const QString& note : road.notes)
         say(note);
     const CalculationOutcome& outcome = road.files;

@@ -47,7 +47,7 @@ QString syntheticScan(const QTemporaryDir& dir) {
     Config config;
     LoadedStructure loaded = loadStructure(config, truth);
     ResultArrays results;
-    const RoadOutcome road = runRoad(config, loaded.calculation, results, CalculationHooks());
+    const RoadOutcome road = runRoad(*loaded.calculation, results, CalculationHooks());
     QByteArray scan;
     const ModelAtScan& m = road.scan.model;
     for (int i = 0; i < m.theta.size(); ++i)

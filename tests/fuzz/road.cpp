@@ -34,7 +34,7 @@ QString inputPath() {
     return dir.filePath(QStringLiteral("structure.txt"));
 }
 
-QString loaderProblem(const Config& c) {
+QString loaderProblem(const Structure& c) {
     if (c.valid) {
         if (!(c.wavelength > 0) || !c.substrate.defined || c.layers.isEmpty())
             return QStringLiteral("valid structure without wavelength, substrate or layer");
@@ -50,7 +50,7 @@ QString loaderProblem(const Config& c) {
 
 // Compositions, wavelength and repeat of ordinary structures, where the fast sum has to
 // agree with the literal one to rounding.
-bool physical(const Config& c) {
+bool physical(const Structure& c) {
     auto fraction = [](double v) { return v >= -1 && v <= 2; };
     if (!(c.wavelength >= 0.5 && c.wavelength <= 10) || c.repeat < 1 || c.repeat > 50)
         return false;
@@ -69,7 +69,7 @@ bool physical(const Config& c) {
 
 // The largest amplitude the layers could reach at any point of the curve: every plane in
 // phase.
-double coherentAmplitude(const Config& c, const ResultArrays& r) {
+double coherentAmplitude(const Structure& c, const ResultArrays& r) {
     double bound = 0;
     for (double q : r.q) {
         const double s = q / 12.566370614359172;

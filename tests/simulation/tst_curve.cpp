@@ -25,8 +25,8 @@ Layer uniform(int n, double x, double y) {
     return l;
 }
 
-// A structure as the loader would leave it; Config itself is a QObject and cannot be copied.
-struct Structure {
+// The few values of a structure these cases vary, applied to a loader as a file would.
+struct Sample {
     double wavelength;
     double xs;
     double ys;
@@ -45,13 +45,13 @@ struct Structure {
     }
 };
 
-Structure structure(double wavelength, double xs, double ys, const QVector<Layer>& layers,
+Sample structure(double wavelength, double xs, double ys, const QVector<Layer>& layers,
                     int repeat, bool withSubstrate = true) {
     return {wavelength, xs, ys, layers, repeat, withSubstrate};
 }
 
 // Expands the structure's profile into `r` and returns the configuration in `c`.
-void expand(const Structure& s, Config& c, ResultArrays& r) {
+void expand(const Sample& s, Config& c, ResultArrays& r) {
     s.applyTo(c);
     expandLayers(c, r);
 }
@@ -61,7 +61,7 @@ struct Curves {
     ResultArrays direct;
 };
 
-Curves bothCurves(const Structure& s) {
+Curves bothCurves(const Sample& s) {
     Config c;
     s.applyTo(c);
     Curves out;
@@ -113,7 +113,7 @@ QString compareCurves(const Curves& c) {
 }
 
 // A random period: 1 to 6 layers with random thickness, composition and gradings.
-Structure randomStructure(std::mt19937& rng, int maxTerms) {
+Sample randomStructure(std::mt19937& rng, int maxTerms) {
     std::uniform_real_distribution<double> fraction(0.0, 1.0);
     std::uniform_int_distribution<int> layerCount(1, 6);
     std::uniform_int_distribution<int> shape(0, 3);
@@ -145,7 +145,7 @@ Structure randomStructure(std::mt19937& rng, int maxTerms) {
 
 } // namespace
 
-Q_DECLARE_METATYPE(Structure)
+Q_DECLARE_METATYPE(Sample)
 
 class TestCurve : public QObject {
     Q_OBJECT
@@ -313,7 +313,7 @@ private slots:
     void oneMonolayerTwoPlanes() {
         // Without substrate and with one period, one GaAs monolayer scatters from a Ga plane
         // at 0 and an As plane at h/2: |fV e^(i q h/2) + fIII|^2.
-        const Structure s = structure(1.5406, 0, 1, {uniform(1, 0, 1)}, 1, false);
+        const Sample s = structure(1.5406, 0, 1, {uniform(1, 0, 1)}, 1, false);
         const Curves curves = bothCurves(s);
         const double h = 2.82675;
         const double k = kTwoPi / 1.5406;
@@ -412,8 +412,8 @@ private slots:
     }
 
     void fastAgreesWithDirect_data() {
-        QTest::addColumn<Structure>("structure");
-        auto add = [](const char* name, const Structure& s) { QTest::newRow(name) << s; };
+        QTest::addColumn<Sample>("structure");
+        auto add = [](const char* name, const Sample& s) { QTest::newRow(name) << s; };
         add("lattice-matched superlattice",
             structure(1.5406, 1, 0, {uniform(20, 0.532, 1), uniform(40, 1, 0)}, 10));
         add("strained single layer", structure(1.5406, 0, 1, {uniform(100, 0.2, 1)}, 1));
@@ -441,7 +441,7 @@ private slots:
     }
 
     void fastAgreesWithDirect() {
-        QFETCH(Structure, structure);
+        QFETCH(Sample, structure);
         const Curves curves = bothCurves(structure);
         const QString problem = compareCurves(curves);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
