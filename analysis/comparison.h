@@ -53,8 +53,8 @@ public:
 
     // The model of `structure` at the scan's angles. False when cancelled or when the
     // structure cannot be computed (a profile that is not finite).
-    bool evaluate(const Structure& structure, const InstrumentSettings& instrument, ModelAtScan& out,
-                  const SumControl& control = {}) const;
+    bool evaluate(const Structure& structure, const InstrumentSettings& instrument,
+                  ModelAtScan& out, const SumControl& control = {}) const;
 
     // Model points per evaluation (the fine grid).
     int finePoints() const { return fineCount_; }

@@ -8,6 +8,7 @@
 #include "instrument.h"
 #include "resultfiles.h"
 #include "scanroad.h"
+#include "structure/fittargets.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -121,7 +122,7 @@ FitReport StructureFit::run() const {
     for (const FitParameter& p : fits) {
         problem.lower.push_back(p.min);
         problem.upper.push_back(p.max);
-        problem.integer.push_back(p.target == FitParameter::Thickness);
+        problem.integer.push_back(fitTarget(p.target).integer);
     }
     problem.residuals = [this](const std::vector<double>& v) { return residuals(v); };
     problem.seed = settings_.seed;

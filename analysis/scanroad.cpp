@@ -132,8 +132,9 @@ RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const Calcu
         read = readScanFor(structure, scanPath);
     if (read.ok) {
         const Resolution resolution(structure.ext.resolution);
-        calculation.cover({read.scan.theta.first() + structure.ext.offset - resolution.coverReach(),
-                           read.scan.theta.last() + structure.ext.offset + resolution.coverReach()});
+        calculation.cover(
+            {read.scan.theta.first() + structure.ext.offset - resolution.coverReach(),
+             read.scan.theta.last() + structure.ext.offset + resolution.coverReach()});
     }
     out.notes = calculation.notes();
     out.files = calculation.run(results, hooks);

@@ -353,8 +353,7 @@ void Body::runInBackground(const RoadRequest& request, std::unique_ptr<Calculati
             hooks.control.threads = job->threads;
             hooks.control.cancel = &job->cancel;
             hooks.control.pointsDone = &job->pointsDone;
-            job->outcome =
-                runRoad(*job->calculation, job->results, hooks, job->scanOverride);
+            job->outcome = runRoad(*job->calculation, job->results, hooks, job->scanOverride);
             job->seconds = double(timer.nsecsElapsed()) * 1e-9;
         },
         [this, job, request, keepScale, model] {

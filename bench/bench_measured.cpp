@@ -42,10 +42,7 @@ Prepared& prepared(int index) {
         const QString path = QStringLiteral(XRD_BENCH_DATA_DIR "/") + kCases[index].file;
         if (!slot->config.load(path) || !slot->config.valid)
             qFatal("cannot load %s", qPrintable(path));
-        slot->config.ext.model = QString(kCases[index].model) == "dynamical" ? ModelKind::Dynamical
-                                 : QString(kCases[index].model) == "kinematical"
-                                     ? ModelKind::Kinematical
-                                     : ModelKind::Basic;
+        modelKindOf(QString::fromLatin1(kCases[index].model), slot->config.ext.model);
         const Structure& c = slot->config;
         const double aS = latticeConstant(c.substrate.inFraction, c.substrate.asFraction);
         const double bragg = std::asin(4 * c.wavelength / (2 * aS)) * 180 / M_PI;

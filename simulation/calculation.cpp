@@ -92,7 +92,8 @@ CalculationOutcome Calculation::run(ResultArrays& results, const CalculationHook
     results.asProfile = profile_.asProfile;
     if (hooks.profileReady)
         hooks.profileReady();
-    outcome.profileFile = resultFileName(structure_.fileName, QStringLiteral("cmp"), hooks.outputDir);
+    outcome.profileFile =
+        resultFileName(structure_.fileName, QStringLiteral("cmp"), hooks.outputDir);
     const auto writeProfile = [&] {
         outcome.profileWritten = writeColumns(outcome.profileFile, results.depth, results.inProfile,
                                               results.asProfile, hooks.control.threads, digits_);

@@ -35,9 +35,8 @@ QString costRefusal(const Structure& s, const ResultArrays& profile, double poin
             .arg(points, 0, 'g', 3)
             .arg(CalculationLimits::maxCurvePoints);
     runs = findRuns(profile.depth, profile.inProfile, profile.asProfile);
-    work = points *
-           LayerSum(profile.depth, profile.inProfile, profile.asProfile, s.repeat, runs)
-               .costPerPoint();
+    work = points * LayerSum(profile.depth, profile.inProfile, profile.asProfile, s.repeat, runs)
+                        .costPerPoint();
     if (work > CalculationLimits::maxWork)
         return tr("Refused [%1]: %2 curve points over %3 distinct monolayers need %4 terms, "
                   "more than the limit of %5.")
@@ -51,8 +50,7 @@ QString costRefusal(const Structure& s, const ResultArrays& profile, double poin
 
 // A model's curve at `theta`, in chunks on `control.threads` threads (each point stands
 // alone, so any split gives the same numbers).
-using AngleCurve =
-    std::function<QVector<double>(const QVector<double>&, const std::atomic<bool>*)>;
+using AngleCurve = std::function<QVector<double>(const QVector<double>&, const std::atomic<bool>*)>;
 
 QVector<double> inChunks(const AngleCurve& model, const QVector<double>& theta,
                          const SumControl& control) {
@@ -111,10 +109,10 @@ private:
 class BasicEvaluator : public CurveEvaluator {
 public:
     BasicEvaluator(const Structure& base, const AngleGrid& grid)
-        : sum_(base, anchoredQGrid(scatteringVector(grid.start, base.k),
-                                   scatteringVector(grid.start + grid.step * (grid.count - 1),
-                                                    base.k),
-                                   grid.qStep)) {
+        : sum_(base,
+               anchoredQGrid(scatteringVector(grid.start, base.k),
+                             scatteringVector(grid.start + grid.step * (grid.count - 1), base.k),
+                             grid.qStep)) {
         const QVector<double>& q = sum_.q();
         const auto count = std::size_t(std::max(grid.count, 0));
         index_.resize(count);
@@ -200,11 +198,10 @@ public:
         work_ = work;
     }
     bool compute(ResultArrays& results, const SumControl& control) const override {
-        const QVector<double> intensity = inChunks(
-            [this](const QVector<double>& t, const std::atomic<bool>* cancel) {
-                return curve_(stack_, t, cancel);
-            },
-            theta_, control);
+        const QVector<double> intensity =
+            inChunks([this](const QVector<double>& t,
+                            const std::atomic<bool>* cancel) { return curve_(stack_, t, cancel); },
+                     theta_, control);
         if ((control.cancel && control.cancel->load()) || intensity.size() != theta_.size())
             return false;
         results.theta = theta_;
@@ -290,8 +287,8 @@ public:
     ModelKind kind() const override { return ModelKind::Kinematical; }
 
 protected:
-    QString angles(const Structure& s, const PhysicsStack&, const ResultArrays& profile,
-                   AngleRange, QVector<double>& theta, QVector<double>& q) const override {
+    QString angles(const Structure& s, const PhysicsStack&, const ResultArrays& profile, AngleRange,
+                   QVector<double>& theta, QVector<double>& q) const override {
         const double points = estimatedPointCount(profile.depth.last(), s.k);
         if (points > double(CalculationLimits::maxCurvePoints))
             return tr("Refused [%1]: about %2 curve points exceed the limit of %3; use a longer "

@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "linetokens.h"
+#include "structure/fittargets.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -90,12 +91,8 @@ void readMeasured(StructureExtensions& ext, Statement& s) {
 
 void readModel(StructureExtensions& ext, Statement& s) {
     const QString word = s.next().toLower();
-    for (const ModelKind kind : {ModelKind::Basic, ModelKind::Kinematical, ModelKind::Dynamical}) {
-        if (word == modelName(kind)) {
-            ext.model = kind;
-            return;
-        }
-    }
+    if (modelKindOf(word, ext.model))
+        return;
     s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                  "Ignored [%1] line %2: MODEL must be basic, kinematical or "
                                  "dynamical, not \"%3\"."),
@@ -118,6 +115,7 @@ void readFit(StructureExtensions& ext, Statement& s) {
     FitParameter p;
     p.lineNumber = s.lineNumber();
     const QString target = s.next().toUpper();
+    const FitTarget* found = nullptr;
     if (target == QLatin1String("LAYER")) {
         if (!s.integer(p.layer) || p.layer < 1) {
             s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
@@ -126,13 +124,8 @@ void readFit(StructureExtensions& ext, Statement& s) {
             return;
         }
         const QString which = s.next().toUpper();
-        if (which == QLatin1String("N")) {
-            p.target = FitParameter::Thickness;
-        } else if (which == QLatin1String("X")) {
-            p.target = FitParameter::InFraction;
-        } else if (which == QLatin1String("Y")) {
-            p.target = FitParameter::AsFraction;
-        } else {
+        found = findFitTarget(which, true);
+        if (!found) {
             s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                          "Ignored [%1] line %2: FIT LAYER %3 needs N (thickness), "
                                          "X (In fraction) or Y (As fraction)."),
@@ -140,22 +133,17 @@ void readFit(StructureExtensions& ext, Statement& s) {
             return;
         }
         p.text = QStringLiteral("LAYER %1 %2").arg(p.layer).arg(which);
-    } else if (target == QLatin1String("OFFSET")) {
-        p.target = FitParameter::Offset;
-    } else if (target == QLatin1String("RESOLUTION")) {
-        p.target = FitParameter::Resolution;
-    } else if (target == QLatin1String("SCALE")) {
-        p.target = FitParameter::Scale;
-    } else if (target == QLatin1String("BACKGROUND")) {
-        p.target = FitParameter::Background;
     } else {
-        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
-                                     "Ignored [%1] line %2: FIT needs LAYER i N, LAYER i X, "
-                                     "LAYER i Y, OFFSET, RESOLUTION, SCALE or BACKGROUND."));
-        return;
-    }
-    if (p.text.isEmpty())
+        found = findFitTarget(target, false);
+        if (!found) {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: FIT needs LAYER i N, LAYER i X, "
+                                         "LAYER i Y, OFFSET, RESOLUTION, SCALE or BACKGROUND."));
+            return;
+        }
         p.text = target;
+    }
+    p.target = found->target;
     if (!s.number(p.min) || !s.number(p.max)) {
         s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                      "Ignored [%1] line %2: FIT %3 needs two numbers, the lower "
@@ -190,6 +178,21 @@ QString modelName(ModelKind kind) {
         break;
     }
     return QStringLiteral("basic");
+}
+
+bool modelKindOf(const QString& word, ModelKind& kind) {
+    for (const ModelKind k : {ModelKind::Basic, ModelKind::Kinematical, ModelKind::Dynamical}) {
+        if (word == modelName(k)) {
+            kind = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isModelName(const QString& word) {
+    ModelKind kind = ModelKind::Basic;
+    return modelKindOf(word, kind);
 }
 
 QString measuredPath(const Structure& config) {

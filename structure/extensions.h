@@ -55,6 +55,9 @@ struct StructureExtensions {
 };
 
 QString modelName(ModelKind kind); // "basic", "kinematical", "dynamical"
+// The model a MODEL statement names by `word` (lower case); false when none.
+bool modelKindOf(const QString& word, ModelKind& kind);
+bool isModelName(const QString& word);
 
 // Absolute path of the MEASURED file (relative names are taken from the structure file's
 // folder), or empty when there is no MEASURED line.

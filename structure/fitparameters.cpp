@@ -1,6 +1,7 @@
 #include "fitparameters.h"
 
 #include "config.h"
+#include "structure/fittargets.h"
 
 #include <QCoreApplication>
 #include <QVarLengthArray>
@@ -20,8 +21,7 @@ QString number(double value) {
 }
 
 bool isLayerTarget(FitParameter::Target target) {
-    return target == FitParameter::Thickness || target == FitParameter::InFraction ||
-           target == FitParameter::AsFraction;
+    return fitTarget(target).layer;
 }
 
 // The layers next to layer j (0-based) in the stack, -1 where the substrate, the surface or
@@ -38,26 +38,9 @@ int layerAfter(int j, int count, bool cyclic) {
 
 // The start value of one parameter, NaN for a layer that is not there.
 double startValue(const Structure& config, const FitParameter& p) {
-    const StructureExtensions& ext = config.ext;
     if (isLayerTarget(p.target) && (p.layer < 1 || p.layer > config.layers.size()))
         return std::numeric_limits<double>::quiet_NaN();
-    switch (p.target) {
-    case FitParameter::Thickness:
-        return config.layers.at(p.layer - 1).monolayers;
-    case FitParameter::InFraction:
-        return config.layers.at(p.layer - 1).inFraction;
-    case FitParameter::AsFraction:
-        return config.layers.at(p.layer - 1).asFraction;
-    case FitParameter::Offset:
-        return ext.offset;
-    case FitParameter::Resolution:
-        return ext.resolution;
-    case FitParameter::Scale:
-        return ext.scaleGiven ? ext.scale : 0.5 * (p.min + p.max);
-    case FitParameter::Background:
-        return ext.backgroundGiven ? ext.background : 0.5 * (p.min + p.max);
-    }
-    return std::numeric_limits<double>::quiet_NaN();
+    return fitTarget(p.target).read(config, p.layer - 1, p);
 }
 
 // What is wrong with the range of one FIT line, or empty.
@@ -67,39 +50,10 @@ QString rangeProblem(const FitParameter& p) {
     if (p.min > p.max)
         return tr("the lower bound %1 lies above the upper bound %2")
             .arg(number(p.min), number(p.max));
-    switch (p.target) {
-    case FitParameter::InFraction:
-    case FitParameter::AsFraction:
-        if (p.min < 0 || p.max > 1)
-            return tr("a fraction must stay within 0 to 1");
-        break;
-    case FitParameter::Thickness:
-        if (p.min < 0)
-            return tr("a thickness cannot be negative");
-        break;
-    case FitParameter::Resolution:
-        if (p.min <= 0)
-            return tr("the resolution must stay above 0");
-        break;
-    case FitParameter::Scale:
-        if (p.min <= 0)
-            return tr("the scale must stay above 0");
-        break;
-    case FitParameter::Offset:
-    case FitParameter::Background:
-        break;
-    }
+    const FitTarget& t = fitTarget(p.target);
+    if (p.min < t.lowest || (t.lowestExcluded && p.min <= t.lowest) || p.max > t.highest)
+        return tr(t.rangeRule);
     return QString();
-}
-
-// Rounds a fitted thickness without ever converting NaN or a value beyond the integer range.
-std::int32_t monolayersOf(double value) {
-    const double rounded = std::round(value);
-    if (!(rounded > 0))
-        return 0;
-    if (rounded >= double(std::numeric_limits<std::int32_t>::max()))
-        return std::numeric_limits<std::int32_t>::max();
-    return std::int32_t(rounded);
 }
 
 // Recomputes the stored boundary compositions of a layer from its own composition and the
@@ -171,60 +125,42 @@ void applyFitValues(const Structure& base, const std::vector<double>& values, St
         }
         if (isLayerTarget(p.target) && !layers)
             layers = out.layers.data(); // the copy's own list from here on
-        switch (p.target) {
-        case FitParameter::Thickness:
-            layers[p.layer - 1].monolayers = monolayersOf(v);
-            break;
-        case FitParameter::InFraction:
-        case FitParameter::AsFraction: {
-            if (!haveWritten) {
-                out.valid = false; // the written neighbours were not kept: not from a load
-                continue;
-            }
-            if (!written)
-                written = out.ext.written.data();
-            const int i = p.layer - 1;
-            const bool in = p.target == FitParameter::InFraction;
-            const double old = in ? base.layers.at(i).inFraction : base.layers.at(i).asFraction;
-            (in ? layers[i].inFraction : layers[i].asFraction) = v;
-            touched.append(i);
-            // The base's written values decide, so that neither the order of the FIT lines
-            // nor a neighbour's own fit matters.
-            const auto follow = [&](int j, WrittenNeighbours::Present bit,
-                                    double WrittenNeighbours::*field) {
-                if (j < 0)
-                    return;
-                const WrittenNeighbours& was = base.ext.written.at(j);
-                if ((was.present & bit) && was.*field == old) {
-                    written[j].*field = v;
-                    touched.append(j);
-                }
-            };
-            const int before = layerBefore(i, count, cyclic);
-            const int after = layerAfter(i, count, cyclic);
-            if (in) {
-                follow(before, WrittenNeighbours::EndIn, &WrittenNeighbours::endIn);
-                follow(after, WrittenNeighbours::StartIn, &WrittenNeighbours::startIn);
-            } else {
-                follow(before, WrittenNeighbours::EndAs, &WrittenNeighbours::endAs);
-                follow(after, WrittenNeighbours::StartAs, &WrittenNeighbours::startAs);
-            }
-            break;
+        const FitTarget& target = fitTarget(p.target);
+        if (!target.composition) {
+            target.apply(out, p.layer - 1, v);
+            continue;
         }
-        case FitParameter::Offset:
-            out.ext.offset = v;
-            break;
-        case FitParameter::Resolution:
-            out.ext.resolution = v;
-            break;
-        case FitParameter::Scale:
-            out.ext.scale = v;
-            out.ext.scaleGiven = true;
-            break;
-        case FitParameter::Background:
-            out.ext.background = v;
-            out.ext.backgroundGiven = true;
-            break;
+        if (!haveWritten) {
+            out.valid = false; // the written neighbours were not kept: not from a load
+            continue;
+        }
+        if (!written)
+            written = out.ext.written.data();
+        const int i = p.layer - 1;
+        const bool in = p.target == FitParameter::InFraction;
+        const double old = target.read(base, i, p);
+        target.apply(out, i, v);
+        touched.append(i);
+        // The base's written values decide, so that neither the order of the FIT lines nor a
+        // neighbour's own fit matters.
+        const auto follow = [&](int j, WrittenNeighbours::Present bit,
+                                double WrittenNeighbours::*field) {
+            if (j < 0)
+                return;
+            const WrittenNeighbours& was = base.ext.written.at(j);
+            if ((was.present & bit) && was.*field == old) {
+                written[j].*field = v;
+                touched.append(j);
+            }
+        };
+        const int before = layerBefore(i, count, cyclic);
+        const int after = layerAfter(i, count, cyclic);
+        if (in) {
+            follow(before, WrittenNeighbours::EndIn, &WrittenNeighbours::endIn);
+            follow(after, WrittenNeighbours::StartIn, &WrittenNeighbours::startIn);
+        } else {
+            follow(before, WrittenNeighbours::EndAs, &WrittenNeighbours::endAs);
+            follow(after, WrittenNeighbours::StartAs, &WrittenNeighbours::startAs);
         }
     }
     for (const int j : touched)

@@ -3,6 +3,7 @@
 #include "config.h"
 #include "fitparameters.h"
 #include "linetokens.h"
+#include "structure/fittargets.h"
 
 #include <QMap>
 #include <QVector>
@@ -157,11 +158,8 @@ bool isHeaderLine(const QString& line) {
     if (line.startsWith(QLatin1String("# fitted ")) && line.contains(QStringLiteral(": ")) &&
         line.contains(QStringLiteral(" \u00b1 ")))
         return true;
-    for (const ModelKind kind : {ModelKind::Basic, ModelKind::Kinematical, ModelKind::Dynamical}) {
-        if (line == QLatin1String("# model: ") + modelName(kind))
-            return true;
-    }
-    return false;
+    return line.startsWith(QLatin1String("# model: ")) &&
+           isModelName(line.mid(int(qstrlen("# model: "))));
 }
 
 } // namespace
@@ -201,18 +199,20 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
         ++first;
 
     // The last line of each instrument statement: the one whose value the reader kept.
-    const FitParameter::Target instrumentTargets[] = {FitParameter::Resolution,
-                                                      FitParameter::Offset, FitParameter::Scale,
-                                                      FitParameter::Background};
-    const char* const instrumentKeywords[] = {"RESOLUTION", "OFFSET", "SCALE", "BACKGROUND"};
-    int lastInstrumentLine[4] = {-1, -1, -1, -1};
+    std::vector<const FitTarget*> instrument;
+    for (const FitTarget& t : fitTargets()) {
+        if (!t.layer)
+            instrument.push_back(&t);
+    }
+    const auto kinds = instrument.size();
+    std::vector<int> lastInstrumentLine(kinds, -1);
     qint64 layerLines = 0;
     for (int i = first; i < lines.size(); ++i) {
         const QString keyword = keywordOf(originalText.mid(lines[i].start, lines[i].length));
         if (keyword == QLatin1String("LAYER"))
             ++layerLines;
-        for (int t = 0; t < 4; ++t) {
-            if (keyword == QLatin1String(instrumentKeywords[t]))
+        for (std::size_t t = 0; t < kinds; ++t) {
+            if (keyword == QLatin1String(instrument[t]->word))
                 lastInstrumentLine[t] = i;
         }
     }
@@ -221,15 +221,13 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
 
     const bool haveWritten = original.ext.written.size() == original.layers.size() &&
                              fitted.ext.written.size() == fitted.layers.size();
-    QMap<int, QString> instrumentChanges[4];
-    bool fittedInstrument[4] = {false, false, false, false};
-    const double instrumentValues[4] = {fitted.ext.resolution, fitted.ext.offset, fitted.ext.scale,
-                                        fitted.ext.background};
+    std::vector<QMap<int, QString>> instrumentChanges(kinds);
+    std::vector<bool> fittedInstrument(kinds, false);
     for (const FitParameter& p : fits) {
-        for (int t = 0; t < 4; ++t) {
-            if (p.target == instrumentTargets[t]) {
+        for (std::size_t t = 0; t < kinds; ++t) {
+            if (p.target == instrument[t]->target) {
                 fittedInstrument[t] = true;
-                instrumentChanges[t].insert(1, number(instrumentValues[t]));
+                instrumentChanges[t].insert(1, number(instrument[t]->read(fitted, 0, p)));
             }
         }
     }
@@ -241,9 +239,10 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
     out += QStringLiteral("# model: ") + modelName(original.ext.model) + eol;
     for (int k = 0; k < fits.size(); ++k) {
         const FitParameter& p = fits[k];
-        const QString value = p.target == FitParameter::Thickness
-                                  ? QString::number(fitted.layers.at(p.layer - 1).monolayers)
-                                  : number(values[size_t(k)].value);
+        const QString value =
+            fitTarget(p.target).integer
+                ? QString::number(fitTarget(p.target).read(fitted, p.layer - 1, p), 'f', 0)
+                : number(values[size_t(k)].value);
         out += QStringLiteral("# fitted %1: %2 \u00b1 %3")
                    .arg(p.text, value, QString::number(values[size_t(k)].sigma, 'g', 2));
         if (values[size_t(k)].atBound)
@@ -269,7 +268,7 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
                 }
             }
         }
-        for (int t = 0; t < 4; ++t) {
+        for (std::size_t t = 0; t < kinds; ++t) {
             if (fittedInstrument[t] && lastInstrumentLine[t] == i)
                 line = withArguments(line, instrumentChanges[t], false);
         }
@@ -277,13 +276,13 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
         out += originalText.midRef(span.start + span.length, span.endLength);
     }
     bool needsEol = !lines.isEmpty() && lines.last().endLength == 0 && lines.size() > first;
-    for (int t = 0; t < 4; ++t) {
+    for (std::size_t t = 0; t < kinds; ++t) {
         if (!fittedInstrument[t] || lastInstrumentLine[t] >= 0)
             continue;
         if (needsEol)
             out += eol;
         needsEol = false;
-        out += QLatin1String(instrumentKeywords[t]) + QLatin1Char(' ') +
+        out += QLatin1String(instrument[t]->word) + QLatin1Char(' ') +
                instrumentChanges[t].value(1) + eol;
     }
     return out;

@@ -45,8 +45,8 @@ struct Sample {
     }
 };
 
-Sample structure(double wavelength, double xs, double ys, const QVector<Layer>& layers,
-                    int repeat, bool withSubstrate = true) {
+Sample structure(double wavelength, double xs, double ys, const QVector<Layer>& layers, int repeat,
+                 bool withSubstrate = true) {
     return {wavelength, xs, ys, layers, repeat, withSubstrate};
 }
 
