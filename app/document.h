@@ -83,6 +83,8 @@ signals:
     void fitProgress(int generation, double agreement);
 
 private:
+    friend class TestWindow;
+
     // Why a structure is (re)loaded: the user opened it (a drop, a menu), F5, it changed on
     // disk, or a fit wrote it.
     enum class Origin { Opened, Reloaded, ChangedOnDisk, Fitted };

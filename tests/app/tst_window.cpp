@@ -3,6 +3,7 @@
 #include "body.h"
 #include "calculation.h"
 #include "document.h"
+#include "filewatch.h"
 #include "scanroad.h"
 
 #include <QDir>
@@ -218,6 +219,22 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(logOf(body).endsWith(gone), 10000);
         QCOMPARE(logOf(body).count(reloading), 3);
         QCOMPARE(body.results->depth.size(), 31);
+    }
+
+    // A scan that goes is said to have gone; the structure, which did not change, is not
+    // computed again.
+    void deletedScanIsNotAChangedStructure() {
+        const QString scan = syntheticScan(*dir);
+        const QString path = write(*dir, "s.txt", kLayer + "MEASURED scan.txt\n");
+        Body body;
+        drop(body, path);
+        waitIdle(body);
+        body.Log->clear();
+        QVERIFY(QFile::remove(scan));
+        const QString gone = QStringLiteral("Stopped watching [%1]: it is gone.\n").arg(scan);
+        QTRY_COMPARE_WITH_TIMEOUT(logOf(body), gone, 10000);
+        QTest::qWait(500);
+        QCOMPARE(logOf(body), gone);
     }
 
     void backgroundCalculation_data() {
@@ -472,14 +489,20 @@ private slots:
         waitIdle(body);
         body.fitAction->trigger();
         QVERIFY(body.busy());
+        // The search runs (the scan was read); the watch's verdict is given at once, while
+        // the fit surely runs. The watch itself is tried without a fit above.
         QTRY_VERIFY_WITH_TIMEOUT(body.note->text().startsWith("Fit: generation"), 30000);
-        if (how == "the structure saved")
+        FileWatch* const watch = body.document->watch_;
+        if (how == "the structure saved") {
             write(*dir, "start.txt", kFitStart + "# saved again\n");
-        else if (how == "the scan saved")
+            emit watch->changed({start});
+        } else if (how == "the scan saved") {
             write(*dir, "scan.txt", bytes(scan) + "32.41 1\n");
-        else if (how == "the scan deleted")
+            emit watch->changed({scan});
+        } else if (how == "the scan deleted") {
             QVERIFY(QFile::remove(scan));
-        else if (how == "another structure opened")
+            emit watch->gone(scan);
+        } else if (how == "another structure opened")
             drop(body, small);
         else if (how == "another scan dropped")
             drop(body, scan2);
