@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -590,6 +591,36 @@ private slots:
                  QStringLiteral("No fit of [%1]: can't write [%2]: a folder or another "
                                 "non-file has its name.\n")
                      .arg(start, dir->filePath("start-fitted.txt")));
+    }
+
+    void threadsLeftToEndOnTheirOwn_data() {
+        QTest::addColumn<bool>("heedsCancel");
+        QTest::addColumn<int>("left"); // threads left running once the owner went
+        QTest::newRow("work that heeds its cancel flag is joined") << true << 0;
+        QTest::newRow("work that does not is left to end") << false << 1;
+    }
+
+    // An owner with a final wait goes without waiting for work that does not end: its thread
+    // is left running, never reports, and is reaped once it ends.
+    void threadsLeftToEndOnTheirOwn() {
+        QFETCH(bool, heedsCancel);
+        QFETCH(int, left);
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        auto cancelled = std::make_shared<std::atomic<bool>>(false);
+        bool done = false;
+        auto task = std::make_unique<BackgroundTask>();
+        task->setFinalWait(50);
+        task->start(
+            [=] {
+                while (!*release && !(heedsCancel && *cancelled))
+                    QThread::msleep(5);
+            },
+            [&done] { done = true; }, [cancelled] { *cancelled = true; });
+        task.reset();
+        QCOMPARE(BackgroundTask::orphans(), left);
+        *release = true;
+        QTRY_COMPARE_WITH_TIMEOUT(BackgroundTask::orphans(), 0, 10000);
+        QVERIFY(!done);
     }
 
     void commandLine_data() {
