@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cmath>
@@ -39,6 +40,9 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
         problem_ = calculation.refusal();
         return;
     }
+    problem_ = fittedFileProblem(config, settings.outputDir);
+    if (!problem_.isEmpty())
+        return;
     scanPath_ = scanPathFor(config, settings.scanOverride);
     if (scanPath_.isEmpty()) {
         problem_ = tr("No fit for [%1]: it names no measured scan (MEASURED line).").arg(name);
@@ -103,6 +107,8 @@ bool StructureFit::modelFor(const std::vector<double>& values, ModelAtScan& out)
 }
 
 std::vector<double> StructureFit::residuals(const std::vector<double>& values) const {
+    if (abandoned())
+        return {};
     ModelAtScan m;
     if (!modelFor(values, m))
         return {};
@@ -130,6 +136,11 @@ FitReport StructureFit::run() const {
     problem.progress = settings_.progress;
     problem.stop = settings_.stop;
     report.outcome = runFit(problem);
+    if (abandoned()) {
+        report.log = QStringList{
+            tr("The fit of [%1] was abandoned; nothing is written.").arg(base_.fileName)};
+        return report;
+    }
     const FitOutcome& o = report.outcome;
     if (!o.problem.isEmpty()) {
         report.log << tr("The fit of [%1] did not run: %2").arg(base_.fileName, o.problem);
@@ -167,7 +178,17 @@ FitReport StructureFit::run() const {
     }
     QSaveFile out(report.fittedFile);
     const QByteArray bytes = fittedText.toUtf8();
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
+        report.log << tr("Can't write [%1].").arg(report.fittedFile);
+        return report;
+    }
+    if (abandoned()) {
+        out.cancelWriting();
+        report.log = QStringList{
+            tr("The fit of [%1] was abandoned; nothing is written.").arg(base_.fileName)};
+        return report;
+    }
+    if (!out.commit()) {
         report.log << tr("Can't write [%1].").arg(report.fittedFile);
         return report;
     }
@@ -187,6 +208,24 @@ FitReport StructureFit::run() const {
     report.log << tr("Wrote [%1].").arg(report.fittedFile);
     report.ok = true;
     return report;
+}
+
+QString fittedFileProblem(const Structure& config, const QString& outputDir) {
+    const QString path = resultFileName(config.fileName, QStringLiteral("fitted"), outputDir);
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    QString why;
+    if (!folder.isDir())
+        why = tr("its folder is missing");
+    else if (file.exists() && !file.isFile())
+        why = tr("a folder or another non-file has its name");
+    else if (file.exists() && !file.isWritable())
+        why = tr("it is not writable");
+    else if (!folder.isWritable())
+        why = tr("its folder is not writable");
+    return why.isEmpty()
+               ? QString()
+               : tr("No fit of [%1]: can't write [%2]: %3.").arg(config.fileName, path, why);
 }
 
 QStringList fitTable(const FitReport& report) {

@@ -23,6 +23,9 @@ struct FitSettings {
     // generation, the agreement figure and the parameter values.
     std::function<void(int, double, const std::vector<double>&)> progress;
     const std::atomic<bool>* stop = nullptr; // ends the search early, keeping the best point
+    // Set with `stop` when the fit's result is no longer wanted: the search ends at once and
+    // nothing is written.
+    const std::atomic<bool>* abandon = nullptr;
 };
 
 // One row of the parameter table.
@@ -66,6 +69,9 @@ public:
 
 private:
     std::vector<double> residuals(const std::vector<double>& values) const;
+    bool abandoned() const {
+        return settings_.abandon && settings_.abandon->load(std::memory_order_relaxed);
+    }
 
     const Structure& base_;
     FitSettings settings_;
@@ -75,6 +81,10 @@ private:
     std::unique_ptr<ScanComparison> comparison_;
     double countingTime_ = 0.0; // seconds per point for weights; 0 for the plain figure
 };
+
+// Why NAME-fitted.EXT of this structure could not be written (it is a folder, it or its folder
+// is not writable): one line for the log, or empty. Checked before a fit starts.
+QString fittedFileProblem(const Structure& config, const QString& outputDir = QString());
 
 // The table of a report as text lines: parameter, start, fitted, uncertainty, at bound.
 QStringList fitTable(const FitReport& report);

@@ -1,8 +1,39 @@
 #include "backgroundtask.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <algorithm>
+
+namespace {
+
+// Threads whose owner went while they ran. Never freed, so that the list stays reachable
+// whatever runs at the program's end.
+std::vector<QThread*>& orphanList() {
+    static auto* const list = new std::vector<QThread*>;
+    return *list;
+}
+
+void reap(QThread* thread) {
+    std::vector<QThread*>& list = orphanList();
+    const auto it = std::find(list.begin(), list.end(), thread);
+    if (it == list.end())
+        return;
+    list.erase(it);
+    thread->wait();
+    thread->deleteLater();
+}
+
+// The thread is joined and deleted on this thread's event loop once it has ended.
+void adopt(QThread* thread) {
+    orphanList().push_back(thread);
+    QObject::connect(
+        thread, &QThread::finished, thread, [thread] { reap(thread); }, Qt::QueuedConnection);
+    if (thread->isFinished())
+        reap(thread);
+}
+
+} // namespace
 
 struct BackgroundTask::Piece {
     std::unique_ptr<QThread> thread;
@@ -14,8 +45,17 @@ BackgroundTask::BackgroundTask(QObject* parent) : QObject(parent) {}
 
 BackgroundTask::~BackgroundTask() {
     cancel();
-    for (const std::unique_ptr<Piece>& piece : pieces_)
-        piece->thread->wait();
+    const QDeadlineTimer deadline(finalWaitMs_ < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                   : QDeadlineTimer(finalWaitMs_));
+    for (const std::unique_ptr<Piece>& piece : pieces_) {
+        piece->thread->disconnect(this);
+        if (!piece->thread->wait(deadline))
+            adopt(piece->thread.release());
+    }
+}
+
+int BackgroundTask::orphans() {
+    return int(orphanList().size());
 }
 
 void BackgroundTask::start(std::function<void()> work, std::function<void()> done,

@@ -1,34 +1,28 @@
 #pragma once
 
 #include "config.h"
-#include "overlayview.h"
 #include "resultarrays.h"
 #include "ui_body.h"
 
-#include <QFileSystemWatcher>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
-#include <optional>
 
-class BackgroundTask;
-class Calculation;
+class Document;
 class QAction;
 class QLabel;
 class QMenu;
 class QPainter;
 class QProgressBar;
 class QPushButton;
-struct RoadOutcome;
 
-// The one main window: owns the loader, the result arrays and the never-draw flags, and
-// routes the drop field, the menus, the loader's messages and the two plots. Long
-// calculations and fits run off the GUI thread; their results are swapped in when complete.
-// Created by main().
+// The one main window: owns the loader, the result arrays and the never-draw flags, builds
+// the form, the menus and the status bar, and routes the drop field, the menus and the
+// document's messages to the log pane and the two plots. What is loaded, computed, watched
+// and fitted is the document's. Created by main().
 class Body : public QMainWindow, private Ui_Body {
     Q_OBJECT
 public:
@@ -57,18 +51,6 @@ private:
     friend class TestBody;
     friend class TestWindow;
 
-    // Why a structure is (re)loaded: the user opened it (a drop, a menu), it changed on disk,
-    // or a fit wrote it.
-    enum class Origin { Opened, Reloaded, ChangedOnDisk, Fitted };
-    struct RoadRequest {
-        QString structure;
-        QString scanOverride; // compared with instead of the MEASURED line; may be empty
-        Origin origin = Origin::Opened;
-        QString noteWhenCompared; // logged once the scan was compared
-    };
-    struct RoadJob;
-    struct FitJob;
-
     // What the user chose in a file dialog; tests replace the dialogs.
     enum class Choice { Structure, Scan, Export };
     struct Chosen {
@@ -77,25 +59,10 @@ private:
     };
 
     void buildMenus();
+    void buildStatusBar();
+    void connectDocument();
     Chosen askForFile(Choice choice);
-
-    void openDropped(const QString& path);
-    void startRoad(const RoadRequest& request);
-    void runInBackground(const RoadRequest& request, std::unique_ptr<Calculation> calculation,
-                         bool keepScale);
-    void roadFinished(const RoadRequest& request, const RoadOutcome& outcome, double seconds,
-                      const QString& model);
-    void cancelCalculation();
-    void showProgress();
-
-    void startFit();
-    void stopFit();
-    void fitProgress(int generation, double agreement, const OverlayData& best);
-    bool stopFitFor(Origin origin);
-
-    void watch(const QStringList& paths);
-    void changedOnDisk();
-    void reloadChanged();
+    void showProgress(double part);
 
     void exportTo(const QString& path, bool diffractionOnly);
     void addRecent(const QString& path);
@@ -110,34 +77,15 @@ private:
     bool neverDrawKSpace = true;
     std::unique_ptr<ResultArrays> results = std::make_unique<ResultArrays>();
 
-    // The measured scan and the model at its angles, while the shown structure has one.
-    std::optional<OverlayData> overlay;
-    QString overlayScan;
-
-    // The structure file last opened (watched, reloaded by F5) and the scan given for it.
-    QString currentStructure;
-    QString currentScan;
-    int threads = 1;
+    Document* document = nullptr;
 
     std::function<Chosen(Choice)> chooseFile; // the file dialogs, unless a test set it
-
-    BackgroundTask* road = nullptr;
-    BackgroundTask* fit = nullptr;
-    std::shared_ptr<RoadJob> roadJob; // the calculation in hand, for its progress
-    std::shared_ptr<FitJob> fitJob;
-
-    QFileSystemWatcher watcher;
-    QStringList watched;
-    QTimer quiet; // the pause after the last change on disk before reloading
-    int missingChecks = 0;
-    QTimer progress; // polls the calculation's progress
 
     QMenu* recentMenu = nullptr;
     QAction* openStructureAction = nullptr;
     QAction* openScanAction = nullptr;
     QAction* reloadAction = nullptr;
     QAction* exportAction = nullptr;
-    QAction* exportDiffractionAction = nullptr;
     QAction* quitAction = nullptr;
     QAction* fitAction = nullptr;
     QAction* stopAction = nullptr;

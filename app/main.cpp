@@ -1,8 +1,12 @@
+#include "backgroundtask.h"
 #include "body.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
 
 // xrdsim [STRUCTURE [SCAN]]: the window, with the structure (and the scan to compare it with)
 // opened as if dropped.
@@ -36,9 +40,19 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    Body body;
-    body.show();
-    if (!files.isEmpty())
-        body.open(files.at(0), files.value(1));
-    return app.exec();
+    int status = 0;
+    {
+        Body body;
+        body.show();
+        if (!files.isEmpty())
+            body.open(files.at(0), files.value(1));
+        status = app.exec();
+    }
+    // A fit abandoned as the window closed writes nothing, but one evaluation may take a
+    // while: the program does not wait for it, nor run its static destructors under it.
+    if (BackgroundTask::orphans() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

@@ -3,14 +3,17 @@
 // halves of the AVX registers), which a bare benchmark never sees. Also the whole road of a
 // drop (load, calculation off the GUI thread on 1 or 2 threads, both files, both plots
 // painted), a repaint of a loaded window, and the longest the GUI thread goes without
-// serving its events while a calculation of several seconds runs.
+// serving its events while a calculation of several seconds runs; and how long the window
+// takes to close while a fit runs.
 
+#include "backgroundtask.h"
 #include "body.h"
 #include "config.h"
 #include "curve.h"
 #include "expansion.h"
 #include "resultarrays.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 #include <benchmark/benchmark.h>
 
@@ -136,12 +140,51 @@ void guiStallDuringCalculation(benchmark::State& state) {
     }
 }
 
+// The laser stack's fit (8 parameters, 1,400 points; the argument 1: with the dynamical model,
+// whose every evaluation takes longer) runs for a second, then the window closes: the time
+// the window takes to go, the threads it left to end on their own, and whether a
+// NAME-fitted file appeared (it must not).
+void closeDuringFit(benchmark::State& state) {
+    QTemporaryDir dir;
+    QFile::copy(QStringLiteral(XRD_BENCH_DATA_DIR "/fit-laser-scan.dat"),
+                dir.filePath("fit-laser-scan.dat"));
+    QFile in(QStringLiteral(XRD_BENCH_DATA_DIR "/fit-laser.txt"));
+    QFile out(dir.filePath("fit-laser.txt"));
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
+        state.SkipWithError("cannot copy the laser fit");
+        return;
+    }
+    out.write(in.readAll() + (state.range(0) ? "MODEL dynamical\n" : ""));
+    out.close();
+    for (auto _ : state) {
+        auto body = std::make_unique<Body>();
+        drop(*body, out.fileName());
+        waitIdle(*body);
+        for (QAction* a : body->findChildren<QAction*>())
+            if (a->text() == QStringLiteral("&Fit"))
+                a->trigger();
+        QElapsedTimer running;
+        running.start();
+        while (running.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QElapsedTimer closing;
+        closing.start();
+        body.reset();
+        state.counters["close_ms"] = double(closing.elapsed());
+        state.counters["left_running"] = BackgroundTask::orphans();
+        while (BackgroundTask::orphans() > 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        state.counters["fitted_written"] = QFile::exists(dir.filePath("fit-laser-fitted.txt"));
+    }
+}
+
 } // namespace
 
 BENCHMARK(curveAfterPaint)->Unit(benchmark::kMillisecond);
 BENCHMARK(dropToPainted)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(repaintLoaded)->Unit(benchmark::kMillisecond);
 BENCHMARK(guiStallDuringCalculation)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(closeDuringFit)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -2,6 +2,8 @@
 #include "backgroundtask.h"
 #include "body.h"
 #include "calculation.h"
+#include "document.h"
+#include "filewatch.h"
 #include "scanroad.h"
 
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -25,6 +28,9 @@ const QByteArray kSmall = "SUBSTRATE 1 0\nLAYER 10 1 0\n";
 const QByteArray kHeavy = "SUBSTRATE 0 1\nLAYER 2000 0.3 1 A 0 0.3 1 L 2000 0 1\nREPEAT 1\n";
 // A strained InGaAs layer on InP, the truth of the synthetic scan.
 const QByteArray kLayer = "WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 200 0.55 1\nREPEAT 1\n";
+// The same layer a little off, to be fitted to the synthetic scan of kLayer.
+const QByteArray kFitStart = "WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 180 0.53 1\nREPEAT 1\n"
+                             "MEASURED scan.txt\nFIT LAYER 1 N 150 250\nFIT LAYER 1 X 0.45 0.65\n";
 
 QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
     return xrdtest::writeTestFile(dir, name, content);
@@ -69,7 +75,7 @@ class TestWindow : public QObject {
     };
 
     static void waitIdle(Body& body) {
-        QTRY_VERIFY_WITH_TIMEOUT(!body.busy() && body.road->threads() == 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!body.busy() && body.document->threads() == 0, 60000);
     }
     static QString logOf(Body& body) { return body.Log->toPlainText(); }
     static void drop(Body& body, const QString& path) { body.droppedInputFile({path}); }
@@ -79,7 +85,7 @@ class TestWindow : public QObject {
         Seen s;
         s.log = logOf(body);
         s.results = *body.results;
-        s.overlay = bool(body.overlay);
+        s.overlay = bool(body.document->overlay());
         for (const QString& f : QDir(dir.path()).entryList(QDir::Files))
             if (!inputs.contains(f))
                 s.files[f] = bytes(dir.filePath(f));
@@ -216,6 +222,22 @@ private slots:
         QCOMPARE(body.results->depth.size(), 31);
     }
 
+    // A scan that goes is said to have gone; the structure, which did not change, is not
+    // computed again.
+    void deletedScanIsNotAChangedStructure() {
+        const QString scan = syntheticScan(*dir);
+        const QString path = write(*dir, "s.txt", kLayer + "MEASURED scan.txt\n");
+        Body body;
+        drop(body, path);
+        waitIdle(body);
+        body.Log->clear();
+        QVERIFY(QFile::remove(scan));
+        const QString gone = QStringLiteral("Stopped watching [%1]: it is gone.\n").arg(scan);
+        QTRY_COMPARE_WITH_TIMEOUT(logOf(body), gone, 10000);
+        QTest::qWait(500);
+        QCOMPARE(logOf(body), gone);
+    }
+
     void backgroundCalculation_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("left to finish") << "finish";
@@ -242,7 +264,7 @@ private slots:
         if (how == "cancel" || how == "twice")
             body->cancelButton->click();
         if (how == "twice")
-            body->cancelCalculation();
+            body->document->cancel();
         if (how == "drop")
             drop(*body, write(*dir, "small2.txt", "SUBSTRATE 1 0\nLAYER 20 1 0\n"));
         if (how == "close")
@@ -299,7 +321,7 @@ private slots:
         QCOMPARE(logOf(body).count(line), 1);
         QCOMPARE(logOf(body).count(QStringLiteral("Can't write")), 1);
         QVERIFY(!body.results->theta.isEmpty());
-        QCOMPARE(bool(body.overlay), withScan);
+        QCOMPARE(bool(body.document->overlay()), withScan);
     }
 
     void exportSaysWhereItWrote_data() {
@@ -366,7 +388,7 @@ private slots:
         const QString added = logOf(body).mid(before);
         line.replace("SCAN", path);
         const bool overlay = structure && scan.isEmpty();
-        QCOMPARE(bool(body.overlay), overlay);
+        QCOMPARE(bool(body.document->overlay()), overlay);
         QCOMPARE(body.LogScale->isChecked(), overlay);
         if (!overlay) {
             QCOMPARE(added, line + "\n");
@@ -375,8 +397,8 @@ private slots:
         }
         QVERIFY2(added.endsWith(line + "\n"), qPrintable(added));
         QVERIFY(added.contains(QStringLiteral("Measured scan [%1]: text, 601 points").arg(path)));
-        QCOMPARE(body.overlay->theta.size(), 601);
-        QVERIFY(!body.overlay->measuredPeaks.isEmpty());
+        QCOMPARE(body.document->overlay()->theta.size(), 601);
+        QVERIFY(!body.document->overlay()->measuredPeaks.isEmpty());
         QVERIFY(QFile::exists(dir->filePath("s-meas.txt")));
     }
 
@@ -408,16 +430,21 @@ private slots:
 
         if (how == "close") {
             body.reset();
+            QTRY_COMPARE_WITH_TIMEOUT(BackgroundTask::orphans(), 0, 60000);
+            QVERIFY(!QFile::exists(fitted));
             return;
         }
         if (how == "drop") {
             drop(*body, small);
-            QVERIFY(logOf(*body).contains("Fit stopped: a new file was dropped.\n"));
-            QTRY_COMPARE_WITH_TIMEOUT(body->fit->threads(), 0, 60000);
+            QVERIFY(logOf(*body).contains(
+                QStringLiteral("Fit of [%1] abandoned, nothing written: [%2] was opened.\n")
+                    .arg(start, small)));
+            QTRY_COMPARE_WITH_TIMEOUT(body->document->threads(), 0, 60000);
             QTest::qWait(50);
             QCOMPARE(body->config.fileName, small);
             QVERIFY(!logOf(*body).contains(QStringLiteral("Loading [%1]").arg(fitted)));
-            QVERIFY(!body->overlay);
+            QVERIFY(!body->document->overlay());
+            QVERIFY(!QFile::exists(fitted));
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(body->note->text().startsWith("Fit: generation"), 30000);
@@ -429,8 +456,171 @@ private slots:
         QCOMPARE(body->config.layers.value(0).monolayers, 200);
         QVERIFY(qAbs(body->config.layers.value(0).inFraction - 0.55) < 1e-5);
         QCOMPARE(body->windowTitle(), QStringLiteral("xrdsim \u2014 start-fitted.txt"));
-        QVERIFY(body->overlay);
+        QVERIFY(body->document->overlay());
         QVERIFY(body->fitAction->isEnabled() && !body->stopAction->isEnabled());
+    }
+
+    void abandonedFitWritesNothing_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("why"); // how the one line ends; empty: the fit is not abandoned
+        auto row = [](const char* how, const char* why) {
+            QTest::newRow(how) << QString(how) << QString(why);
+        };
+        row("the structure saved", "[START] changed on disk");
+        row("the scan saved", "its scan [SCAN] changed on disk");
+        row("the scan deleted", "[SCAN] is gone");
+        row("another structure opened", "[SMALL] was opened");
+        row("another scan dropped", "[SCAN2] was opened");
+        row("F5", "[START] is loaded again");
+        row("Stop", "");
+    }
+
+    // A fit whose result is no longer wanted stops and writes no NAME-fitted file, and one line
+    // says why; Fit -> Stop keeps the best point so far, writes it and shows it.
+    void abandonedFitWritesNothing() {
+        QFETCH(QString, how);
+        QFETCH(QString, why);
+        const QString scan = syntheticScan(*dir);
+        const QString scan2 = write(*dir, "scan2.txt", bytes(scan));
+        const QString start = write(*dir, "start.txt", kFitStart);
+        const QString small = write(*dir, "small.txt", kSmall);
+        const QString fitted = dir->filePath("start-fitted.txt");
+        Body body;
+        drop(body, start);
+        waitIdle(body);
+        body.fitAction->trigger();
+        QVERIFY(body.busy());
+        // The search runs (the scan was read); the watch's verdict is given at once, while
+        // the fit surely runs. The watch itself is tried without a fit above.
+        QTRY_VERIFY_WITH_TIMEOUT(body.note->text().startsWith("Fit: generation"), 30000);
+        FileWatch* const watch = body.document->watch_;
+        if (how == "the structure saved") {
+            write(*dir, "start.txt", kFitStart + "# saved again\n");
+            emit watch->changed({start});
+        } else if (how == "the scan saved") {
+            write(*dir, "scan.txt", bytes(scan) + "32.41 1\n");
+            emit watch->changed({scan});
+        } else if (how == "the scan deleted") {
+            QVERIFY(QFile::remove(scan));
+            emit watch->gone(scan);
+        } else if (how == "another structure opened")
+            drop(body, small);
+        else if (how == "another scan dropped")
+            drop(body, scan2);
+        else if (how == "F5")
+            body.reloadAction->trigger();
+        else
+            body.stopAction->trigger();
+        if (why.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(body.config.fileName == fitted, 60000);
+            waitIdle(body);
+            QVERIFY(logOf(body).contains(QStringLiteral("Wrote [%1].").arg(fitted)));
+            QVERIFY(!logOf(body).contains("abandoned"));
+            return;
+        }
+        why.replace("START", start).replace("SCAN2", scan2).replace("SCAN", scan);
+        why.replace("SMALL", small);
+        const QString line = QStringLiteral("Fit of [%1] abandoned, nothing written: %2.\n");
+        QTRY_VERIFY_WITH_TIMEOUT(logOf(body).contains(line.arg(start, why)), 30000);
+        waitIdle(body);
+        QTest::qWait(100);
+        QCOMPARE(logOf(body).count("abandoned"), 1);
+        QVERIFY(!QFile::exists(fitted));
+        QVERIFY(!logOf(body).contains(QStringLiteral("Wrote [%1]").arg(fitted)));
+        // A scan that went is said to have gone; the structure did not change.
+        QCOMPARE(logOf(body).contains("Reloading"), how.endsWith("saved"));
+    }
+
+    void invalidFileLeavesTheShownOneInCharge_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("no SUBSTRATE line") << QByteArray("LAYER 10 1 0\n");
+        QTest::newRow("no LAYER line") << QByteArray("SUBSTRATE 1 0\n");
+        QTest::newRow("no positive wavelength") << QByteArray("WAVELENGTH -1\n" + kSmall);
+        QTest::newRow("a PNG") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01", 21);
+    }
+
+    // The log says why a file is not computed and which file stays on show; the title, Fit,
+    // F5 and the watch stay with that one.
+    void invalidFileLeavesTheShownOneInCharge() {
+        QFETCH(QByteArray, content);
+        syntheticScan(*dir);
+        const QString shown = write(*dir, "start.txt", kFitStart);
+        const QString bad = write(*dir, "bad.txt", content);
+        Body body;
+        drop(body, shown);
+        waitIdle(body);
+        const QString title = body.windowTitle();
+        const int before = logOf(body).size();
+        drop(body, bad);
+        waitIdle(body);
+        const QStringList lines = logOf(body).mid(before).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.first(), QStringLiteral("Loading [%1].").arg(bad));
+        QCOMPARE(lines.filter(QStringLiteral("Invalid structure [%1]: ").arg(bad)).size(), 1);
+        QCOMPARE(lines.last(), QStringLiteral("Still showing [%1].").arg(shown));
+        QCOMPARE(body.windowTitle(), title);
+        QVERIFY(body.fitAction->isEnabled());
+
+        body.Log->clear();
+        body.reloadAction->trigger();
+        waitIdle(body);
+        QVERIFY2(logOf(body).startsWith(QStringLiteral("Loading [%1].\n").arg(shown)),
+                 qPrintable(logOf(body)));
+        QCOMPARE(body.config.fileName, shown);
+
+        body.Log->clear();
+        write(*dir, "bad.txt", content + "\n");
+        write(*dir, "start.txt", kFitStart + "# saved again\n");
+        const QString reloading = QStringLiteral("Reloading [%1]: it changed on disk.\n");
+        QTRY_VERIFY_WITH_TIMEOUT(logOf(body).startsWith(reloading.arg(shown)), 10000);
+        waitIdle(body);
+        QVERIFY(!logOf(body).contains(bad));
+    }
+
+    // NAME-fitted.EXT is checked before the fit starts: one line, and nothing runs.
+    void unwritableFittedFileStopsTheFitBeforeItStarts() {
+        syntheticScan(*dir);
+        const QString start = write(*dir, "start.txt", kFitStart);
+        QVERIFY(QDir(dir->path()).mkdir("start-fitted.txt"));
+        Body body;
+        drop(body, start);
+        waitIdle(body);
+        body.Log->clear();
+        body.fitAction->trigger();
+        QVERIFY(!body.busy());
+        QCOMPARE(logOf(body),
+                 QStringLiteral("No fit of [%1]: can't write [%2]: a folder or another "
+                                "non-file has its name.\n")
+                     .arg(start, dir->filePath("start-fitted.txt")));
+    }
+
+    void threadsLeftToEndOnTheirOwn_data() {
+        QTest::addColumn<bool>("heedsCancel");
+        QTest::addColumn<int>("left"); // threads left running once the owner went
+        QTest::newRow("work that heeds its cancel flag is joined") << true << 0;
+        QTest::newRow("work that does not is left to end") << false << 1;
+    }
+
+    // An owner with a final wait goes without waiting for work that does not end: its thread
+    // is left running, never reports, and is reaped once it ends.
+    void threadsLeftToEndOnTheirOwn() {
+        QFETCH(bool, heedsCancel);
+        QFETCH(int, left);
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        auto cancelled = std::make_shared<std::atomic<bool>>(false);
+        bool done = false;
+        auto task = std::make_unique<BackgroundTask>();
+        task->setFinalWait(50);
+        task->start(
+            [=] {
+                while (!*release && !(heedsCancel && *cancelled))
+                    QThread::msleep(5);
+            },
+            [&done] { done = true; }, [cancelled] { *cancelled = true; });
+        task.reset();
+        QCOMPARE(BackgroundTask::orphans(), left);
+        *release = true;
+        QTRY_COMPARE_WITH_TIMEOUT(BackgroundTask::orphans(), 0, 10000);
+        QVERIFY(!done);
     }
 
     void commandLine_data() {

@@ -1,0 +1,360 @@
+#include "document.h"
+
+#include "backgroundtask.h"
+#include "calculation.h"
+#include "config.h"
+#include "extensions.h"
+#include "filewatch.h"
+#include "fitparameters.h"
+#include "readers.h"
+#include "resultarrays.h"
+#include "scanroad.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+namespace {
+
+// Curve points times their cost in single-monolayer terms (Calculation::work) above which a
+// calculation runs off the GUI thread: summing goes at about 1.3e9 terms a second on one
+// core, so this is a tenth of a second. Below it the road stays synchronous, as it always
+// was, and the window is back before anyone would notice.
+constexpr double kQuickWork = 1.5e8;
+
+// The interval at which the calculation's progress is looked at.
+constexpr int kProgressMs = 100;
+
+// How long a closing document waits for its threads before leaving them to end on their own.
+constexpr int kFinalWaitMs = 300;
+
+// The angles worth marking on the overlay: the substrate peak, the layer or zeroth-order
+// peak and the satellites of a superlattice.
+QVector<double> peakAngles(const PeakAnalysis& p) {
+    QVector<double> angles;
+    for (double t : {p.substrate.theta, p.main.theta})
+        if (std::isfinite(t))
+            angles << t;
+    for (double t : p.satelliteTheta)
+        if (std::isfinite(t) && !angles.contains(t))
+            angles << t;
+    return angles;
+}
+
+// A structure-file token for a path: quoted when it holds white space or a quote mark.
+QString fileToken(const QString& path) {
+    const bool plain = std::none_of(path.cbegin(), path.cend(), [](QChar c) {
+        return c.isSpace() || c == QLatin1Char('"') || c == QLatin1Char('#');
+    });
+    return plain ? path : QStringLiteral("\"%1\"").arg(path);
+}
+
+} // namespace
+
+// A calculation off the GUI thread: the calculation holds its own copy of the structure (the
+// loader may read the next file meanwhile), fresh result arrays, and the flags the GUI thread
+// reads.
+struct Document::RoadJob {
+    std::unique_ptr<Calculation> calculation;
+    QString scanOverride;
+    int threads = 1;
+    double estimatedPoints = 0;
+    std::atomic<bool> cancel{false};
+    std::atomic<qint64> pointsDone{0};
+    // Written by the worker, read on the GUI thread only after it ended.
+    ResultArrays results;
+    RoadOutcome outcome;
+    double seconds = 0;
+};
+
+Document::Document(Config& loader, ResultArrays& results, QObject* parent)
+    : QObject(parent), config_(loader), results_(results), shown_(std::make_unique<Structure>()),
+      threads_(QThread::idealThreadCount()) {
+    road_ = new BackgroundTask(this);
+    fit_ = new BackgroundTask(this);
+    watch_ = new FileWatch(this);
+    connect(watch_, &FileWatch::changed, this, &Document::changedOnDisk);
+    connect(watch_, &FileWatch::gone, this, &Document::goneFromDisk);
+    poll_ = new QTimer(this);
+    poll_->setInterval(kProgressMs);
+    connect(poll_, &QTimer::timeout, this, &Document::showProgress);
+}
+
+// The fit and the calculation are stopped and their threads joined before anything they
+// report to goes.
+Document::~Document() {
+    delete fit_;
+    fit_ = nullptr;
+    delete road_;
+    road_ = nullptr;
+}
+
+void Document::open(const QString& structure, const QString& scan) {
+    startRoad({structure, scan.isEmpty() ? QString() : QFileInfo(scan).absoluteFilePath(),
+               Origin::Opened, QString()});
+}
+
+// A file that a scan reader recognises is a measured scan, compared with the structure on
+// show; anything else (a folder or a device too, which the loader refuses) takes the
+// structure road. No structure file looks like a scan to the readers.
+void Document::openDropped(const QString& path) {
+    const ScanReadResult probe = readScanFile(path);
+    if (!probe.recognised) {
+        startRoad({path, QString(), Origin::Opened, QString()});
+        return;
+    }
+    if (!probe.ok) {
+        log(probe.error);
+        return;
+    }
+    if (current_.isEmpty()) {
+        log(tr("No structure to compare [%1] with: open a structure file first.").arg(path));
+        return;
+    }
+    const QString scan = QFileInfo(path).absoluteFilePath();
+    startRoad(
+        {current_, scan, Origin::Opened,
+         tr("Add the line MEASURED %1 to the structure file to keep it.").arg(fileToken(scan))});
+}
+
+void Document::reload() {
+    startRoad({current_, currentScan_, Origin::Reloaded, QString()});
+}
+
+bool Document::busy() const {
+    return road_->running() || fit_->running();
+}
+
+bool Document::calculating() const {
+    return road_->running();
+}
+
+bool Document::fitting() const {
+    return fit_->running();
+}
+
+int Document::threads() const {
+    return road_->threads() + fit_->threads();
+}
+
+bool Document::canFit() const {
+    return !fitting() && shown_->valid && !shown_->ext.fits.isEmpty() &&
+           !scanPathFor(*shown_, currentScan_).isEmpty();
+}
+
+void Document::setThreads(int count) {
+    threads_ = std::max(1, count);
+}
+
+// Loads the structure and runs the one road: synchronously for a quick calculation (the
+// repaints follow once the event loop runs), otherwise off the GUI thread. A file that gives
+// no structure to show leaves the one on show in charge: its title, F5, Fit and the watch.
+void Document::startRoad(const RoadRequest& request) {
+    if (request.structure.isEmpty())
+        return;
+    // What the fit would find belongs to a file that is no longer as it was.
+    if (request.origin == Origin::Reloaded)
+        abandonFit(tr("[%1] is loaded again").arg(request.structure));
+    LoadedStructure loaded = loadStructure(config_, request.structure);
+    for (const QString& problem : qAsConst(config_.ext.problems))
+        log(problem);
+    if (loaded.status == LoadedStructure::Invalid || loaded.status == LoadedStructure::Refused) {
+        log(loaded.message);
+        if (!current_.isEmpty())
+            log(tr("Still showing [%1].").arg(current_));
+    }
+    if (loaded.status != LoadedStructure::Ready) {
+        emit actionsChanged();
+        return;
+    }
+    if (request.origin == Origin::Opened)
+        abandonFit(
+            tr("[%1] was opened")
+                .arg(request.scanOverride.isEmpty() ? request.structure : request.scanOverride));
+    current_ = request.structure;
+    currentScan_ = request.scanOverride;
+    *shown_ = config_;
+    watch_->watch({request.structure, scanPathFor(config_, request.scanOverride)});
+    if (request.origin == Origin::Opened || request.origin == Origin::Fitted)
+        emit opened(request.structure);
+    dropCalculation();
+    emit actionsChanged();
+
+    // A change on disk keeps the ranges shown, as "Keep Scale" does.
+    const bool keepScale = request.origin == Origin::ChangedOnDisk || keepScale_;
+    std::unique_ptr<Calculation> calculation = std::move(loaded.calculation);
+    const bool quick = calculation->work() <= kQuickWork &&
+                       scanPathFor(config_, request.scanOverride).isEmpty() &&
+                       calculation->model().quickOnGuiThread();
+    if (!quick) {
+        runInBackground(request, std::move(calculation), keepScale);
+        return;
+    }
+    if (!keepScale)
+        emit freshRanges();
+    // Profile, repaint request of the composition plot, profile file, curve, repaint request
+    // of the diffraction plot, the point count on the debug output, curve file.
+    CalculationHooks hooks;
+    hooks.profileReady = [this] { emit profileChanged(); };
+    hooks.curveReady = [this] { emit curveChanged(); };
+    hooks.control.threads = threads_;
+    QElapsedTimer timer;
+    timer.start();
+    const RoadOutcome outcome = runRoad(*calculation, results_, hooks, request.scanOverride);
+    roadFinished(request, outcome, double(timer.nsecsElapsed()) * 1e-9,
+                 calculation->model().name());
+}
+
+// The worker writes the profile file only after the curve, so a cancelled calculation leaves
+// every file as it was; the results replace the shown ones only when complete.
+void Document::runInBackground(const RoadRequest& request, std::unique_ptr<Calculation> calculation,
+                               bool keepScale) {
+    auto job = std::make_shared<RoadJob>();
+    job->estimatedPoints = calculation->estimatedPoints();
+    const QString model = calculation->model().name();
+    job->calculation = std::move(calculation);
+    job->scanOverride = request.scanOverride;
+    job->threads = threads_;
+    roadJob_ = job;
+    road_->start(
+        [job] {
+            QElapsedTimer timer;
+            timer.start();
+            CalculationHooks hooks;
+            hooks.writeAfterCurve = true;
+            hooks.control.threads = job->threads;
+            hooks.control.cancel = &job->cancel;
+            hooks.control.pointsDone = &job->pointsDone;
+            job->outcome = runRoad(*job->calculation, job->results, hooks, job->scanOverride);
+            job->seconds = double(timer.nsecsElapsed()) * 1e-9;
+        },
+        [this, job, request, keepScale, model] {
+            roadJob_.reset();
+            showProgress();
+            if (job->outcome.files.cancelled)
+                return;
+            results_ = std::move(job->results);
+            if (!keepScale)
+                emit freshRanges();
+            emit profileChanged();
+            emit curveChanged();
+            roadFinished(request, job->outcome, job->seconds, model);
+        },
+        [job] { job->cancel = true; });
+    emit status(tr("Computing [%1]…").arg(QFileInfo(request.structure).fileName()));
+    showProgress();
+    poll_->start();
+}
+
+// The lines of a complete road, the overlay of its scan, the title and the status note.
+void Document::roadFinished(const RoadRequest& request, const RoadOutcome& outcome, double seconds,
+                            const QString& model) {
+    for (const QString& line : outcome.notes)
+        log(line);
+    const CalculationOutcome& files = outcome.files;
+    if (!files.profileWritten)
+        log(tr("Can't write [%1].").arg(files.profileFile));
+    if (!files.curveWritten)
+        log(tr("Can't write [%1].").arg(files.curveFile));
+    const ScanOutcome& scan = outcome.scan;
+    for (const QString& line : scan.log)
+        log(line);
+    if (scan.ok) {
+        const bool arrived = !overlay_ || overlayScan_ != scan.scan.fileName;
+        overlay_ = OverlayData{scan.model.theta, scan.model.measured, scan.model.model,
+                               peakAngles(scan.measuredPeaks), peakAngles(scan.modelPeaks)};
+        overlayScan_ = scan.scan.fileName;
+        if (!request.noteWhenCompared.isEmpty())
+            log(request.noteWhenCompared);
+        // A measurement is read on the logarithmic scale.
+        if (arrived)
+            emit scanArrived();
+    } else {
+        overlay_.reset();
+        overlayScan_.clear();
+    }
+    emit curveChanged();
+    emit currentFileChanged(request.structure);
+    emit status(tr("%1 curve points, %2 model, %3 s")
+                    .arg(files.points)
+                    .arg(model)
+                    .arg(seconds, 0, 'f', seconds < 10 ? 2 : 1));
+    emit actionsChanged();
+}
+
+// A calculation in hand is abandoned without a word: a new one takes its place.
+void Document::dropCalculation() {
+    if (!road_->running())
+        return;
+    road_->cancel();
+    roadJob_.reset();
+    poll_->stop();
+    emit busyChanged(busy());
+}
+
+// The calculation in hand is abandoned: its thread stops at its next look at the flag and
+// its results never arrive. A fit in hand is stopped, keeping its best point.
+void Document::cancel() {
+    if (road_->running()) {
+        const QString name = roadJob_ ? roadJob_->calculation->structure().fileName : QString();
+        road_->cancel();
+        roadJob_.reset();
+        showProgress();
+        emit status(QString());
+        log(tr("Cancelled the calculation of [%1]; the previous results stay.").arg(name));
+        return;
+    }
+    stopFit();
+}
+
+// Progress shows while work runs off the GUI thread: the calculation's points done against
+// its estimate, or a busy bar for a fit.
+void Document::showProgress() {
+    if (!roadJob_ && !fit_->running()) {
+        poll_->stop();
+        emit busyChanged(false);
+        return;
+    }
+    if (roadJob_) {
+        const double done = double(roadJob_->pointsDone.load(std::memory_order_relaxed));
+        const double part = roadJob_->estimatedPoints > 0 ? done / roadJob_->estimatedPoints : 0.0;
+        emit progress(std::clamp(part, 0.0, 1.0));
+    } else {
+        emit progress(-1);
+    }
+    emit busyChanged(true);
+}
+
+// The structure file on show changed on disk (or its scan did): it is computed again with the
+// ranges kept.
+void Document::changedOnDisk(const QStringList& paths) {
+    if (current_.isEmpty() || !watch_->watching(current_))
+        return;
+    const QString structure = QFileInfo(current_).absoluteFilePath();
+    const QString why = paths.contains(structure)
+                            ? tr("[%1] changed on disk").arg(current_)
+                            : tr("its scan [%1] changed on disk").arg(paths.value(0));
+    abandonFit(why);
+    log(paths.contains(structure)
+            ? tr("Reloading [%1]: it changed on disk.").arg(current_)
+            : tr("Reloading [%1]: its scan [%2] changed on disk.").arg(current_, paths.value(0)));
+    startRoad({current_, currentScan_, Origin::ChangedOnDisk, QString()});
+}
+
+// A file gone for good is said; what is shown stays, and a fit on it writes nothing.
+void Document::goneFromDisk(const QString& path) {
+    log(tr("Stopped watching [%1]: it is gone.").arg(path));
+    abandonFit(tr("[%1] is gone").arg(path));
+}
+
+void Document::close() {
+    abandonFit(tr("the window closes"));
+    dropCalculation();
+    fit_->setFinalWait(kFinalWaitMs);
+    road_->setFinalWait(kFinalWaitMs);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "overlayview.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class BackgroundTask;
+class Calculation;
+class Config;
+struct Structure;
+class FileWatch;
+class QTimer;
+struct ResultArrays;
+struct RoadOutcome;
+
+// What the window shows, without a widget: the structure file on show and the scan compared
+// with it, the road that loads and computes them (on the GUI thread when quick, otherwise off
+// it), the overlay of the scan, the watch on both files and the fit. The loader and the
+// result arrays belong to the window, which draws them; the loader's own lines go out through
+// its signal, everything else through logLine.
+class Document : public QObject {
+    Q_OBJECT
+public:
+    Document(Config& loader, ResultArrays& results, QObject* parent = nullptr);
+    ~Document() override;
+
+    // Opens a structure file; `scan` (when given) is compared with it in place of its
+    // MEASURED line.
+    void open(const QString& structure, const QString& scan = QString());
+    // A measured scan is compared with the structure on show; anything else is opened as a
+    // structure file.
+    void openDropped(const QString& path);
+    // Loads the structure on show again (F5).
+    void reload();
+
+    // Abandons the calculation in hand (the shown results stay), or else stops the fit.
+    void cancel();
+    void startFit();
+    // Ends the search early; the fit still writes its best point, which is then shown.
+    void stopFit();
+    // Stops everything for good (the window closes): a fit in hand writes nothing, and a
+    // thread that does not end at once is left to end on its own.
+    void close();
+
+    bool busy() const;
+    bool calculating() const;
+    bool fitting() const;
+    // Threads that have not ended yet, abandoned ones included.
+    int threads() const;
+    bool canReload() const { return !current_.isEmpty(); }
+    bool canFit() const;
+
+    void setThreads(int count);
+    void setKeepScale(bool keep) { keepScale_ = keep; }
+
+    // The structure file on show (watched, reloaded by F5, fitted) and the scan given for it.
+    const QString& currentFile() const { return current_; }
+    const QString& currentScan() const { return currentScan_; }
+    // The measured scan and the model at its angles, while the structure on show has one.
+    const std::optional<OverlayData>& overlay() const { return overlay_; }
+
+signals:
+    void logLine(const QString& line);
+    // The new results are to be drawn in ranges derived from them (unless Keep Scale).
+    void freshRanges();
+    void profileChanged();
+    void curveChanged();
+    // A measured scan is drawn that was not before.
+    void scanArrived();
+    // A structure file is on show (for the title), or was opened by the user (recent files).
+    void currentFileChanged(const QString& path);
+    void opened(const QString& path);
+    // The status line: the last road's figures, what runs, the fit's generation.
+    void status(const QString& text);
+    // The calculation's part done (0..1), or -1 while a fit runs; shown while busy.
+    void progress(double part);
+    void busyChanged(bool busy);
+    // What F5, Fit and Stop may do has changed.
+    void actionsChanged();
+    void fitProgress(int generation, double agreement);
+
+private:
+    friend class TestWindow;
+
+    // Why a structure is (re)loaded: the user opened it (a drop, a menu), F5, it changed on
+    // disk, or a fit wrote it.
+    enum class Origin { Opened, Reloaded, ChangedOnDisk, Fitted };
+    struct RoadRequest {
+        QString structure;
+        QString scanOverride; // compared with instead of the MEASURED line; may be empty
+        Origin origin = Origin::Opened;
+        QString noteWhenCompared; // logged once the scan was compared
+    };
+    struct RoadJob;
+    struct FitJob;
+
+    void log(const QString& line) { emit logLine(line); }
+    void startRoad(const RoadRequest& request);
+    void runInBackground(const RoadRequest& request, std::unique_ptr<Calculation> calculation,
+                         bool keepScale);
+    void roadFinished(const RoadRequest& request, const RoadOutcome& outcome, double seconds,
+                      const QString& model);
+    void dropCalculation();
+    void showProgress();
+    void fitMoved(int generation, double agreement, const OverlayData& best);
+    void fitEnded(const std::shared_ptr<FitJob>& job);
+    bool abandonFit(const QString& why);
+    void changedOnDisk(const QStringList& paths);
+    void goneFromDisk(const QString& path);
+
+    Config& config_;
+    ResultArrays& results_;
+    // The structure on show as it was loaded (the loader may hold an invalid file since).
+    std::unique_ptr<Structure> shown_;
+    QString current_;
+    QString currentScan_;
+    std::optional<OverlayData> overlay_;
+    QString overlayScan_;
+    bool keepScale_ = false;
+    int threads_ = 1;
+
+    BackgroundTask* road_ = nullptr;
+    BackgroundTask* fit_ = nullptr;
+    std::shared_ptr<RoadJob> roadJob_; // the calculation in hand, for its progress
+    std::shared_ptr<FitJob> fitJob_;
+    FileWatch* watch_ = nullptr;
+    QTimer* poll_ = nullptr; // the calculation's progress
+};

@@ -1,0 +1,144 @@
+// The document's fit: run off the GUI thread on a copy of the structure on show, shown while
+// it runs, and opened when it has written NAME-fitted.EXT. A fit whose result is no longer
+// wanted (its files changed, another file was opened, F5, the window closes) is abandoned and
+// writes nothing.
+
+#include "document.h"
+
+#include "backgroundtask.h"
+#include "config.h"
+#include "fitparameters.h"
+#include "fitroad.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <atomic>
+
+// A fit off the GUI thread, on its own copy of the structure. Its progress reaches the
+// document only while `receiver` is set: cleared (under the lock) when the fit is abandoned,
+// so that a thread left to end on its own never posts to a document that went.
+struct Document::FitJob {
+    Structure structure;
+    QString scanOverride;
+    int threads = 1;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> abandon{false};
+    FitReport report; // written by the worker, read after it ended
+    QMutex lock;
+    Document* receiver = nullptr;
+};
+
+// The fit runs on a copy of the structure on show. Its progress (the generation, the
+// agreement and the model of the best point, computed on the fit's thread) is queued to this
+// thread; at the end the report goes to the log and the fitted structure is opened with the
+// same scan.
+void Document::startFit() {
+    if (!canFit())
+        return;
+    const QString unwritable = fittedFileProblem(*shown_);
+    if (!unwritable.isEmpty()) {
+        log(unwritable);
+        return;
+    }
+    auto job = std::make_shared<FitJob>();
+    job->structure = *shown_;
+    job->scanOverride = currentScan_;
+    job->threads = threads_;
+    job->receiver = this;
+    fitJob_ = job;
+    log(tr("Fitting [%1]…").arg(shown_->fileName));
+    fit_->start(
+        [job] {
+            FitSettings settings;
+            settings.scanOverride = job->scanOverride;
+            settings.threads = job->threads;
+            settings.stop = &job->stop;
+            settings.abandon = &job->abandon;
+            const StructureFit* running = nullptr;
+            FitJob* const id = job.get();
+            settings.progress = [&running, id](int generation, double agreement,
+                                               const std::vector<double>& best) {
+                if (id->abandon)
+                    return;
+                OverlayData shown;
+                ModelAtScan m;
+                if (running && running->modelFor(best, m)) {
+                    shown.theta = m.theta;
+                    shown.measured = m.measured;
+                    shown.model = m.model;
+                }
+                const QMutexLocker locked(&id->lock);
+                Document* const self = id->receiver;
+                if (!self)
+                    return;
+                QMetaObject::invokeMethod(
+                    self,
+                    [self, id, generation, agreement, shown] {
+                        if (self->fitJob_.get() == id)
+                            self->fitMoved(generation, agreement, shown);
+                    },
+                    Qt::QueuedConnection);
+            };
+            const StructureFit structureFit(job->structure, settings);
+            running = &structureFit;
+            job->report = structureFit.run();
+            running = nullptr;
+        },
+        [this, job] { fitEnded(job); },
+        [job] {
+            const QMutexLocker locked(&job->lock);
+            job->receiver = nullptr;
+            job->abandon = true;
+            job->stop = true;
+        });
+    emit status(tr("Fit: starting"));
+    showProgress();
+    poll_->start();
+    emit actionsChanged();
+}
+
+void Document::fitEnded(const std::shared_ptr<FitJob>& job) {
+    fitJob_.reset();
+    showProgress();
+    emit status(QString());
+    for (const QString& line : qAsConst(job->report.log))
+        log(line);
+    emit actionsChanged();
+    if (job->report.ok)
+        startRoad({job->report.fittedFile, job->scanOverride, Origin::Fitted, QString()});
+}
+
+// Ends the search early; the fit still writes its best point and the window shows it.
+void Document::stopFit() {
+    if (!fit_->running() || !fitJob_ || fitJob_->stop)
+        return;
+    fitJob_->stop = true;
+    log(tr("Stopping the fit; it keeps the best point so far."));
+}
+
+void Document::fitMoved(int generation, double agreement, const OverlayData& best) {
+    emit status(tr("Fit: generation %1, agreement %2").arg(generation).arg(agreement, 0, 'g', 5));
+    emit fitProgress(generation, agreement);
+    if (best.theta.isEmpty())
+        return;
+    QVector<double> measuredPeaks = overlay_ ? overlay_->measuredPeaks : QVector<double>();
+    overlay_ = best;
+    overlay_->measuredPeaks = measuredPeaks;
+    emit curveChanged();
+}
+
+// The fit in hand stops at once and writes nothing; one line says why.
+bool Document::abandonFit(const QString& why) {
+    if (!fit_->running())
+        return false;
+    const QString name = fitJob_ ? fitJob_->structure.fileName : QString();
+    fit_->cancel();
+    fitJob_.reset();
+    showProgress();
+    emit status(QString());
+    log(tr("Fit of [%1] abandoned, nothing written: %2.").arg(name, why));
+    emit actionsChanged();
+    return true;
+}
