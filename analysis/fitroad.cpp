@@ -10,9 +10,11 @@
 #include "scanroad.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -108,17 +110,10 @@ std::vector<double> StructureFit::residuals(const std::vector<double>& values) c
     return logResiduals(m.measured, m.model, countingTime_);
 }
 
-FitReport StructureFit::run() const {
-    FitReport report;
-    if (!problem_.isEmpty()) {
-        report.log << problem_;
-        return report;
-    }
-    report.log << notes_;
-    const QVector<FitParameter>& fits = base_.ext.fits;
+FitProblem StructureFit::searchProblem() const {
     FitProblem problem;
     problem.start = fitStartValues(base_);
-    for (const FitParameter& p : fits) {
+    for (const FitParameter& p : base_.ext.fits) {
         problem.lower.push_back(p.min);
         problem.upper.push_back(p.max);
         problem.integer.push_back(p.target == FitParameter::Thickness);
@@ -128,6 +123,38 @@ FitReport StructureFit::run() const {
     problem.threads = settings_.threads;
     problem.progress = settings_.progress;
     problem.stop = settings_.stop;
+    problem.maxSeconds = settings_.maxSeconds;
+    return problem;
+}
+
+QString StructureFit::costEstimate(double* seconds) const {
+    if (!problem_.isEmpty())
+        return QString();
+    const FitProblem p = searchProblem();
+    QElapsedTimer clock;
+    clock.start();
+    residuals(p.start);
+    const double each = std::max(double(clock.nsecsElapsed()) * 1e-9, 1e-6);
+    const long count = expectedEvaluations(p);
+    const double total = each * double(count);
+    if (seconds)
+        *seconds = total;
+    return tr("Fit of [%1]: about %2 evaluations of %3 ms each, about %4 s of CPU.")
+        .arg(base_.fileName)
+        .arg(count)
+        .arg(each * 1e3, 0, 'g', 2)
+        .arg(total, 0, 'g', 2);
+}
+
+FitReport StructureFit::run() const {
+    FitReport report;
+    if (!problem_.isEmpty()) {
+        report.log << problem_;
+        return report;
+    }
+    report.log << notes_;
+    const QVector<FitParameter>& fits = base_.ext.fits;
+    const FitProblem problem = searchProblem();
     report.outcome = runFit(problem);
     const FitOutcome& o = report.outcome;
     if (!o.problem.isEmpty()) {
@@ -151,25 +178,35 @@ FitReport StructureFit::run() const {
     }
 
     QFile original(base_.fileName);
-    QString text;
+    QByteArray text;
     if (original.open(QIODevice::ReadOnly))
-        text = QString::fromUtf8(original.readAll());
-    const QString fittedText =
-        fittedStructureText(text, base_, fitted, report.agreementBefore, report.agreementAfter);
+        text = original.readAll();
+    FitRecord record;
+    record.seed = settings_.seed;
+    record.evaluations = o.evaluations;
+    record.generations = o.generations;
+    record.seconds = o.seconds;
+    record.program = QStringLiteral("xrdsim " XRDSIM_VERSION);
+    const QByteArray bytes = fittedStructureBytes(text, base_, fitted, report.agreementBefore,
+                                                  report.agreementAfter, &record);
     report.fittedFile =
         resultFileName(base_.fileName, QStringLiteral("fitted"), settings_.outputDir);
-    if (fittedText.isEmpty()) {
+    if (bytes.isEmpty()) {
         report.log << tr("Can't write [%1]: the fitted values cannot be written into the "
                          "structure file as it is on disk now.")
                           .arg(report.fittedFile);
         return report;
     }
     QSaveFile out(report.fittedFile);
-    const QByteArray bytes = fittedText.toUtf8();
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
         report.log << tr("Can't write [%1].").arg(report.fittedFile);
         return report;
     }
+    if (o.timedOut)
+        report.log << tr("The fit of [%1] reached its time limit of %2 s: it ends at the best "
+                         "point so far.")
+                          .arg(base_.fileName)
+                          .arg(settings_.maxSeconds);
     report.log << tr("Fit of [%1]: agreement %2 before, %3 after; %4 evaluations in %5 "
                      "generations%6.")
                       .arg(base_.fileName)

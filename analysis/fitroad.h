@@ -23,6 +23,7 @@ struct FitSettings {
     // generation, the agreement figure and the parameter values.
     std::function<void(int, double, const std::vector<double>&)> progress;
     const std::atomic<bool>* stop = nullptr; // ends the search early, keeping the best point
+    double maxSeconds = 0.0; // ends the fit at the best point so far after this long; 0: never
 };
 
 // One row of the parameter table.
@@ -64,8 +65,14 @@ public:
     // Runs the search, writes NAME-fitted.EXT and says what it found.
     FitReport run() const;
 
+    // What the fit will cost, from one evaluation timed now: a line for the log ("about N
+    // evaluations of T ms each: about S s on one core"), and the seconds. Empty when the
+    // fit cannot start.
+    QString costEstimate(double* seconds = nullptr) const;
+
 private:
     std::vector<double> residuals(const std::vector<double>& values) const;
+    FitProblem searchProblem() const;
 
     const Config& base_;
     FitSettings settings_;

@@ -5,6 +5,8 @@
 #include "linetokens.h"
 
 #include <QMap>
+#include <QRegularExpression>
+#include <QTextCodec>
 #include <QVector>
 
 #include <cmath>
@@ -161,14 +163,17 @@ bool isHeaderLine(const QString& line) {
         if (line == QLatin1String("# model: ") + modelName(kind))
             return true;
     }
-    return false;
+    static const QRegularExpression record(
+        QStringLiteral("^# (seed: \\d+|evaluations: \\d+|generations: \\d+|"
+                       "fit time: [0-9.e+-]+ s|program: xrdsim\\S* \\S+)$"));
+    return record.match(line).hasMatch();
 }
 
 } // namespace
 
 QString fittedStructureText(const QString& originalText, const Config& original,
                             const std::vector<FittedValue>& values, double agreementBefore,
-                            double agreementAfter) {
+                            double agreementAfter, const FitRecord* record) {
     const QVector<FitParameter>& fits = original.ext.fits;
     if (!std::isfinite(agreementBefore) || !std::isfinite(agreementAfter) ||
         values.size() != size_t(fits.size()))
@@ -239,6 +244,14 @@ QString fittedStructureText(const QString& originalText, const Config& original,
     out += QStringLiteral("# agreement before: ") + number(agreementBefore) + eol;
     out += QStringLiteral("# agreement after: ") + number(agreementAfter) + eol;
     out += QStringLiteral("# model: ") + modelName(original.ext.model) + eol;
+    if (record) {
+        out += QStringLiteral("# seed: %1").arg(record->seed) + eol;
+        out += QStringLiteral("# evaluations: %1").arg(record->evaluations) + eol;
+        out += QStringLiteral("# generations: %1").arg(record->generations) + eol;
+        out += QStringLiteral("# fit time: %1 s").arg(record->seconds, 0, 'f', 3) + eol;
+        if (!record->program.isEmpty())
+            out += QStringLiteral("# program: ") + record->program + eol;
+    }
     for (int k = 0; k < fits.size(); ++k) {
         const FitParameter& p = fits[k];
         const QString value = p.target == FitParameter::Thickness
@@ -287,4 +300,23 @@ QString fittedStructureText(const QString& originalText, const Config& original,
                instrumentChanges[t].value(1) + eol;
     }
     return out;
+}
+
+QByteArray fittedStructureBytes(const QByteArray& originalBytes, const Config& original,
+                                const std::vector<FittedValue>& values, double agreementBefore,
+                                double agreementAfter, const FitRecord* record) {
+    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const QString decoded = utf8->toUnicode(originalBytes.constData(), originalBytes.size(), &state);
+    const bool isUtf8 = state.invalidChars == 0 && state.remainingChars == 0;
+    const QByteArray bom("\xEF\xBB\xBF");
+    const bool hasBom = isUtf8 && originalBytes.startsWith(bom);
+    const QString text = isUtf8 ? decoded : QString::fromLatin1(originalBytes);
+    const QString out = fittedStructureText(hasBom ? text.mid(text.startsWith(QChar(0xFEFF)) ? 1 : 0)
+                                                   : text,
+                                            original, values, agreementBefore, agreementAfter,
+                                            record);
+    if (out.isEmpty())
+        return QByteArray();
+    return isUtf8 ? (hasBom ? bom : QByteArray()) + out.toUtf8() : out.toLatin1();
 }
