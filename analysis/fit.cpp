@@ -428,7 +428,11 @@ void estimateUncertainties(Context& context, const std::vector<double>& lower,
     for (std::size_t j = 0; j < p; ++j) {
         const std::size_t k = std::size_t(context.freeAt[j]);
         const double s = std::sqrt(cov(Eigen::Index(j), Eigen::Index(j)));
-        if (isInteger[k])
+        const bool userStop = context.stop && context.stop->load(std::memory_order_relaxed);
+        if (isInteger[k] && userStop) // no time for the profile: the curvature, at least 1
+            out.sigma[k] = std::clamp(std::isfinite(s) ? s : 1.0, 1.0,
+                                      std::max(1.0, (upper[k] - lower[k]) * kUniformSigma));
+        else if (isInteger[k])
             out.sigma[k] = integerProfileSigma(context, jac, j, out.best, lower, upper, isInteger,
                                                sumSquares, variance);
         else if (norms[Eigen::Index(j)] > 0.0 && std::isfinite(s))

@@ -167,7 +167,7 @@ struct FitJob {
 
 // Progress of the fits that run, to standard error at most once a second in all: the file,
 // the generation, the best agreement so far, the time since its fit began and what remains
-// (the estimate made before it started, never beyond its time limit).
+// (from the estimate made before it started; never beyond its time limit).
 class FitProgress {
 public:
     explicit FitProgress(double maxSeconds) : maxSeconds_(maxSeconds) { clock_.start(); }
@@ -184,7 +184,9 @@ public:
                 return;
             lastLine_ = clock_.elapsed();
             const double elapsed = double(started->elapsed()) / 1000.0;
-            double left = std::max(estimate - elapsed, 0.0);
+            // The estimate made before the start, and past it at least the 25 generations in
+            // which the best point must settle.
+            double left = std::max(estimate - elapsed, 25.0 * elapsed / std::max(generation, 1));
             if (maxSeconds_ > 0.0)
                 left = std::min(left, std::max(maxSeconds_ - elapsed, 0.0));
             complain(tr("Fitting [%1]: generation %2, best agreement %3, %4 s elapsed, about "
