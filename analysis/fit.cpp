@@ -542,10 +542,9 @@ FitOutcome runFit(const FitProblem& problem) {
     context->stop = problem.stop;
     if (problem.maxSeconds > 0.0 && std::isfinite(problem.maxSeconds)) {
         context->hasDeadline = true;
-        context->deadline =
-            std::chrono::steady_clock::now() +
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                std::chrono::duration<double>(std::min(problem.maxSeconds, 1e9)));
+        context->deadline = std::chrono::steady_clock::now() +
+                            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(std::min(problem.maxSeconds, 1e9)));
     }
     context->base.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -724,11 +723,10 @@ long expectedEvaluations(const FitProblem& problem) {
             continuous += problem.integer.empty() || !problem.integer[i] ? 1 : 0;
         }
     }
-    const long population = problem.populationSize > 0
-                                ? problem.populationSize
-                                : std::clamp(10 * free, long(20), long(64));
-    const long generations = std::min(long(kTypicalGenerations), long(problem.maxGenerations > 0
-                                                                          ? problem.maxGenerations
-                                                                          : kDefaultGenerations));
+    const long population = problem.populationSize > 0 ? problem.populationSize
+                                                       : std::clamp(10 * free, long(20), long(64));
+    const long generations =
+        std::min(long(kTypicalGenerations),
+                 long(problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations));
     return population * generations + 30 * (continuous + 1) + 10 * free;
 }

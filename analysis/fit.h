@@ -63,10 +63,10 @@ struct FitOutcome {
     long evaluations = 0;
     int generations = 0;
     bool stopped = false;
-    bool timedOut = false;   // stopped by FitProblem::maxSeconds
-    bool converged = false;  // the global search ended because its best point settled
-    double seconds = 0.0;    // wall-clock time of the whole fit
-    QString problem; // empty when it ran; otherwise why not
+    bool timedOut = false;  // stopped by FitProblem::maxSeconds
+    bool converged = false; // the global search ended because its best point settled
+    double seconds = 0.0;   // wall-clock time of the whole fit
+    QString problem;        // empty when it ran; otherwise why not
 };
 
 // The cost given to invalid points (and the ceiling of every cost).

@@ -58,11 +58,11 @@ void realGaAsPFit(benchmark::State& state) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("gaasp.txt"));
     QFile f(path);
-    const QByteArray text = "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 185 0 0.7\nREPEAT 1\n"
-                            "MODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR
-                            "/measured/gaasp-on-gaas-004.x00\n"
-                            "FIT LAYER 1 N 150 240\nFIT LAYER 1 Y 0.5 0.8\n"
-                            "FIT OFFSET -0.02 0.02\n";
+    const QByteArray text =
+        "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 185 0 0.7\nREPEAT 1\n"
+        "MODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00\n"
+        "FIT LAYER 1 N 150 240\nFIT LAYER 1 Y 0.5 0.8\n"
+        "FIT OFFSET -0.02 0.02\n";
     if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
         qFatal("cannot write %s", qPrintable(path));
     f.close();

@@ -307,15 +307,15 @@ QByteArray fittedStructureBytes(const QByteArray& originalBytes, const Config& o
                                 double agreementAfter, const FitRecord* record) {
     QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    const QString decoded = utf8->toUnicode(originalBytes.constData(), originalBytes.size(), &state);
+    const QString decoded =
+        utf8->toUnicode(originalBytes.constData(), originalBytes.size(), &state);
     const bool isUtf8 = state.invalidChars == 0 && state.remainingChars == 0;
     const QByteArray bom("\xEF\xBB\xBF");
     const bool hasBom = isUtf8 && originalBytes.startsWith(bom);
     const QString text = isUtf8 ? decoded : QString::fromLatin1(originalBytes);
-    const QString out = fittedStructureText(hasBom ? text.mid(text.startsWith(QChar(0xFEFF)) ? 1 : 0)
-                                                   : text,
-                                            original, values, agreementBefore, agreementAfter,
-                                            record);
+    const QString out =
+        fittedStructureText(hasBom ? text.mid(text.startsWith(QChar(0xFEFF)) ? 1 : 0) : text,
+                            original, values, agreementBefore, agreementAfter, record);
     if (out.isEmpty())
         return QByteArray();
     return isUtf8 ? (hasBom ? bom : QByteArray()) + out.toUtf8() : out.toLatin1();

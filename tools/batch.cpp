@@ -14,11 +14,11 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLoggingCategory>
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -28,9 +28,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <functional>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>

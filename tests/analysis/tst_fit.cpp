@@ -201,7 +201,7 @@ void TestFit::rosenbrock() {
 }
 
 void TestFit::integerUncertaintyFromProfile_data() {
-    QTest::addColumn<double>("from");  // x range of the points
+    QTest::addColumn<double>("from"); // x range of the points
     QTest::addColumn<double>("to");
     QTest::addColumn<double>("noise"); // of each point
     // y = a + b x with the slope b searched as an integer. Least squares gives b the standard

@@ -45,8 +45,8 @@ class TestScanFit : public QObject {
     // A synthetic scan of `structure` at `points` angles from `low` to `high`: the model with
     // a 0.003° resolution scaled to 1e5 counts per second at its peak on 1 count per second of
     // background, counted for one second per point with Poisson noise.
-    QString synthesize(const QString& structure, double low, double high, int points,
-                       unsigned seed, double offset = 0.0) {
+    QString synthesize(const QString& structure, double low, double high, int points, unsigned seed,
+                       double offset = 0.0) {
         Config c;
         if (!c.load(structure) || !c.valid)
             qFatal("bad structure");
@@ -173,7 +173,8 @@ private slots:
             Config c;
             QVERIFY(c.load(write("offset-fit.txt",
                                  "WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 200 0.62 1\nREPEAT 1\n"
-                                 "MEASURED " + scan.toUtf8() +
+                                 "MEASURED " +
+                                     scan.toUtf8() +
                                      "\nFIT LAYER 1 X 0.5 0.7\nFIT OFFSET -0.02 0.02\n")));
             const FitReport report = StructureFit(c, FitSettings()).run();
             QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
@@ -194,11 +195,10 @@ private slots:
             for (int i = 0; i < seeds; ++i)
                 square += std::pow(values[k][i] - mean, 2) / (seeds - 1);
             const double spread = std::sqrt(square);
-            QVERIFY2(sigma < 3 * spread && spread < 3 * sigma,
-                     qPrintable(QString("parameter %1: reported %2, spread %3")
-                                    .arg(k)
-                                    .arg(sigma)
-                                    .arg(spread)));
+            QVERIFY2(
+                sigma < 3 * spread && spread < 3 * sigma,
+                qPrintable(
+                    QString("parameter %1: reported %2, spread %3").arg(k).arg(sigma).arg(spread)));
         }
     }
 

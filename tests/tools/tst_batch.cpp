@@ -251,12 +251,12 @@ private slots:
                                   << "# seed: 7";
         QTest::newRow("--measured") << QStringList{"--fit", "--measured", kRealScan}
                                     << "missing.x00" << false << "# seed: 1";
-        QTest::newRow("--output-dir") << QStringList{"--fit", "--output-dir", "OUT"} << QString()
-                                      << true << "# seed: 1";
-        QTest::newRow("--weighted") << QStringList{"--fit", "--weighted"} << QString() << false
-                                    << "# seed: 1";
-        QTest::newRow("--summary") << QStringList{"--fit", "--summary", "SUMMARY"} << QString()
-                                   << false << "# seed: 1";
+        QTest::newRow("--output-dir")
+            << QStringList{"--fit", "--output-dir", "OUT"} << QString() << true << "# seed: 1";
+        QTest::newRow("--weighted")
+            << QStringList{"--fit", "--weighted"} << QString() << false << "# seed: 1";
+        QTest::newRow("--summary")
+            << QStringList{"--fit", "--summary", "SUMMARY"} << QString() << false << "# seed: 1";
     }
     void fitOptions() {
         QFETCH(QStringList, args);
@@ -267,7 +267,8 @@ private slots:
         const QString summary = QDir(out.path()).filePath("summary.csv");
         args.replaceInStrings(QRegularExpression("^OUT$"), out.path());
         args.replaceInStrings(QRegularExpression("^SUMMARY$"), summary);
-        const QString name = QString("gaasp-%1.txt").arg(QTest::currentDataTag()).remove('-').remove(' ');
+        const QString name =
+            QString("gaasp-%1.txt").arg(QTest::currentDataTag()).remove('-').remove(' ');
         const QString file = write(
             name, "WAVELENGTH 1.54056\nSUBSTRATE 0 1\n# Schicht: GaAsP \xe4\xf6 (Latin-1)\n"
                   "LAYER 194 0 0.66\nREPEAT 1\nMEASURED " +
@@ -282,8 +283,8 @@ private slots:
         const QByteArray text = readAll(fitted);
         // The record of the run, and the user's Latin-1 comment byte for byte.
         QVERIFY2(text.contains(seedLine.toUtf8() + '\n'), text.constData());
-        for (const char* line : {"# model: basic\n", "# program: xrdsim ", "# evaluations: ",
-                                 "# generations: ", "# fit time: "})
+        for (const char* line : {"# model: basic\n", "# program: xrdsim ",
+                                 "# evaluations: ", "# generations: ", "# fit time: "})
             QVERIFY2(text.contains(line), line);
         QVERIFY(text.contains("# Schicht: GaAsP \xe4\xf6 (Latin-1)\n"));
         // As the peer's 0.637 within what the basic model's stiffer strain rule adds (0.02).
@@ -302,7 +303,8 @@ private slots:
         QVERIFY(r.err.contains("Fitting [") || r.err.isEmpty());
         if (!args.contains("--summary"))
             return;
-        const QStringList rows = QString::fromUtf8(readAll(summary)).split('\n', Qt::SkipEmptyParts);
+        const QStringList rows =
+            QString::fromUtf8(readAll(summary)).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 2);
         const QStringList cells = rows[1].split(',');
         QCOMPARE(cells.size(), 4 + 3 * 5);
