@@ -12,7 +12,9 @@
 #include <unsupported/Eigen/LevenbergMarquardt>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -25,6 +27,12 @@ constexpr int kDefaultGenerations = 500;
 // right thicknesses from 3 seeds in 10, 100 generations from 10 in 10.
 constexpr double kImprovementTolerance = 1e-9;
 constexpr int kPatience = 100;
+// Generations the best point must stay put (within the parameters' resolution) to end the
+// search. On the real GaAsP layer the colony's best reaches the final fringe in 20 to 50
+// generations and then only creeps in the continuous parameters.
+constexpr int kSettledGenerations = 25;
+// Generations a search typically takes before its population converges, for estimates.
+constexpr int kTypicalGenerations = 60;
 const double kUniformSigma = 1.0 / std::sqrt(12.0);
 
 // Everything the evaluations share; the residual callback is safe to call concurrently.
@@ -34,10 +42,25 @@ struct Context {
     std::vector<int> freeAt;  // full index of each searched parameter (continuous first)
     std::size_t expected = 0; // residual count at the start point; 0: not known
     const std::atomic<bool>* stop = nullptr;
+    bool unequalNoise = false;
+    bool hasDeadline = false;
+    std::chrono::steady_clock::time_point deadline;
+    mutable std::atomic<bool> timedOut{false};
     std::atomic<long> evaluations{0};
     std::unique_ptr<tbb::task_arena> arena; // null: evaluate in the calling thread
 
-    bool stopRequested() const { return stop && stop->load(std::memory_order_relaxed); }
+    bool stopRequested() const {
+        if (stop && stop->load(std::memory_order_relaxed))
+            return true;
+        if (!hasDeadline)
+            return false;
+        if (timedOut.load(std::memory_order_relaxed))
+            return true;
+        if (std::chrono::steady_clock::now() < deadline)
+            return false;
+        timedOut.store(true, std::memory_order_relaxed);
+        return true;
+    }
 
     std::vector<double> full(const double* searched) const {
         std::vector<double> x = base;
@@ -116,6 +139,28 @@ struct BatchEvaluator {
         return f;
     }
 };
+
+// The search has settled as closely as the parameters can tell: the best point has stayed
+// on the same whole number for each integer parameter, and within kConvergedSpread of the
+// range for each continuous one, for the last kSettledGenerations generations. (The colony
+// keeps sampling widely around its archive, so its population never collapses; the cost
+// still creeps down there in the continuous parameters, which the refinement that follows
+// does far more cheaply.)
+bool searchSettled(const std::vector<std::vector<double>>& champions,
+                   const std::vector<double>& lower, const std::vector<double>& upper,
+                   std::size_t continuous) {
+    if (champions.size() <= std::size_t(kSettledGenerations))
+        return false;
+    const std::vector<double>& now = champions.back();
+    for (std::size_t g = champions.size() - 1 - std::size_t(kSettledGenerations);
+         g + 1 < champions.size(); ++g)
+        for (std::size_t j = 0; j < now.size(); ++j) {
+            const double allowed = j < continuous ? kConvergedSpread * (upper[j] - lower[j]) : 0.5;
+            if (!(std::fabs(champions[g][j] - now[j]) <= allowed))
+                return false;
+        }
+    return true;
+}
 
 // Levenberg-Marquardt over the active continuous parameters (indices into the searched
 // vector), each mapped into its bounds by x = lower + (upper - lower) (1 + sin u) / 2.
@@ -224,6 +269,96 @@ QString validate(const FitProblem& p) {
     return {};
 }
 
+// Steps of an integer parameter tried either side of the best point for its profile.
+constexpr int kMaxProfileSteps = 40;
+constexpr int kProfileBatch = 4;
+
+// The uncertainty of the integer parameter in column j of the Jacobian from the profile of
+// the cost: the parameter is moved by whole steps, the continuous parameters along with it
+// as their linear regression on it says (what a refinement at each step would do, to first
+// order), until the sum of squares rises by more than `variance` above `sumSquares` (one
+// standard deviation). The crossing is interpolated in the square root of the rise, which is
+// linear in the step near a minimum; the half width of the range between the crossings, never
+// below 1. A bound ends the range on its side.
+double integerProfileSigma(Context& context, const Eigen::MatrixXd& jac, std::size_t j,
+                           const std::vector<double>& best, const std::vector<double>& lower,
+                           const std::vector<double>& upper, const std::vector<bool>& isInteger,
+                           double sumSquares, double variance) {
+    const std::size_t k = std::size_t(context.freeAt[j]);
+    if (!(variance > 0.0) || !std::isfinite(variance))
+        return std::max(1.0, (upper[k] - lower[k]) * kUniformSigma);
+    // The continuous parameters' shift per step.
+    std::vector<std::size_t> columns;
+    for (std::size_t c = 0; c < context.freeAt.size(); ++c)
+        if (!isInteger[std::size_t(context.freeAt[c])] && jac.col(Eigen::Index(c)).norm() > 0.0)
+            columns.push_back(c);
+    Eigen::VectorXd follow = Eigen::VectorXd::Zero(Eigen::Index(columns.size()));
+    if (!columns.empty()) {
+        Eigen::MatrixXd jc(jac.rows(), Eigen::Index(columns.size()));
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            jc.col(Eigen::Index(c)) = jac.col(Eigen::Index(columns[c]));
+        follow = jc.colPivHouseholderQr().solve(-jac.col(Eigen::Index(j)));
+        if (!follow.allFinite())
+            follow.setZero();
+    }
+    const auto pointAt = [&](int step) {
+        std::vector<double> x = best;
+        x[k] = best[k] + step;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const std::size_t i = std::size_t(context.freeAt[columns[c]]);
+            x[i] = std::clamp(best[i] + step * follow[Eigen::Index(c)], lower[i], upper[i]);
+        }
+        return x;
+    };
+    // The rise in units of the threshold, square-rooted; infinite for an invalid point.
+    const auto rise = [&](const std::vector<double>& r) {
+        if (r.empty())
+            return std::numeric_limits<double>::infinity();
+        double s = 0.0;
+        for (double e : r)
+            s += e * e;
+        return std::sqrt(std::max(0.0, s - sumSquares) / variance);
+    };
+    double reach[2] = {0.0, 0.0}; // up, down
+    for (int side = 0; side < 2; ++side) {
+        const int sign = side == 0 ? 1 : -1;
+        const double room = sign > 0 ? upper[k] - best[k] : best[k] - lower[k];
+        double previous = 0.0;
+        bool done = false;
+        for (int from = 1; from <= kMaxProfileSteps && !done; from += kProfileBatch) {
+            std::vector<int> steps;
+            for (int s = from; s < from + kProfileBatch && s <= kMaxProfileSteps && s <= room; ++s)
+                steps.push_back(s);
+            if (steps.empty()) { // a bound: the range ends on it
+                reach[side] = room;
+                done = true;
+                break;
+            }
+            std::vector<double> q(steps.size());
+            context.forEach(steps.size(), [&](std::size_t i) {
+                q[i] = rise(context.residualsAt(pointAt(sign * steps[i])));
+            });
+            for (std::size_t i = 0; i < steps.size() && !done; ++i) {
+                if (q[i] > 1.0) {
+                    const double at = steps[i];
+                    reach[side] = std::isfinite(q[i])
+                                      ? at - 1.0 + (1.0 - previous) / (q[i] - previous)
+                                      : at - 0.5;
+                    done = true;
+                }
+                previous = q[i];
+            }
+            if (!done && steps.back() >= room) {
+                reach[side] = room;
+                done = true;
+            }
+        }
+        if (!done)
+            reach[side] = kMaxProfileSteps;
+    }
+    return std::max(1.0, 0.5 * (reach[0] + reach[1]));
+}
+
 // Uncertainties and correlations at `best` from the Jacobian of the residuals over the free
 // parameters: central differences for continuous ones, steps of one for integers.
 void estimateUncertainties(Context& context, const std::vector<double>& lower,
@@ -290,11 +425,29 @@ void estimateUncertainties(Context& context, const std::vector<double>& lower,
     const Eigen::MatrixXd inverse =
         normal.ldlt().solve(Eigen::MatrixXd::Identity(Eigen::Index(p), Eigen::Index(p)));
     Eigen::MatrixXd cov = scale.asDiagonal() * inverse * scale.asDiagonal() * variance;
+    if (context.unequalNoise) {
+        // The sandwich (J^T J)^-1 J^T diag(r^2) J (J^T J)^-1, scaled by m / (m - p): right
+        // whatever the spread of each residual, where the usual sigma^2 (J^T J)^-1 assumes one
+        // spread for all.
+        Eigen::VectorXd squares(static_cast<Eigen::Index>(m));
+        for (std::size_t i = 0; i < m; ++i)
+            squares[Eigen::Index(i)] = r0[i] * r0[i];
+        const Eigen::MatrixXd meat = scaled.transpose() * squares.asDiagonal() * scaled;
+        cov = scale.asDiagonal() * (inverse * meat * inverse) * scale.asDiagonal() *
+              (double(m) / double(m - p));
+    }
 
     for (std::size_t j = 0; j < p; ++j) {
         const std::size_t k = std::size_t(context.freeAt[j]);
         const double s = std::sqrt(cov(Eigen::Index(j), Eigen::Index(j)));
-        if (norms[Eigen::Index(j)] > 0.0 && std::isfinite(s))
+        const bool userStop = context.stop && context.stop->load(std::memory_order_relaxed);
+        if (isInteger[k] && userStop) // no time for the profile: the curvature, at least 1
+            out.sigma[k] = std::clamp(std::isfinite(s) ? s : 1.0, 1.0,
+                                      std::max(1.0, (upper[k] - lower[k]) * kUniformSigma));
+        else if (isInteger[k])
+            out.sigma[k] = integerProfileSigma(context, jac, j, out.best, lower, upper, isInteger,
+                                               sumSquares, variance);
+        else if (norms[Eigen::Index(j)] > 0.0 && std::isfinite(s))
             out.sigma[k] = std::min(s, (upper[k] - lower[k]) * kUniformSigma);
     }
     for (std::size_t a = 0; a < p; ++a)
@@ -394,9 +547,18 @@ FitOutcome runFit(const FitProblem& problem) {
             upper[i] = std::floor(upper[i]);
         }
 
+    QElapsedTimer clock;
+    clock.start();
     auto context = std::make_shared<Context>();
     context->residuals = problem.residuals;
     context->stop = problem.stop;
+    context->unequalNoise = problem.unequalNoise;
+    if (problem.maxSeconds > 0.0 && std::isfinite(problem.maxSeconds)) {
+        context->hasDeadline = true;
+        context->deadline = std::chrono::steady_clock::now() +
+                            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(std::min(problem.maxSeconds, 1e9)));
+    }
     context->base.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         double x = std::clamp(problem.start[i], lower[i], upper[i]);
@@ -451,6 +613,7 @@ FitOutcome runFit(const FitProblem& problem) {
             const int generations =
                 problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations;
             std::vector<double> history;
+            std::vector<std::vector<double>> champions;
             QElapsedTimer sinceProgress;
             sinceProgress.start();
             for (int g = 0; g < generations; ++g) {
@@ -466,6 +629,11 @@ FitOutcome runFit(const FitProblem& problem) {
                     problem.progress(out.generations, best,
                                      context->full(population.champion_x().data()));
                     sinceProgress.restart();
+                }
+                champions.push_back(population.champion_x());
+                if (searchSettled(champions, searchLower, searchUpper, continuous)) {
+                    out.converged = true;
+                    break;
                 }
                 if (history.size() > std::size_t(kPatience)) {
                     const double before = history[history.size() - 1 - std::size_t(kPatience)];
@@ -554,5 +722,24 @@ FitOutcome runFit(const FitProblem& problem) {
         out.atBound.assign(n, false);
     }
     out.evaluations = context->evaluations.load();
+    out.timedOut = context->timedOut.load();
+    out.stopped = out.stopped || out.timedOut;
+    out.seconds = double(clock.nsecsElapsed()) * 1e-9;
     return out;
+}
+
+long expectedEvaluations(const FitProblem& problem) {
+    long free = 0, continuous = 0;
+    for (std::size_t i = 0; i < problem.lower.size() && i < problem.upper.size(); ++i) {
+        if (problem.lower[i] < problem.upper[i]) {
+            ++free;
+            continuous += problem.integer.empty() || !problem.integer[i] ? 1 : 0;
+        }
+    }
+    const long population = problem.populationSize > 0 ? problem.populationSize
+                                                       : std::clamp(10 * free, long(20), long(64));
+    const long generations =
+        std::min(long(kTypicalGenerations),
+                 long(problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations));
+    return population * generations + 30 * (continuous + 1) + 10 * free;
 }

@@ -26,8 +26,11 @@ struct FitProblem {
     std::function<std::vector<double>(const std::vector<double>&)> residuals;
     unsigned seed = 1; // same seed, same result, whatever the thread count
     int threads = 0;   // 0: all cores
-    // Generations of the global search; 0: 500. The search ends earlier once the best cost
-    // has not improved for 100 generations.
+    // Generations of the global search; 0: 500. The search ends earlier once it has
+    // settled: its best point on the same whole number for each integer parameter and within
+    // kConvergedSpread of the range for each continuous one for 25 generations (the
+    // refinement that follows does better than the colony there), or once the best cost has
+    // not improved for 100 generations.
     int maxGenerations = 0;
     // Members of the population; 0: 10 per free parameter, within 20..64.
     int populationSize = 0;
@@ -37,13 +40,26 @@ struct FitProblem {
     // Set by another thread: the fit ends early and keeps the best point so far (the
     // uncertainties are still worked out there).
     const std::atomic<bool>* stop = nullptr;
+    // The residuals are unequally noisy (log intensities of counts from a few to 10^5, with no
+    // weights): the uncertainties come from the sandwich estimator instead of assuming one
+    // spread for every residual.
+    bool unequalNoise = false;
+    // Wall-clock seconds the whole fit may take; 0: no limit. Past it the fit ends as if
+    // stopped, at the best point so far.
+    double maxSeconds = 0.0;
 };
+
+// The continuous parameters' spread, as a fraction of their ranges, that counts as converged.
+constexpr double kConvergedSpread = 2e-3;
 
 struct FitOutcome {
     std::vector<double> best;
     // One standard deviation per parameter from sigma^2 (J^T J)^-1, sigma^2 = sum r^2 / (n - p);
     // 0 for fixed parameters. A parameter the residuals do not determine gets the standard
-    // deviation of a uniform spread over its bounds, (upper - lower) / sqrt(12).
+    // deviation of a uniform spread over its bounds, (upper - lower) / sqrt(12). An integer
+    // parameter's from the profile of the cost instead: half the width of the range over
+    // which the sum of squares, the continuous parameters following it along their
+    // correlation, stays within sigma^2 of its minimum; never below 1.
     std::vector<double> sigma;
     std::vector<bool> atBound; // within 1e-6 of the range from a bound (integers: on it)
     double startCost = 0, bestCost = 0;
@@ -51,10 +67,18 @@ struct FitOutcome {
     long evaluations = 0;
     int generations = 0;
     bool stopped = false;
-    QString problem; // empty when it ran; otherwise why not
+    bool timedOut = false;  // stopped by FitProblem::maxSeconds
+    bool converged = false; // the global search ended because its best point settled
+    double seconds = 0.0;   // wall-clock time of the whole fit
+    QString problem;        // empty when it ran; otherwise why not
 };
 
 // The cost given to invalid points (and the ceiling of every cost).
 constexpr double kInvalidCost = 1e100;
 
 FitOutcome runFit(const FitProblem& problem);
+
+// A rough count of the evaluations a fit of this problem takes (for an estimate of its time
+// before it starts): the population times a typical number of generations, and the
+// refinement.
+long expectedEvaluations(const FitProblem& problem);

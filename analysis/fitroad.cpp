@@ -11,10 +11,12 @@
 #include "structure/fittargets.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -115,6 +117,43 @@ std::vector<double> StructureFit::residuals(const std::vector<double>& values) c
     return logResiduals(m.measured, m.model, countingTime_);
 }
 
+FitProblem StructureFit::searchProblem() const {
+    FitProblem problem;
+    problem.start = fitStartValues(base_);
+    for (const FitParameter& p : base_.ext.fits) {
+        problem.lower.push_back(p.min);
+        problem.upper.push_back(p.max);
+        problem.integer.push_back(fitTarget(p.target).integer);
+    }
+    problem.residuals = [this](const std::vector<double>& v) { return residuals(v); };
+    problem.unequalNoise = !(countingTime_ > 0);
+    problem.seed = settings_.seed;
+    problem.threads = settings_.threads;
+    problem.progress = settings_.progress;
+    problem.stop = settings_.stop;
+    problem.maxSeconds = settings_.maxSeconds;
+    return problem;
+}
+
+QString StructureFit::costEstimate(double* seconds) const {
+    if (!problem_.isEmpty())
+        return QString();
+    const FitProblem p = searchProblem();
+    QElapsedTimer clock;
+    clock.start();
+    residuals(p.start);
+    const double each = std::max(double(clock.nsecsElapsed()) * 1e-9, 1e-6);
+    const long count = expectedEvaluations(p);
+    const double total = each * double(count);
+    if (seconds)
+        *seconds = total;
+    return tr("Fit of [%1]: about %2 evaluations of %3 ms each, about %4 s of CPU.")
+        .arg(base_.fileName)
+        .arg(count)
+        .arg(each * 1e3, 0, 'g', 2)
+        .arg(total, 0, 'g', 2);
+}
+
 FitReport StructureFit::run() const {
     FitReport report;
     if (!problem_.isEmpty()) {
@@ -123,18 +162,7 @@ FitReport StructureFit::run() const {
     }
     report.log << notes_;
     const QVector<FitParameter>& fits = base_.ext.fits;
-    FitProblem problem;
-    problem.start = fitStartValues(base_);
-    for (const FitParameter& p : fits) {
-        problem.lower.push_back(p.min);
-        problem.upper.push_back(p.max);
-        problem.integer.push_back(fitTarget(p.target).integer);
-    }
-    problem.residuals = [this](const std::vector<double>& v) { return residuals(v); };
-    problem.seed = settings_.seed;
-    problem.threads = settings_.threads;
-    problem.progress = settings_.progress;
-    problem.stop = settings_.stop;
+    const FitProblem problem = searchProblem();
     report.outcome = runFit(problem);
     if (abandoned()) {
         report.log = QStringList{
@@ -163,21 +191,26 @@ FitReport StructureFit::run() const {
     }
 
     QFile original(base_.fileName);
-    QString text;
+    QByteArray text;
     if (original.open(QIODevice::ReadOnly))
-        text = QString::fromUtf8(original.readAll());
-    const QString fittedText =
-        fittedStructureText(text, base_, fitted, report.agreementBefore, report.agreementAfter);
+        text = original.readAll();
+    FitRecord record;
+    record.seed = settings_.seed;
+    record.evaluations = o.evaluations;
+    record.generations = o.generations;
+    record.seconds = o.seconds;
+    record.program = QStringLiteral("xrdsim " XRDSIM_VERSION);
+    const QByteArray bytes = fittedStructureBytes(text, base_, fitted, report.agreementBefore,
+                                                  report.agreementAfter, &record);
     report.fittedFile =
         resultFileName(base_.fileName, QStringLiteral("fitted"), settings_.outputDir);
-    if (fittedText.isEmpty()) {
+    if (bytes.isEmpty()) {
         report.log << tr("Can't write [%1]: the fitted values cannot be written into the "
                          "structure file as it is on disk now.")
                           .arg(report.fittedFile);
         return report;
     }
     QSaveFile out(report.fittedFile);
-    const QByteArray bytes = fittedText.toUtf8();
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
         report.log << tr("Can't write [%1].").arg(report.fittedFile);
         return report;
@@ -192,6 +225,11 @@ FitReport StructureFit::run() const {
         report.log << tr("Can't write [%1].").arg(report.fittedFile);
         return report;
     }
+    if (o.timedOut)
+        report.log << tr("The fit of [%1] reached its time limit of %2 s: it ends at the best "
+                         "point so far.")
+                          .arg(base_.fileName)
+                          .arg(settings_.maxSeconds);
     report.log << tr("Fit of [%1]: agreement %2 before, %3 after; %4 evaluations in %5 "
                      "generations%6.")
                       .arg(base_.fileName)

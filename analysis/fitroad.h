@@ -26,6 +26,7 @@ struct FitSettings {
     // Set with `stop` when the fit's result is no longer wanted: the search ends at once and
     // nothing is written.
     const std::atomic<bool>* abandon = nullptr;
+    double maxSeconds = 0.0; // ends the fit at the best point so far after this long; 0: never
 };
 
 // One row of the parameter table.
@@ -67,11 +68,17 @@ public:
     // Runs the search, writes NAME-fitted.EXT and says what it found.
     FitReport run() const;
 
+    // What the fit will cost, from one evaluation timed now: a line for the log ("about N
+    // evaluations of T ms each: about S s on one core"), and the seconds. Empty when the
+    // fit cannot start.
+    QString costEstimate(double* seconds = nullptr) const;
+
 private:
     std::vector<double> residuals(const std::vector<double>& values) const;
     bool abandoned() const {
         return settings_.abandon && settings_.abandon->load(std::memory_order_relaxed);
     }
+    FitProblem searchProblem() const;
 
     const Structure& base_;
     FitSettings settings_;

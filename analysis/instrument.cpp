@@ -60,6 +60,38 @@ inline double fastLog10(double x) {
     return std::log(x) * (1.0 / kLn10);
 }
 
+// The slope at a point between intervals of slopes d0 and d1 (per fine step) that keeps a
+// cubic Hermite interpolant monotone (Fritsch and Butland): zero at an extremum, otherwise
+// the harmonic mean, which never exceeds three times the smaller slope.
+inline double monotoneSlope(double d0, double d1) {
+    if (!(d0 * d1 > 0.0))
+        return 0.0;
+    return 2.0 * d0 * d1 / (d0 + d1);
+}
+
+// Between fine values b (at 0) and c (at 1), with their neighbours a (at -1) and d (at 2)
+// where they exist: the monotone piecewise cubic Hermite interpolant at t in (0, 1). Its
+// value and first derivative are continuous across the fine points, so a model sampled at
+// angles that shift (an offset being fitted) changes smoothly, without the kinks of straight
+// lines between the points; it never leaves the range of b and c, so a positive curve stays
+// positive. A one-sided slope at the ends of the grid.
+inline double monotoneCubic(double a, double b, double c, double d, bool haveA, bool haveD,
+                            double t) {
+    const double db = c - b;
+    if (!std::isfinite(db)) // b and c of opposite sign near the limits
+        return (1.0 - t) * b + t * c;
+    const double mb = haveA ? monotoneSlope(b - a, db) : db;
+    const double mc = haveD ? monotoneSlope(db, d - c) : db;
+    const double t2 = t * t;
+    const double t3 = t2 * t;
+    const double h00 = 2.0 * t3 - 3.0 * t2 + 1.0;
+    const double h10 = t3 - 2.0 * t2 + t;
+    const double h01 = 1.0 - h00;
+    const double h11 = t3 - t2;
+    const double v = h00 * b + h01 * c + h10 * mb + h11 * mc;
+    return std::isfinite(v) ? v : (1.0 - t) * b + t * c;
+}
+
 struct Residual {
     double cost = 0.0;
     double jtj[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
@@ -134,11 +166,12 @@ QVector<double> convolveResolution(double theta0, double step, const QVector<dou
         const double u = (theta - theta0) / step;
         return u > 0.0 ? std::min(u, double(n - 1)) : 0.0; // NaN too goes to 0
     };
+    // Each output needs the fine points i - 1 .. i + 2 around it for the cubic.
     int first = n - 1, last = 0;
     for (double t : thetaOut) {
         const int i = int(position(t));
-        first = std::min(first, i);
-        last = std::max(last, std::min(i + 1, n - 1));
+        first = std::min(first, std::max(i - 1, 0));
+        last = std::max(last, std::min(i + 2, n - 1));
     }
     // Outputs dense on the grid (the usual case): convolve the span they need in one sweep,
     // offset by offset, which vectorises. Sparse outputs: each needed point on its own.
@@ -172,19 +205,17 @@ QVector<double> convolveResolution(double theta0, double step, const QVector<dou
                 dense[std::size_t(i - first)] = convolvedAt(f, n, i, w, half, totalWeight);
     }
     // Otherwise ascending outputs mostly reuse the fine points of the previous one.
-    int cachedIndex[2] = {-1, -1};
-    double cachedValue[2] = {0.0, 0.0};
+    int cachedIndex[4] = {-1, -1, -1, -1};
+    double cachedValue[4] = {0.0, 0.0, 0.0, 0.0};
     auto at = [&](int i) {
         if (sweep)
             return dense[std::size_t(i - first)];
-        for (int c = 0; c < 2; ++c)
-            if (cachedIndex[c] == i)
-                return cachedValue[c];
-        const double v = convolvedAt(f, n, i, w, half, totalWeight);
-        const int slot = cachedIndex[0] == i - 1 ? 1 : 0;
-        cachedIndex[slot] = i;
-        cachedValue[slot] = v;
-        return v;
+        const int slot = i & 3;
+        if (cachedIndex[slot] != i) {
+            cachedIndex[slot] = i;
+            cachedValue[slot] = convolvedAt(f, n, i, w, half, totalWeight);
+        }
+        return cachedValue[slot];
     };
 
     double* po = out.data();
@@ -198,9 +229,8 @@ QVector<double> convolveResolution(double theta0, double step, const QVector<dou
             continue;
         }
         const double b = at(i + 1);
-        po[o] = a + frac * (b - a);
-        if (!std::isfinite(po[o])) // a and b of opposite sign near the limits
-            po[o] = (1.0 - frac) * a + frac * b;
+        po[o] = monotoneCubic(i > 0 ? at(i - 1) : a, a, b, i + 2 < n ? at(i + 2) : b, i > 0,
+                              i + 2 < n, frac);
     }
     return out;
 }

@@ -16,7 +16,9 @@ constexpr double kModelFloor = 1e-12;
 
 // The model given on the uniform grid theta0 + i*step (i < fine.size()), convolved with a
 // normalised Gaussian of full width at half maximum `fwhm`, sampled at `thetaOut` (any
-// order and spacing) by linear interpolation between fine points. The kernel reaches
+// order and spacing) by a monotone cubic between fine points (continuous in value and slope,
+// so the outputs move smoothly as the angles shift, and never beyond the two fine values
+// either side). The kernel reaches
 // 5 standard deviations either side and is renormalised where it meets the ends of the
 // grid, so a constant stays constant; outputs beyond the grid take the value at its
 // nearest end. fwhm <= 0 (or not finite) means no convolution: plain interpolation. Cost
@@ -27,7 +29,7 @@ QVector<double> convolveResolution(double theta0, double step, const QVector<dou
 
 // The step of the fine grid to compute the model on before convolving: fwhm/5, which
 // samples the Gaussian closely enough that its discrete weights lose nothing visible (the
-// linear interpolation between fine points costs up to 1.5 % on the flanks of a peak as
+// interpolation between fine points costs well under 1.5 % on the flanks of a peak as
 // narrow as the resolution, under 0.01 decades), but
 // never coarser than `maxStep` (what the model's own features need) and never finer than
 // `minStep` (a floor against absurd grids when the resolution is far below the features).

@@ -6,6 +6,8 @@
 #include "structure/fittargets.h"
 
 #include <QMap>
+#include <QRegularExpression>
+#include <QTextCodec>
 #include <QVector>
 
 #include <cmath>
@@ -158,15 +160,20 @@ bool isHeaderLine(const QString& line) {
     if (line.startsWith(QLatin1String("# fitted ")) && line.contains(QStringLiteral(": ")) &&
         line.contains(QStringLiteral(" \u00b1 ")))
         return true;
-    return line.startsWith(QLatin1String("# model: ")) &&
-           isModelName(line.mid(int(qstrlen("# model: "))));
+    if (line.startsWith(QLatin1String("# model: ")) &&
+        isModelName(line.mid(int(qstrlen("# model: ")))))
+        return true;
+    static const QRegularExpression record(
+        QStringLiteral("^# (seed: \\d+|evaluations: \\d+|generations: \\d+|"
+                       "fit time: [0-9.e+-]+ s|program: xrdsim\\S* \\S+)$"));
+    return record.match(line).hasMatch();
 }
 
 } // namespace
 
 QString fittedStructureText(const QString& originalText, const Structure& original,
                             const std::vector<FittedValue>& values, double agreementBefore,
-                            double agreementAfter) {
+                            double agreementAfter, const FitRecord* record) {
     const QVector<FitParameter>& fits = original.ext.fits;
     if (!std::isfinite(agreementBefore) || !std::isfinite(agreementAfter) ||
         values.size() != size_t(fits.size()))
@@ -237,6 +244,14 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
     out += QStringLiteral("# agreement before: ") + number(agreementBefore) + eol;
     out += QStringLiteral("# agreement after: ") + number(agreementAfter) + eol;
     out += QStringLiteral("# model: ") + modelName(original.ext.model) + eol;
+    if (record) {
+        out += QStringLiteral("# seed: %1").arg(record->seed) + eol;
+        out += QStringLiteral("# evaluations: %1").arg(record->evaluations) + eol;
+        out += QStringLiteral("# generations: %1").arg(record->generations) + eol;
+        out += QStringLiteral("# fit time: %1 s").arg(record->seconds, 0, 'f', 3) + eol;
+        if (!record->program.isEmpty())
+            out += QStringLiteral("# program: ") + record->program + eol;
+    }
     for (int k = 0; k < fits.size(); ++k) {
         const FitParameter& p = fits[k];
         const QString value =
@@ -286,4 +301,23 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
                instrumentChanges[t].value(1) + eol;
     }
     return out;
+}
+
+QByteArray fittedStructureBytes(const QByteArray& originalBytes, const Structure& original,
+                                const std::vector<FittedValue>& values, double agreementBefore,
+                                double agreementAfter, const FitRecord* record) {
+    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const QString decoded =
+        utf8->toUnicode(originalBytes.constData(), originalBytes.size(), &state);
+    const bool isUtf8 = state.invalidChars == 0 && state.remainingChars == 0;
+    const QByteArray bom("\xEF\xBB\xBF");
+    const bool hasBom = isUtf8 && originalBytes.startsWith(bom);
+    const QString text = isUtf8 ? decoded : QString::fromLatin1(originalBytes);
+    const QString out =
+        fittedStructureText(hasBom ? text.mid(text.startsWith(QChar(0xFEFF)) ? 1 : 0) : text,
+                            original, values, agreementBefore, agreementAfter, record);
+    if (out.isEmpty())
+        return QByteArray();
+    return isUtf8 ? (hasBom ? bom : QByteArray()) + out.toUtf8() : out.toLatin1();
 }

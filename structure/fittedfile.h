@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -12,6 +13,21 @@ struct FittedValue {
     double value;
     double sigma;
     bool atBound;
+};
+
+// How a fit was run, for the header of its file, so that it can be run again and compared:
+// written after the model line as
+//   # seed: N
+//   # evaluations: N
+//   # generations: N
+//   # fit time: SECONDS s
+//   # program: NAME VERSION
+struct FitRecord {
+    unsigned seed = 1;
+    long evaluations = 0;
+    int generations = 0;
+    double seconds = 0.0;
+    QString program; // name and version, e.g. "xrdsim 0.1.0"
 };
 
 // The structure file's text with the fitted values substituted: in the LAYER lines the
@@ -36,4 +52,12 @@ struct FittedValue {
 // in the meantime).
 QString fittedStructureText(const QString& originalText, const Structure& original,
                             const std::vector<FittedValue>& values, double agreementBefore,
-                            double agreementAfter);
+                            double agreementAfter, const FitRecord* record = nullptr);
+
+// The same on the file's bytes, in the file's own encoding: text that is valid UTF-8 (a
+// byte-order mark kept) is read and written as UTF-8, anything else byte for byte as
+// Latin-1, so that every line the fit does not change (comments in any 8-bit encoding
+// included) comes out exactly as it went in. Empty when fittedStructureText refuses.
+QByteArray fittedStructureBytes(const QByteArray& originalBytes, const Structure& original,
+                                const std::vector<FittedValue>& values, double agreementBefore,
+                                double agreementAfter, const FitRecord* record = nullptr);

@@ -3,8 +3,10 @@
 
 #include "calculation.h"
 #include "config.h"
+#include "elastic.h"
 #include "extensions.h"
 #include "fitroad.h"
+#include "materials.h"
 #include "overlayview.h"
 #include "renderplots.h"
 #include "resultarrays.h"
@@ -12,18 +14,27 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -55,6 +66,8 @@ struct Options {
     bool fit = false;
     unsigned seed = 1;
     bool weighted = false;
+    double maxSeconds = 600.0; // per fit
+    QString summary;           // --summary: one CSV row per fitted structure
 };
 
 // NAME-plot.png beside the result files.
@@ -141,29 +154,230 @@ bool computeFile(const QString& name, const Options& options) {
     return written;
 }
 
-// Fits one structure file to its measured scan, writes NAME-fitted.EXT and computes that as
-// if it had been given; true when the fit ran and every file was written.
-bool fitFile(const QString& name, const Options& options) {
-    Config config;
-    LoadedStructure loaded = load(config, name);
-    if (loaded.status != LoadedStructure::Ready)
-        return false;
+// One structure file to fit: what it loaded, the fit prepared on it and what the fit found.
+struct FitJob {
+    QString name;
+    std::unique_ptr<Config> config;
+    LoadedStructure loaded;
+    std::unique_ptr<StructureFit> fit;
+    double estimate = 0.0; // seconds
+    FitReport report;
+};
 
-    FitSettings settings;
-    settings.scanOverride = options.measured;
-    settings.outputDir = options.outputDir;
-    settings.seed = options.seed;
-    settings.threads = options.threads;
-    settings.weighted = options.weighted;
-    const StructureFit fit(config, settings);
-    const FitReport report = fit.run();
-    for (const QString& line : report.log)
-        say(line);
-    if (!report.ok)
+// Progress of the fits that run, to standard error at most once a second in all: the file,
+// the generation, the best agreement so far, the time since its fit began and what remains
+// (from the estimate made before it started; never beyond its time limit).
+class FitProgress {
+public:
+    explicit FitProgress(double maxSeconds) : maxSeconds_(maxSeconds) { clock_.start(); }
+
+    std::function<void(int, double, const std::vector<double>&)> reporter(const FitJob& job) {
+        auto started = std::make_shared<QElapsedTimer>();
+        started->start();
+        const QString name = job.name;
+        const double estimate = job.estimate;
+        return [this, started, name, estimate](int generation, double best,
+                                               const std::vector<double>&) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (lastLine_ >= 0 && clock_.elapsed() - lastLine_ < 1000)
+                return;
+            lastLine_ = clock_.elapsed();
+            const double elapsed = double(started->elapsed()) / 1000.0;
+            // The estimate made before the start, and past it at least the 25 generations in
+            // which the best point must settle.
+            double left = std::max(estimate - elapsed, 25.0 * elapsed / std::max(generation, 1));
+            if (maxSeconds_ > 0.0)
+                left = std::min(left, std::max(maxSeconds_ - elapsed, 0.0));
+            complain(tr("Fitting [%1]: generation %2, best agreement %3, %4 s elapsed, about "
+                        "%5 s left.")
+                         .arg(name)
+                         .arg(generation)
+                         .arg(best, 0, 'g', 6)
+                         .arg(elapsed, 0, 'f', 1)
+                         .arg(left, 0, 'f', 1));
+        };
+    }
+
+private:
+    std::mutex mutex_;
+    QElapsedTimer clock_;
+    qint64 lastLine_ = -1;
+    double maxSeconds_;
+};
+
+// Runs the prepared fits, several at once (each on its share of the threads; a fit's result
+// does not depend on its thread count, so each is what it would be alone).
+void runFits(std::vector<FitJob>& jobs, const Options& options) {
+    std::vector<std::size_t> ready;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        if (jobs[i].fit)
+            ready.push_back(i);
+    if (ready.empty())
+        return;
+    const int total = std::max(options.threads, 1);
+    const int concurrent = std::min(int(ready.size()), total);
+    const int each = std::max(1, total / concurrent);
+    FitProgress progress(options.maxSeconds);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t k = next++; k < ready.size(); k = next++) {
+            FitJob& job = jobs[ready[k]];
+            FitSettings settings;
+            settings.scanOverride = options.measured;
+            settings.outputDir = options.outputDir;
+            settings.seed = options.seed;
+            settings.threads = each;
+            settings.weighted = options.weighted;
+            settings.maxSeconds = options.maxSeconds;
+            settings.progress = progress.reporter(job);
+            job.report = StructureFit(*job.config, settings).run();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < concurrent; ++t)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& t : workers)
+        t.join();
+}
+
+// A CSV field, quoted when it needs to be.
+QString csvField(const QString& text) {
+    if (!text.contains(QRegularExpression(QStringLiteral("[\",\r\n]"))))
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
+QString csvNumber(double value) {
+    return std::isfinite(value) ? QString::number(value, 'g', 8) : QString();
+}
+
+// One row of the summary: file, model, agreement before and after, then per fitted parameter
+// its target, value, uncertainty and, for a thickness, both again in nm (a monolayer is half
+// the layer's strained perpendicular lattice constant at its fitted composition).
+QStringList summaryRow(const FitJob& job) {
+    QStringList row{csvField(job.name), modelName(job.config->ext.model)};
+    const FitReport& r = job.report;
+    row << csvNumber(r.agreementBefore) << csvNumber(r.agreementAfter);
+    Config fitted;
+    InstrumentSettings instrument;
+    const bool haveStructure = job.fit && job.fit->structureFor(r.outcome.best, fitted, instrument);
+    const QVector<FitParameter>& fits = job.config->ext.fits;
+    for (int i = 0; i < r.rows.size() && i < fits.size(); ++i) {
+        const FitRow& f = r.rows[i];
+        row << csvField(f.target) << csvNumber(f.value) << csvNumber(f.sigma);
+        const FitParameter& p = fits[i];
+        if (p.target == FitParameter::Thickness && haveStructure && p.layer >= 1 &&
+            p.layer <= fitted.layers.size()) {
+            const Layer& l = fitted.layers[p.layer - 1];
+            const double aSubstrate =
+                latticeConstant(fitted.substrate.inFraction, fitted.substrate.asFraction);
+            const double nm = elasticMonolayerHeight(l.inFraction, l.asFraction, aSubstrate) / 10;
+            row << csvNumber(f.value * nm) << csvNumber(f.sigma * nm);
+        } else {
+            row << QString() << QString();
+        }
+    }
+    return row;
+}
+
+// Writes the summary of the fits that ran; false when it could not be written.
+bool writeSummary(const std::vector<FitJob>& jobs, const QString& path) {
+    QVector<QStringList> rows;
+    int parameters = 0;
+    for (const FitJob& job : jobs) {
+        if (!job.report.ok)
+            continue;
+        rows << summaryRow(job);
+        parameters = std::max(parameters, int(job.report.rows.size()));
+    }
+    QStringList header{QStringLiteral("file"), QStringLiteral("model"),
+                       QStringLiteral("agreement before"), QStringLiteral("agreement after")};
+    for (int i = 1; i <= parameters; ++i)
+        header << QStringLiteral("parameter %1").arg(i) << QStringLiteral("value %1").arg(i)
+               << QStringLiteral("sigma %1").arg(i) << QStringLiteral("value %1 nm").arg(i)
+               << QStringLiteral("sigma %1 nm").arg(i);
+    QByteArray text = header.join(QLatin1Char(',')).toUtf8() + '\n';
+    for (const QStringList& row : rows)
+        text += row.join(QLatin1Char(',')).toUtf8() + '\n';
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
+}
+
+// Fits each structure file to its measured scan (several at once), writes NAME-fitted.EXT and
+// computes that as if it had been given, file by file in the given order; true when every fit
+// ran and every file was written.
+bool fitFiles(const QStringList& names, const Options& options) {
+    std::vector<FitJob> jobs(std::size_t(names.size()));
+    bool ok = true;
+    for (int i = 0; i < names.size(); ++i) {
+        FitJob& job = jobs[std::size_t(i)];
+        job.name = names[i];
+        job.config = std::make_unique<Config>();
+        job.loaded = load(*job.config, job.name);
+        if (job.loaded.status != LoadedStructure::Ready) {
+            ok = false;
+            continue;
+        }
+        FitSettings settings;
+        settings.scanOverride = options.measured;
+        settings.weighted = options.weighted;
+        settings.threads = 1;
+        job.fit = std::make_unique<StructureFit>(*job.config, settings);
+        if (!job.fit->problem().isEmpty()) {
+            say(job.fit->problem());
+            job.fit.reset();
+            ok = false;
+            continue;
+        }
+        say(job.fit->costEstimate(&job.estimate));
+    }
+    runFits(jobs, options);
+    for (FitJob& job : jobs) {
+        if (!job.fit)
+            continue;
+        for (const QString& line : job.report.log)
+            say(line);
+        if (!job.report.ok) {
+            ok = false;
+            continue;
+        }
+        Options fitted = options;
+        fitted.measured = job.fit->scanPath();
+        if (!computeFile(job.report.fittedFile, fitted))
+            ok = false;
+    }
+    if (!options.summary.isEmpty()) {
+        if (writeSummary(jobs, options.summary)) {
+            say(tr("Wrote [%1].").arg(options.summary));
+        } else {
+            say(tr("Can't write [%1].").arg(options.summary));
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+// The fit's own options: the time limit and the summary. False (after a line) when one is
+// given wrong.
+bool readFitOptions(const QCommandLineParser& parser, const QCommandLineOption& maxSeconds,
+                    const QCommandLineOption& summary, Options& options) {
+    if (parser.isSet(maxSeconds)) {
+        bool ok = false;
+        options.maxSeconds = parser.value(maxSeconds).toDouble(&ok);
+        if (!ok || !(options.maxSeconds > 0.0) || options.maxSeconds > 1e9) {
+            complain(tr("The time limit of a fit must be a number of seconds above 0.")
+                         .append(QStringLiteral(" [%1]").arg(parser.value(maxSeconds))));
+            return false;
+        }
+    }
+    options.summary = parser.value(summary);
+    if (!options.summary.isEmpty() && !options.fit) {
+        complain(tr("--summary needs --fit."));
         return false;
-    Options fitted = options;
-    fitted.measured = fit.scanPath();
-    return computeFile(report.fittedFile, fitted);
+    }
+    return true;
 }
 
 } // namespace
@@ -247,6 +461,19 @@ int main(int argc, char* argv[]) {
         QCoreApplication::translate("Batch", "Seed of the fit's search (default 1)."),
         QStringLiteral("N"), QStringLiteral("1"));
     parser.addOption(seed);
+    const QCommandLineOption maxSeconds(
+        QStringLiteral("max-seconds"),
+        QCoreApplication::translate("Batch", "End each fit at its best point so far after <S> "
+                                             "seconds (default 600)."),
+        QStringLiteral("S"), QStringLiteral("600"));
+    parser.addOption(maxSeconds);
+    const QCommandLineOption summary(
+        QStringLiteral("summary"),
+        QCoreApplication::translate("Batch", "With --fit: write one CSV row per structure "
+                                             "(agreement, fitted values and uncertainties, "
+                                             "thicknesses also in nm) into <file>."),
+        QStringLiteral("file"));
+    parser.addOption(summary);
     const QCommandLineOption weighted(
         QStringLiteral("weighted"),
         QCoreApplication::translate("Batch", "Weight the fit by counting statistics."));
@@ -323,9 +550,14 @@ int main(int argc, char* argv[]) {
         return UsageError;
     }
 
+    if (!readFitOptions(parser, maxSeconds, summary, options))
+        return UsageError;
+
+    if (options.fit)
+        return fitFiles(files, options) ? Computed : NotComputed;
     int status = Computed;
     for (const QString& file : files) {
-        if (!(options.fit ? fitFile(file, options) : computeFile(file, options)))
+        if (!computeFile(file, options))
             status = NotComputed;
     }
     return status;

@@ -63,6 +63,9 @@ private slots:
     void gaussianPeakWithIntegerCentre();
     void rosenbrock_data();
     void rosenbrock();
+    void integerUncertaintyFromProfile_data();
+    void integerUncertaintyFromProfile();
+    void timeLimitEndsAtTheBest();
     void sameSeedSameResultAtOneAndTwoThreads();
     void invalidPointsNeverLeak();
     void stopEndsEarly();
@@ -160,7 +163,8 @@ void TestFit::gaussianPeakWithIntegerCentre() {
         const double rough = noise / std::sqrt(std::sqrt(M_PI) * 4.2);
         QVERIFY2(f.sigma[0] > 0.5 * rough && f.sigma[0] < 3 * rough,
                  qPrintable(QString("%1 vs %2").arg(f.sigma[0]).arg(rough)));
-        QVERIFY(f.sigma[1] > 0.0 && f.sigma[1] < 0.5);
+        // The centre is pinned to a channel: an integer's uncertainty is one step at least.
+        QCOMPARE(f.sigma[1], 1.0);
     }
     for (double s : f.sigma)
         QVERIFY(std::isfinite(s));
@@ -194,6 +198,64 @@ void TestFit::rosenbrock() {
     QVERIFY(std::fabs(f.bestCost - cost) < 1e-10);
     QCOMPARE(bool(f.atBound[0]), xAtBound);
     QCOMPARE(bool(f.atBound[1]), false);
+}
+
+void TestFit::integerUncertaintyFromProfile_data() {
+    QTest::addColumn<double>("from"); // x range of the points
+    QTest::addColumn<double>("to");
+    QTest::addColumn<double>("noise"); // of each point
+    // y = a + b x with the slope b searched as an integer. Least squares gives b the standard
+    // deviation noise / sqrt(sum (x - mean x)^2) with the intercept free (textbook); far from
+    // x = 0 the intercept follows the slope closely, and holding it fixed instead would make
+    // the slope look 25 times better determined.
+    QTest::newRow("centred x, sigma 4") << -1.0 << 1.0 << 23.4;
+    QTest::newRow("x far from 0, sigma 4") << 10.0 << 12.0 << 23.4;
+    QTest::newRow("sigma 0.3: one step") << -1.0 << 1.0 << 1.76;
+}
+
+void TestFit::integerUncertaintyFromProfile() {
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QFETCH(double, noise);
+    const Line l = noisyLine(100, 2.0, 20.0, noise, from, to);
+    FitProblem p;
+    p.lower = {-200, -100};
+    p.upper = {200, 100};
+    p.start = {0, 0};
+    p.integer = {false, true};
+    p.residuals = [l](const Vector& v) {
+        Vector r(l.x.size());
+        for (std::size_t k = 0; k < r.size(); ++k)
+            r[k] = l.y[k] - v[0] - v[1] * l.x[k];
+        return r;
+    };
+    const FitOutcome f = runFit(p);
+    QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
+    double mean = 0, spread = 0;
+    for (double x : l.x)
+        mean += x / double(l.x.size());
+    for (double x : l.x)
+        spread += (x - mean) * (x - mean);
+    const double expected = std::max(1.0, noise / std::sqrt(spread));
+    QVERIFY2(f.sigma[1] >= 1.0 && std::fabs(f.sigma[1] - expected) < 0.25 * expected,
+             qPrintable(QString("%1 vs %2").arg(f.sigma[1]).arg(expected)));
+}
+
+void TestFit::timeLimitEndsAtTheBest() {
+    // A residual function slow enough that the limit ends the search long before its end.
+    FitProblem p = peakProblem(peak(3.0, 171, 4.2, 0.0));
+    const auto fast = p.residuals;
+    p.residuals = [fast](const Vector& v) {
+        QThread::usleep(200);
+        return fast(v);
+    };
+    p.threads = 1;
+    p.maxSeconds = 0.05;
+    const FitOutcome f = runFit(p);
+    QVERIFY(f.timedOut && f.stopped);
+    QVERIFY(f.bestCost <= f.startCost);
+    QVERIFY(f.evaluations < 2000);
+    QCOMPARE(f.sigma.size(), std::size_t(3));
 }
 
 void TestFit::sameSeedSameResultAtOneAndTwoThreads() {

@@ -35,6 +35,8 @@ class TestInstrument : public QObject {
 private slots:
     void deltaAndBoxAgainstGaussian_data();
     void deltaAndBoxAgainstGaussian();
+    void smoothInTheShift_data();
+    void smoothInTheShift();
     void edgesKeepAConstant();
     void finiteForExtremeInput();
     void recommendedStepResolvesTheKernel();
@@ -83,6 +85,53 @@ void TestInstrument::deltaAndBoxAgainstGaussian() {
         const double peak = boxHalfWidth == 0 ? 1.0 / (sigma * std::sqrt(2 * M_PI)) : 1.0;
         QVERIFY2(std::fabs(out[k] - expected) < tolerance * peak,
                  qPrintable(QString("x=%1: %2 vs %3").arg(x).arg(out[k]).arg(expected)));
+    }
+}
+
+void TestInstrument::smoothInTheShift_data() {
+    QTest::addColumn<double>("fwhm"); // 0: interpolation alone
+    QTest::newRow("no resolution") << 0.0;
+    QTest::newRow("resolution 0.01") << 0.01;
+}
+
+void TestInstrument::smoothInTheShift() {
+    // A Gaussian peak 20 fine steps wide (sigma), its convolution with a Gaussian of the
+    // resolution another Gaussian of sigma sqrt(s^2 + r^2): at every fine point on its flanks
+    // the slope of the output in the angle is the same just left and just right of the point
+    // (straight lines between points would jump there by f'' times the step, about a tenth of
+    // the largest slope), and on the flanks equal to the analytic slope within 1 % of the
+    // largest.
+    QFETCH(double, fwhm);
+    const double step = 0.001, theta0 = 30.0, centre = 30.3, width = 0.02;
+    QVector<double> fine(601);
+    for (int i = 0; i < fine.size(); ++i)
+        fine[i] = std::exp(-0.5 * std::pow((theta0 + i * step - centre) / width, 2));
+    const double r = fwhm / kFwhmPerSigma;
+    const double s = std::sqrt(width * width + r * r);
+    const double height = width / s; // the area is kept
+    auto slope = [&](double t) {
+        const double x = t - centre;
+        return -height * x / (s * s) * std::exp(-0.5 * x * x / (s * s));
+    };
+    const double h = 1e-6 * step;
+    QVector<double> at;
+    for (int i = 260; i <= 340; i += 3)
+        for (double d : {-h, 0.0, h})
+            at << theta0 + i * step + d;
+    const QVector<double> out = convolveResolution(theta0, step, fine, fwhm, at);
+    const double largest = height / s * std::exp(-0.5);
+    for (int k = 0; k + 2 < out.size(); k += 3) {
+        const double left = (out[k + 1] - out[k]) / h;
+        const double right = (out[k + 2] - out[k + 1]) / h;
+        const QString where = QString::number(at[k + 1] - centre);
+        QVERIFY2(std::fabs(left - right) < 1e-3 * largest,
+                 qPrintable(where + QString(": %1 vs %2").arg(left).arg(right)));
+        // The monotone slopes flatten within a few steps of the top (by design: no
+        // overshoot); on the flanks they are the curve's.
+        if (std::fabs(at[k + 1] - centre) < 0.01)
+            continue;
+        QVERIFY2(std::fabs(right - slope(at[k + 1])) < 1e-2 * largest,
+                 qPrintable(where + QString(": %1 vs %2").arg(right).arg(slope(at[k + 1]))));
     }
 }
 

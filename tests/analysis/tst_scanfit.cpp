@@ -45,8 +45,8 @@ class TestScanFit : public QObject {
     // A synthetic scan of `structure` at `points` angles from `low` to `high`: the model with
     // a 0.003° resolution scaled to 1e5 counts per second at its peak on 1 count per second of
     // background, counted for one second per point with Poisson noise.
-    QString synthesize(const QString& structure, double low, double high, int points,
-                       unsigned seed) {
+    QString synthesize(const QString& structure, double low, double high, int points, unsigned seed,
+                       double offset = 0.0) {
         Config c;
         if (!c.load(structure) || !c.valid)
             qFatal("bad structure");
@@ -58,6 +58,7 @@ class TestScanFit : public QObject {
         }
         const ScanComparison comparison(c, scan, 0, 0, 0.003, 0.003);
         InstrumentSettings unit;
+        unit.offset = offset;
         unit.scale = 1.0;
         unit.background = 0.0;
         ModelAtScan m;
@@ -71,7 +72,7 @@ class TestScanFit : public QObject {
             text += QByteArray::number(scan.theta[i], 'g', 10) + ' ' +
                     QByteArray::number(qlonglong(counts(random))) + '\n';
         }
-        return write(QStringLiteral("synthetic-%1.txt").arg(seed), text);
+        return write(QStringLiteral("synthetic-%1-%2.txt").arg(seed).arg(offset), text);
     }
 
 private slots:
@@ -99,8 +100,21 @@ private slots:
         QFile meas(out.measFile);
         QVERIFY(meas.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(meas.readAll()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.filter(QRegularExpression("^[0-9.]+\\t[0-9.e+-]+\\t[0-9.e+-]+$")).size(),
-                 879);
+        const QStringList data =
+            lines.filter(QRegularExpression("^[0-9.]+\\t[0-9.e+-]+\\t[0-9.e+-]+$"));
+        QCOMPARE(data.size(), 879);
+        // The second column is the scan's own intensity, point by point, as the file gives it.
+        QFile x00(kRealScan);
+        QVERIFY(x00.open(QIODevice::ReadOnly));
+        const QList<QByteArray> raw = x00.readAll().split('\n');
+        const int first = raw.indexOf("ScanData\r") + 1;
+        QVERIFY(first > 0);
+        for (int i = 0; i < data.size(); ++i) {
+            const double counts = raw[first + i].trimmed().toDouble();
+            const double column = data[i].split('\t')[1].toDouble();
+            QVERIFY2(std::fabs(column - counts) <= 1e-6 * counts + 1e-9,
+                     qPrintable(QString("%1: %2 vs %3").arg(i).arg(column).arg(counts)));
+        }
         for (const char* key : {"scan", "format", "axis", "points", "offset", "resolution", "scale",
                                 "background", "agreement", "measured substrate peak",
                                 "model zeroth-order peak", "measured mismatch"})
@@ -137,6 +151,55 @@ private slots:
         expandLayersElastic(fitted, profile);
         QVERIFY2(std::fabs(profile.depth.last() - 535.0) < 10.0,
                  qPrintable(QString::number(profile.depth.last())));
+    }
+
+    // A scan measured with a known angle offset (the model at the measured angles plus the
+    // offset), fitted back over several noise seeds: the offset comes back with its sign, and
+    // the reported uncertainties of the offset and the composition are those of the spread of
+    // the fitted values over the seeds within a factor of 3.
+    void offsetAndUncertainties_data() {
+        QTest::addColumn<double>("offset");
+        QTest::newRow("+0.006°") << 0.006;
+        QTest::newRow("-0.004°") << -0.004;
+    }
+    void offsetAndUncertainties() {
+        QFETCH(double, offset);
+        const QByteArray structure("WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 200 0.6 1\nREPEAT 1\n");
+        const QString truth = write("offset-truth.txt", structure);
+        const int seeds = 5;
+        QVector<double> values[2], sigmas[2];
+        for (int seed = 1; seed <= seeds; ++seed) {
+            const QString scan = synthesize(truth, 31.0, 32.5, 500, unsigned(seed), offset);
+            Config c;
+            QVERIFY(c.load(write("offset-fit.txt",
+                                 "WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 200 0.62 1\nREPEAT 1\n"
+                                 "MEASURED " +
+                                     scan.toUtf8() +
+                                     "\nFIT LAYER 1 X 0.5 0.7\nFIT OFFSET -0.02 0.02\n")));
+            const FitReport report = StructureFit(c, FitSettings()).run();
+            QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
+            for (int k = 0; k < 2; ++k) {
+                values[k] << report.rows[k].value;
+                sigmas[k] << report.rows[k].sigma;
+            }
+            const FitRow& o = report.rows[1];
+            QVERIFY2(std::fabs(o.value - offset) < std::max(3 * o.sigma, 5e-4),
+                     qPrintable(QString("%1 ± %2").arg(o.value).arg(o.sigma)));
+        }
+        for (int k = 0; k < 2; ++k) {
+            double mean = 0, square = 0, sigma = 0;
+            for (int i = 0; i < seeds; ++i) {
+                mean += values[k][i] / seeds;
+                sigma += sigmas[k][i] / seeds;
+            }
+            for (int i = 0; i < seeds; ++i)
+                square += std::pow(values[k][i] - mean, 2) / (seeds - 1);
+            const double spread = std::sqrt(square);
+            QVERIFY2(
+                sigma < 3 * spread && spread < 3 * sigma,
+                qPrintable(
+                    QString("parameter %1: reported %2, spread %3").arg(k).arg(sigma).arg(spread)));
+        }
     }
 
     // Scans made from known structures with noise at realistic counts: a fit from the middle

@@ -11,6 +11,10 @@
 
 #include <random>
 
+namespace {
+const QString kRealScan = QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
+}
+
 // The batch tool, run as a user would: exit status, printed lines and result files.
 class TestBatch : public QObject {
     Q_OBJECT
@@ -231,6 +235,122 @@ private slots:
         }
         qInfo("12 runs: %d killed, %d left the new profile, %d the new curve", cut, newProfiles,
               newCurves);
+    }
+
+    // The fit options on the real GaAsP scan (basic model, As fraction and offset free, so
+    // that each fit takes a moment): where NAME-fitted.EXT lands, that the seed is used and
+    // recorded, that --measured replaces a MEASURED line naming no file, that --weighted
+    // changes the figure, and the summary's row.
+    void fitOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("measuredLine"); // empty: the real scan
+        QTest::addColumn<bool>("intoOutputDir");
+        QTest::addColumn<QString>("seedLine");
+        QTest::newRow("--fit") << QStringList{"--fit"} << QString() << false << "# seed: 1";
+        QTest::newRow("--seed 7") << QStringList{"--fit", "--seed", "7"} << QString() << false
+                                  << "# seed: 7";
+        QTest::newRow("--measured") << QStringList{"--fit", "--measured", kRealScan}
+                                    << "missing.x00" << false << "# seed: 1";
+        QTest::newRow("--output-dir")
+            << QStringList{"--fit", "--output-dir", "OUT"} << QString() << true << "# seed: 1";
+        QTest::newRow("--weighted")
+            << QStringList{"--fit", "--weighted"} << QString() << false << "# seed: 1";
+        QTest::newRow("--summary")
+            << QStringList{"--fit", "--summary", "SUMMARY"} << QString() << false << "# seed: 1";
+    }
+    void fitOptions() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, measuredLine);
+        QFETCH(bool, intoOutputDir);
+        QFETCH(QString, seedLine);
+        QTemporaryDir out;
+        const QString summary = QDir(out.path()).filePath("summary.csv");
+        args.replaceInStrings(QRegularExpression("^OUT$"), out.path());
+        args.replaceInStrings(QRegularExpression("^SUMMARY$"), summary);
+        const QString name =
+            QString("gaasp-%1.txt").arg(QTest::currentDataTag()).remove('-').remove(' ');
+        const QString file = write(
+            name, "WAVELENGTH 1.54056\nSUBSTRATE 0 1\n# Schicht: GaAsP \xe4\xf6 (Latin-1)\n"
+                  "LAYER 194 0 0.66\nREPEAT 1\nMEASURED " +
+                      (measuredLine.isEmpty() ? kRealScan : measuredLine).toUtf8() +
+                      "\nFIT LAYER 1 Y 0.5 0.8\nFIT LAYER 1 N 190 200\nFIT OFFSET -0.02 0.02\n");
+        const Run r = run(QStringList{"--threads", "1"} + args + QStringList{file});
+        QCOMPARE(r.status, 0);
+        const QString fitted = QDir(intoOutputDir ? out.path() : dir_.path())
+                                   .filePath(QFileInfo(name).completeBaseName() + "-fitted.txt");
+        QVERIFY2(r.out.contains(QString("Wrote [%1].").arg(fitted)), qPrintable(r.out));
+        QCOMPARE(QFile::exists(dir_.filePath(QFileInfo(fitted).fileName())), !intoOutputDir);
+        const QByteArray text = readAll(fitted);
+        // The record of the run, and the user's Latin-1 comment byte for byte.
+        QVERIFY2(text.contains(seedLine.toUtf8() + '\n'), text.constData());
+        for (const char* line : {"# model: basic\n", "# program: xrdsim ",
+                                 "# evaluations: ", "# generations: ", "# fit time: "})
+            QVERIFY2(text.contains(line), line);
+        QVERIFY(text.contains("# Schicht: GaAsP \xe4\xf6 (Latin-1)\n"));
+        // As the peer's 0.637 within what the basic model's stiffer strain rule adds (0.02).
+        const QRegularExpressionMatch as =
+            QRegularExpression("# fitted LAYER 1 Y: ([0-9.]+) ").match(QString::fromLatin1(text));
+        QVERIFY(as.hasMatch());
+        QVERIFY2(std::fabs(as.captured(1).toDouble() - 0.657) < 0.02, qPrintable(as.captured(1)));
+        const double after = QRegularExpression("# agreement after: ([0-9.e+-]+)")
+                                 .match(QString::fromLatin1(text))
+                                 .captured(1)
+                                 .toDouble();
+        // Weighted: chi-square per point of counts of a few hundred per second, far above the
+        // plain figure of this scan (about 0.04).
+        QVERIFY2(QTest::currentDataTag() == QString("--weighted") ? after > 1.0 : after < 0.2,
+                 qPrintable(QString::number(after)));
+        QVERIFY(r.err.contains("Fitting [") || r.err.isEmpty());
+        if (!args.contains("--summary"))
+            return;
+        const QStringList rows =
+            QString::fromUtf8(readAll(summary)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 2);
+        const QStringList cells = rows[1].split(',');
+        QCOMPARE(cells.size(), 4 + 3 * 5);
+        QCOMPARE(cells[0], file);
+        QCOMPARE(cells[1], QString("basic"));
+        QCOMPARE(cells[4], QString("LAYER 1 Y"));
+        QCOMPARE(cells[9], QString("LAYER 1 N"));
+        // A monolayer of GaAs(0.66)P(0.34) strained on GaAs (As about 0.657 after the fit moves
+        // it by less than 0.02 %): a = 0.66 x 5.65325 + 0.34 x 5.4505 = 5.58432 Å, 2 C12/C11 =
+        // 2 (0.66 x 53.4 + 0.34 x 62.0) / (0.66 x 119.0 + 0.34 x 140.5) = 0.89184, a_perp =
+        // a + 0.89184 (a - 5.65325) = 5.52284 Å, half of it 0.27614 nm.
+        const double nmPerMonolayer = cells[12].toDouble() / cells[10].toDouble();
+        QVERIFY2(std::fabs(nmPerMonolayer - 0.27614) < 0.003 * 0.27614, qPrintable(cells[12]));
+        QVERIFY(cells[11].toDouble() >= 1.0); // whole monolayers: at least one
+        QCOMPARE(cells[14], QString("OFFSET"));
+    }
+
+    void fitSeedsDifferAndRepeat() {
+        // The same seed twice gives the same file but for its time; another seed takes another
+        // path through the search.
+        const QString file = write("seeds.txt", "WAVELENGTH 1.54056\nSUBSTRATE 0 1\n"
+                                                "LAYER 194 0 0.66\nREPEAT 1\nMEASURED " +
+                                                    kRealScan.toUtf8() +
+                                                    "\nFIT LAYER 1 Y 0.5 0.8\nFIT LAYER 1 N "
+                                                    "150 240\nFIT OFFSET -0.02 0.02\n");
+        const QString fitted = dir_.filePath("seeds-fitted.txt");
+        auto fitWith = [&](const char* seed) {
+            const Run r = run({"--threads", "2", "--fit", "--seed", seed, file});
+            QByteArray text = readAll(fitted);
+            QList<QByteArray> lines = text.split('\n');
+            QByteArray kept;
+            for (const QByteArray& l : lines)
+                if (!l.startsWith("# fit time: "))
+                    kept += l + '\n';
+            return r.status == 0 ? kept : QByteArray();
+        };
+        const QByteArray a = fitWith("3"), b = fitWith("3"), c = fitWith("4");
+        QVERIFY(!a.isEmpty());
+        QCOMPARE(a, b);
+        auto path = [](const QByteArray& t) {
+            return QRegularExpression("# evaluations: \\d+\n# generations: \\d+")
+                .match(QString::fromUtf8(t))
+                .captured(0);
+        };
+        QVERIFY(!path(a).isEmpty());
+        QVERIFY2(path(a) != path(c), qPrintable(path(a)));
     }
 
     void usage_data() {
