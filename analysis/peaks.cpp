@@ -26,6 +26,11 @@ constexpr double kComparable = 0.7;
 // substrate's tail, the resolution and the dynamical effects move real ones by a few per cent
 // of a spacing. Each place is taken as uncertain by at least this fraction of the spacing.
 constexpr double kModelSpread = 0.02;
+// Satellites stand this many standard deviations of the noise above their surroundings: the
+// highest of many maxima of pure noise reach 4 or 5.
+constexpr double kSatelliteSignificance = 6.0;
+// Members of a series lie on its line to within this fraction of a spacing (root mean square).
+constexpr double kEvenSpacing = 0.1;
 // A maximum standing out this far (decades) is a clear peak, a candidate for the layer or
 // zeroth-order peak.
 constexpr double kClearPeak = 0.3;
@@ -75,6 +80,7 @@ struct Candidate {
     double width = 0.0;           // full width at half maximum, in sin(theta)
     double isolation = kInfinity; // distance in sin(theta) to the nearest higher point
     double curvature = 0.0;       // -d2(log10 intensity)/d(theta)^2 at the top, per degree^2
+    double noise = 0.0;           // standard deviation of the smoothed curve's noise there
 };
 
 double median(std::vector<double> v) {
@@ -155,9 +161,17 @@ Curve prepare(const QVector<double>& theta, const QVector<double>& intensity,
             minPositive = std::min(minPositive, intensity[i]);
     if (!std::isfinite(minPositive))
         return c;
-    // Zero counts: half the smallest count seen, not a deep hole that would make the noise
-    // around it look like peaks.
-    const double floorLog = std::log10(minPositive / 2.0);
+    // The logarithm of the intensity plus a fifth of the lowest decile (at least the
+    // smallest positive intensity): the few counts of the background and zero counts no
+    // longer make holes a decade deep, whose edges would look like peaks; peaks well above
+    // the background keep their shape.
+    std::vector<double> sorted;
+    for (int i = 0; i < n; ++i)
+        if (std::isfinite(intensity[i]))
+            sorted.push_back(std::max(intensity[i], 0.0));
+    const auto decile = sorted.begin() + std::ptrdiff_t(sorted.size() / 10);
+    std::nth_element(sorted.begin(), decile, sorted.end());
+    const double offset = std::max(minPositive, 0.2 * *decile);
     for (int i = 0; i < n; ++i) {
         const double t = theta[i];
         if (!std::isfinite(t) || std::fabs(t) > 90.0 || !std::isfinite(intensity[i]))
@@ -166,7 +180,7 @@ Curve prepare(const QVector<double>& theta, const QVector<double>& intensity,
             continue;
         c.theta.push_back(t);
         c.s.push_back(std::sin(t * kDegree));
-        c.raw.push_back(intensity[i] > 0.0 ? std::log10(intensity[i]) : floorLog);
+        c.raw.push_back(std::log10(std::max(intensity[i], 0.0) + offset));
     }
     if (c.theta.size() < 2)
         return c;
@@ -349,6 +363,7 @@ std::vector<Candidate> findMaxima(const Curve& c, const PeakOptions& options) {
         Candidate p;
         p.index = i;
         p.prominence = prominence;
+        p.noise = c.noise[k] * c.smoothing;
         refine(c, k, p);
         p.width = fullWidth(c, i);
         if (leftHigher[k] >= 0)
@@ -388,6 +403,7 @@ struct Line {
     double slope = kNaN;
     double slopeSigma = kNaN;
     double intercept = kNaN;
+    double rms = kNaN; // of the residuals
 };
 
 Line fitLine(const std::vector<double>& x, const std::vector<double>& y,
@@ -419,6 +435,7 @@ Line fitLine(const std::vector<double>& x, const std::vector<double>& y,
         const double r = y[i] - line.intercept - line.slope * x[i];
         rss += r * r;
     }
+    line.rms = std::sqrt(rss / double(n));
     const double t = studentFactor(int(n) - 2);
     line.slopeSigma = std::sqrt(std::max(t * t * rss / double(n - 2), ms) / sxx);
     return line;
@@ -522,7 +539,9 @@ Series followSatellites(const std::vector<Candidate>& maxima, int centre, double
     const double s0 = maxima[std::size_t(centre)].s;
     const double sMin = maxima.front().s - tolerance;
     const double sMax = maxima.back().s + tolerance;
-    auto standsOut = [&](const Candidate& p) { return p.isolation >= 0.5 * spacing; };
+    auto standsOut = [&](const Candidate& p) {
+        return p.isolation >= 0.5 * spacing && p.prominence >= kSatelliteSignificance * p.noise;
+    };
     double low = s0;
     double high = s0;
     for (int side : {-1, 1}) {
@@ -687,8 +706,10 @@ void findSatellites(const std::vector<Candidate>& maxima, int centre, double sSu
             line = lineOf(best);
         }
     }
-    if (!(line.slope > 0.0)) {
-        result.period.why = tr("the satellites found do not lie on a line");
+    // Satellites lie on their line to a few per cent of a spacing; maxima that fall in the
+    // tolerance of a series by chance scatter over a tenth and more.
+    if (!(line.slope > 0.0) || !(line.rms <= kEvenSpacing * line.slope)) {
+        result.period.why = tr("the maxima around the zeroth order are not evenly spaced");
         return;
     }
     std::vector<std::pair<int, double>> series{{0, maxima[std::size_t(centre)].theta}};
@@ -751,7 +772,7 @@ void findFringes(const std::vector<Candidate>& maxima, int centre, double sSubst
         return;
     }
     const Line line = lineOf(best);
-    if (!(line.slope > 0.0)) {
+    if (!(line.slope > 0.0) || !(line.rms <= kEvenSpacing * line.slope)) {
         result.thickness.why = tr("the fringes found are not evenly spaced");
         return;
     }
