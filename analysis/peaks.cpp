@@ -25,7 +25,7 @@ constexpr double kComparable = 0.7;
 // The places of satellites and fringes are those of an ideal stack seen kinematically; the
 // substrate's tail, the resolution and the dynamical effects move real ones by a few per cent
 // of a spacing. Each place is taken as uncertain by at least this fraction of the spacing.
-constexpr double kModelSpread = 0.02;
+constexpr double kModelSpread = 0.04;
 // Satellites stand this many standard deviations of the noise above their surroundings: the
 // highest of many maxima of pure noise reach 4 or 5.
 constexpr double kSatelliteSignificance = 6.0;
