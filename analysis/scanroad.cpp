@@ -10,8 +10,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -25,33 +27,76 @@ QString number(double v) {
     return QString::number(v, 'g', 10);
 }
 
-void addPeakLines(QStringList& header, const QString& who, const PeakAnalysis& p) {
-    auto add = [&](const QString& key, double v) {
-        if (std::isfinite(v))
-            header << QStringLiteral("# %1 %2: %3").arg(who, key, number(v));
-    };
-    add(QStringLiteral("substrate peak"), p.substrate.theta);
-    add(QStringLiteral("zeroth-order peak"), p.main.theta);
-    add(QStringLiteral("period"), p.period);
-    add(QStringLiteral("mismatch"), p.mismatch);
-    add(QStringLiteral("thickness"), p.thickness);
+// A value with its standard uncertainty, the value given to the digits the uncertainty
+// leaves meaningful (two significant digits of the uncertainty).
+QString withSigma(double value, double sigma) {
+    int decimals = 6;
+    if (sigma > 0.0 && std::isfinite(sigma))
+        decimals = std::clamp(1 - int(std::floor(std::log10(sigma))), 0, 9);
+    return QStringLiteral("%1 ± %2").arg(value, 0, 'f', decimals).arg(sigma, 0, 'f', decimals);
 }
 
-QString peakSummary(const PeakAnalysis& p) {
-    QStringList parts;
-    if (std::isfinite(p.substrate.theta))
-        parts << tr("substrate peak at %1°").arg(p.substrate.theta, 0, 'f', 4);
-    if (std::isfinite(p.main.theta))
-        parts << tr("layer or zeroth-order peak at %1°").arg(p.main.theta, 0, 'f', 4);
-    if (!p.satelliteOrder.isEmpty())
-        parts << tr("%1 satellite orders").arg(p.satelliteOrder.size() - 1);
-    if (std::isfinite(p.mismatch))
-        parts << tr("mismatch %1").arg(p.mismatch, 0, 'g', 4);
-    if (std::isfinite(p.period))
-        parts << tr("period %1 Å").arg(p.period, 0, 'f', 1);
-    if (std::isfinite(p.thickness))
-        parts << tr("thickness %1 Å").arg(p.thickness, 0, 'f', 1);
-    return parts.isEmpty() ? tr("no peaks found") : parts.join(QStringLiteral(", "));
+// A length in Å with its uncertainty, and the same in nm.
+QString lengthWithSigma(double angstrom, double sigma) {
+    return QStringLiteral("%1 Å (%2 nm)")
+        .arg(withSigma(angstrom, sigma), withSigma(angstrom / 10.0, sigma / 10.0));
+}
+
+QString notDetermined(const QString& why) {
+    return QStringLiteral("not determined: %1").arg(why);
+}
+
+// The figures of a peak analysis, one entry per figure: key and text (a value with its
+// uncertainty, or why it is missing).
+QVector<std::pair<QString, QString>> peakFigures(const PeakAnalysis& p) {
+    QVector<std::pair<QString, QString>> figures;
+    auto angle = [](const Peak& peak, const QString& why) {
+        return std::isfinite(peak.theta) ? withSigma(peak.theta, peak.sigma) + QStringLiteral("°")
+                                         : notDetermined(why);
+    };
+    figures.append({QStringLiteral("substrate peak"), angle(p.substrate, p.substrateWhy)});
+    figures.append({QStringLiteral("zeroth-order peak"), angle(p.main, p.mainWhy)});
+    if (p.satelliteOrder.isEmpty()) {
+        figures.append({QStringLiteral("satellite orders"), notDetermined(p.period.why)});
+    } else {
+        QStringList orders;
+        for (int o : p.satelliteOrder)
+            orders << (o > 0 ? QStringLiteral("+%1").arg(o) : QString::number(o));
+        figures.append({QStringLiteral("satellite orders"), orders.join(QLatin1Char(' '))});
+    }
+    figures.append({QStringLiteral("period"), p.period.known()
+                                                  ? lengthWithSigma(p.period.value, p.period.sigma)
+                                                  : notDetermined(p.period.why)});
+    figures.append({QStringLiteral("mismatch"), p.mismatch.known()
+                                                    ? withSigma(p.mismatch.value, p.mismatch.sigma)
+                                                    : notDetermined(p.mismatch.why)});
+    figures.append({QStringLiteral("thickness"),
+                    p.thickness.known()
+                        ? tr("%1 from %2 fringes")
+                              .arg(lengthWithSigma(p.thickness.value, p.thickness.sigma))
+                              .arg(p.fringesUsed)
+                        : notDetermined(p.thickness.why)});
+    return figures;
+}
+
+void addPeakLines(QStringList& header, const QString& who, const PeakAnalysis& p) {
+    for (const auto& [key, text] : peakFigures(p))
+        header << QStringLiteral("# %1 %2: %3").arg(who, key, text);
+}
+
+// The log's lines for a peak analysis: a heading, then one indented line per figure.
+QStringList peakSummary(const QString& heading, const PeakAnalysis& p) {
+    static const QMap<QString, QString> names = {
+        {QStringLiteral("substrate peak"), tr("substrate peak")},
+        {QStringLiteral("zeroth-order peak"), tr("layer or zeroth-order peak")},
+        {QStringLiteral("satellite orders"), tr("satellite orders")},
+        {QStringLiteral("period"), tr("superlattice period")},
+        {QStringLiteral("mismatch"), tr("perpendicular mismatch sin θS / sin θL − 1")},
+        {QStringLiteral("thickness"), tr("single-layer thickness from fringes")}};
+    QStringList lines{heading};
+    for (const auto& [key, text] : peakFigures(p))
+        lines << QStringLiteral("    %1: %2").arg(names.value(key, key), text);
+    return lines;
 }
 
 bool writeMeasFile(const QString& path, const QStringList& header, const ModelAtScan& m) {
@@ -190,13 +235,18 @@ ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
                    .arg(scanPath)
                    .arg(m.agreement, 0, 'g', 6);
 
+    // Only the substrate's reflection comes from the structure: it says where the substrate
+    // peak is to be looked for. Everything else is the curve's own.
     const double substrate = substrateAngleIn(config, m.theta);
-    const bool superlattice = config.repeat > 1;
-    out.measuredPeaks =
-        analysePeaks(m.theta, m.measured, config.wavelength, substrate, superlattice);
-    out.modelPeaks = analysePeaks(m.theta, m.model, config.wavelength, substrate, superlattice);
-    out.log << tr("Peaks of the measurement: %1.").arg(peakSummary(out.measuredPeaks));
-    out.log << tr("Peaks of the model: %1.").arg(peakSummary(out.modelPeaks));
+    out.measuredPeaks = analysePeaks(m.theta, m.measured, config.wavelength, substrate);
+    out.modelPeaks = analysePeaks(m.theta, m.model, config.wavelength, substrate);
+    if (std::isfinite(substrate))
+        out.log << tr("Peak analysis: the substrate peak is looked for near the substrate's "
+                      "Bragg angle %1°; every other figure comes from the curve alone "
+                      "(standard uncertainties after ±).")
+                       .arg(substrate, 0, 'f', 4);
+    out.log << peakSummary(tr("Peaks of the measurement:"), out.measuredPeaks);
+    out.log << peakSummary(tr("Peaks of the model:"), out.modelPeaks);
 
     QStringList header;
     header << QStringLiteral("# scan: %1").arg(scanPath)

@@ -123,6 +123,46 @@ private slots:
                 key);
     }
 
+    // The measurement's figures come from the scan alone: whatever structure is loaded with
+    // it (another layer, a superlattice, another model), the "# measured" lines of the -meas
+    // file are the same, and its thickness is the peer's 53.5 nm within twice its stated
+    // uncertainty, in Å and nm.
+    void measuredFiguresOwnToTheScan_data() {
+        QTest::addColumn<QByteArray>("structure");
+        QTest::newRow("another layer") << realStructure("basic", "120 0.2 1");
+        QTest::newRow("a superlattice")
+            << QByteArray("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER "
+                          "30 0.2 1\nLAYER 60 0 1\nREPEAT 5\nMEASURED ") +
+                   kRealScan.toUtf8() + "\n";
+    }
+    void measuredFiguresOwnToTheScan() {
+        QFETCH(QByteArray, structure);
+        auto measuredLines = [&](const QByteArray& bytes) {
+            Config c;
+            if (!c.load(write("own.txt", bytes)))
+                return QStringList();
+            const ScanOutcome out =
+                compareWithScan(c, measuredPath(c), readScanFor(c, measuredPath(c)));
+            QFile meas(out.measFile);
+            if (!out.ok || !meas.open(QIODevice::ReadOnly))
+                return QStringList();
+            return QString::fromUtf8(meas.readAll())
+                .split('\n')
+                .filter(QRegularExpression("^# measured "));
+        };
+        const QStringList peer = measuredLines(realStructure("dynamical", "194 0 0.637"));
+        QCOMPARE(peer.size(), 6);
+        QCOMPARE(measuredLines(structure), peer);
+        const QRegularExpressionMatch m =
+            QRegularExpression("^# measured thickness: ([0-9.]+) ± ([0-9.]+) Å \\(([0-9.]+) ± "
+                               "([0-9.]+) nm\\) from [0-9]+ fringes$")
+                .match(peer.filter("thickness").value(0));
+        QVERIFY2(m.hasMatch(), qPrintable(peer.join('\n')));
+        QVERIFY(std::fabs(m.captured(1).toDouble() - 535.0) <= 2.0 * m.captured(2).toDouble());
+        QVERIFY(std::fabs(m.captured(3).toDouble() * 10.0 - m.captured(1).toDouble()) < 0.1);
+        QVERIFY(peer.filter("period").value(0).contains("not determined"));
+    }
+
     // Fitted to the real scan, the realistic models land within 1 nm and 0.01 of the peer;
     // the basic model, whose strain factor 1 + 2 C12/C11 is 2 where the peer's is about 1.9,
     // lands about 0.02 high in the As fraction.
