@@ -20,6 +20,10 @@ QString tr(const char* text) {
 Calculation::Calculation(const Structure& config, AngleRange cover)
     : structure_(config), model_(makeModel(config.ext.model)) {
     const QString name = config.fileName;
+    if (!model_) {
+        refusal_ = tr("Refused [%1]: its model is not known here.").arg(name);
+        return;
+    }
     digits_ = model_->fileDigits();
     if (config.ignoredLayers > 0) {
         refusal_ = tr("Refused [%1]: more than %2 LAYER lines.").arg(name).arg(Config::maxLayers);
