@@ -100,6 +100,7 @@ bool ScanComparison::evaluate(const Structure& structure, const InstrumentSettin
     out.model.resize(curve.size());
     for (int i = 0; i < curve.size(); ++i)
         out.model[i] = sb.scale * curve[i] + sb.background;
-    out.agreement = agreement(measured_, out.model);
+    // The solution already gives the agreement of the model it found.
+    out.agreement = sb.agreement;
     return std::isfinite(out.agreement);
 }
