@@ -178,6 +178,10 @@ FitReport StructureFit::run() const {
     report.agreementAfter = o.bestCost;
 
     std::vector<FittedValue> fitted;
+    Structure best;
+    InstrumentSettings bestInstrument;
+    const bool bestValid = structureFor(o.best, best, bestInstrument);
+    const std::unique_ptr<Model> model = makeModel(base_.ext.model);
     for (int i = 0; i < fits.size(); ++i) {
         const std::size_t k = std::size_t(i);
         FitRow row;
@@ -186,8 +190,14 @@ FitReport StructureFit::run() const {
         row.value = o.best[k];
         row.sigma = o.sigma[k];
         row.atBound = o.atBound[k];
+        const int layer = fits[i].layer - 1;
+        if (fitTarget(fits[i].target).integer && bestValid && model && layer >= 0 &&
+            layer < best.layers.size())
+            row.nmPerUnit = model->monolayerHeight(best, best.layers[layer].inFraction,
+                                                   best.layers[layer].asFraction) /
+                            10;
         report.rows << row;
-        fitted.push_back({row.value, row.sigma, row.atBound});
+        fitted.push_back({row.value, row.sigma, row.atBound, row.nmPerUnit});
     }
 
     QFile original(base_.fileName);
@@ -274,12 +284,18 @@ QStringList fitTable(const FitReport& report) {
                  .arg(tr("fitted"), 12)
                  .arg(tr("uncertainty"), 12)
                  .arg(tr("at bound"));
-    for (const FitRow& r : report.rows)
-        lines << QStringLiteral("%1 %2 %3 %4 %5")
-                     .arg(r.target, -14)
-                     .arg(r.start, 12, 'g', 6)
-                     .arg(r.value, 12, 'g', 6)
-                     .arg(r.sigma, 12, 'g', 3)
-                     .arg(r.atBound ? tr("yes") : tr("no"));
+    for (const FitRow& r : report.rows) {
+        QString line = QStringLiteral("%1 %2 %3 %4 %5")
+                           .arg(r.target, -14)
+                           .arg(r.start, 12, 'g', 6)
+                           .arg(r.value, 12, 'g', 6)
+                           .arg(r.sigma, 12, 'g', 3)
+                           .arg(r.atBound ? tr("yes") : tr("no"), -8);
+        if (r.nmPerUnit > 0)
+            line += tr(" %1 \u00b1 %2 nm")
+                        .arg(std::round(r.value) * r.nmPerUnit, 0, 'f', 2)
+                        .arg(r.sigma * r.nmPerUnit, 0, 'f', 2);
+        lines << line.trimmed();
+    }
     return lines;
 }

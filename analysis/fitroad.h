@@ -34,6 +34,7 @@ struct FitRow {
     QString target; // as written in its FIT line
     double start = 0, value = 0, sigma = 0;
     bool atBound = false;
+    double nmPerUnit = 0; // a thickness: nm per monolayer of the fitted layer; 0 otherwise
 };
 
 struct FitReport {

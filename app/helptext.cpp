@@ -22,7 +22,9 @@ const Statement kStatements[] = {
                                "leaves the substrate's own scattering out.")},
     {"LAYER", "n x y &nbsp;es ew ex ey &nbsp;ss sw sx sy",
      QT_TRANSLATE_NOOP("Help",
-                       "n monolayers of In(x)Ga(1-x)As(y)P(1-y), in growth order. Then the "
+                       "n monolayers of In(x)Ga(1-x)As(y)P(1-y), in growth order (one monolayer "
+                       "is half the layer's strained perpendicular lattice constant, about "
+                       "0.28 to 0.30 nm: 100 ML of GaAs on GaAs are 28.27 nm). Then the "
                        "grading at the layer's end and at its start: shape (A abrupt, L linear, "
                        "P parabolic, H sine), width in monolayers, and the composition of the "
                        "neighbouring material.")},

@@ -7,6 +7,7 @@
 #include "simulation/expansion.h"
 #include "simulation/grid.h"
 #include "simulation/kinematical.h"
+#include "simulation/materials.h"
 #include "simulation/physicsstack.h"
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
@@ -75,6 +76,10 @@ QVector<double> inChunks(const AngleCurve& model, const QVector<double>& theta,
     for (const QVector<double>& p : parts)
         all += p;
     return all;
+}
+
+double substrateLattice(const Structure& s) {
+    return latticeConstant(s.substrate.inFraction, s.substrate.asFraction);
 }
 
 QVector<double> uniformAngles(const AngleGrid& grid) {
@@ -161,6 +166,9 @@ public:
     bool announced() const override { return false; }
     bool quickOnGuiThread() const override { return true; }
 
+    double monolayerHeight(const Structure& s, double x, double y) const override {
+        return ::monolayerHeight(latticeConstant(x, y), substrateLattice(s));
+    }
     void expandProfile(const Structure& s, ResultArrays& profile) const override {
         expandLayers(s, profile);
     }
@@ -243,6 +251,9 @@ private:
 class RealisticModel : public Model {
 public:
     int fileDigits() const override { return 10; }
+    double monolayerHeight(const Structure& s, double x, double y) const override {
+        return strainedMonolayerHeight(x, y, substrateLattice(s), PhysicsOptions());
+    }
     void expandProfile(const Structure& s, ResultArrays& profile) const override {
         expandLayersElastic(s, profile);
     }
@@ -361,6 +372,14 @@ protected:
 };
 
 } // namespace
+
+QString thicknessText(double monolayers, double monolayerHeight) {
+    const QString ml = QStringLiteral("%1 ML").arg(monolayers, 0, 'g', 6);
+    const double nm = monolayers * monolayerHeight / 10;
+    if (!std::isfinite(nm))
+        return ml;
+    return QStringLiteral("%1 (%2 nm)").arg(ml).arg(nm, 0, 'f', 2);
+}
 
 std::unique_ptr<Model> makeModel(ModelKind kind) {
     switch (kind) {

@@ -77,6 +77,11 @@ public:
     // Small calculations of this model may run on the window's thread.
     virtual bool quickOnGuiThread() const { return false; }
 
+    // The height in Å of one monolayer of In(x)Ga(1-x)As(y)P(1-y) in `structure` under this
+    // model's strain rule: half the strained perpendicular lattice constant of (001)
+    // zinc-blende.
+    virtual double monolayerHeight(const Structure& structure, double x, double y) const = 0;
+
     // The depth profile of one period (depth, In and As fractions per monolayer).
     virtual void expandProfile(const Structure& structure, ResultArrays& profile) const = 0;
 
@@ -90,6 +95,10 @@ public:
     virtual std::unique_ptr<CurveEvaluator> evaluator(const Structure& base,
                                                       const AngleGrid& grid) const = 0;
 };
+
+// A thickness as a person reads it: "25 ML (7.32 nm)", from the monolayers and the height of
+// one monolayer in Å.
+QString thicknessText(double monolayers, double monolayerHeight);
 
 // The model a structure's MODEL statement chooses.
 std::unique_ptr<Model> makeModel(ModelKind kind);

@@ -260,6 +260,11 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
                 : number(values[size_t(k)].value);
         out += QStringLiteral("# fitted %1: %2 \u00b1 %3")
                    .arg(p.text, value, QString::number(values[size_t(k)].sigma, 'g', 2));
+        const double nm = values[size_t(k)].nmPerUnit;
+        if (nm > 0 && std::isfinite(nm))
+            out += QStringLiteral(" (%1 \u00b1 %2 nm)")
+                       .arg(value.toDouble() * nm, 0, 'f', 2)
+                       .arg(values[size_t(k)].sigma * nm, 0, 'f', 2);
         if (values[size_t(k)].atBound)
             out += QStringLiteral(" at bound");
         out += eol;

@@ -13,6 +13,8 @@ struct FittedValue {
     double value;
     double sigma;
     bool atBound;
+    // For a thickness: nm per monolayer, so the header gives it in nm too; 0 otherwise.
+    double nmPerUnit = 0.0;
 };
 
 // How a fit was run, for the header of its file, so that it can be run again and compared:

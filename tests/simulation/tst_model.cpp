@@ -56,6 +56,35 @@ private slots:
         QVERIFY(!calculation.compute(r));
     }
 
+    // The height of a monolayer by hand: half the perpendicular lattice constant of the layer
+    // strained to the substrate, a_perp = a + 2 C12 / C11 (a - a_S) with Vegard's lattice
+    // constants (GaAs 5.6535, InAs 6.0585 Å); the basic rule takes 2 C12 / C11 = 1, the
+    // realistic models InAs's 2 x 45.4 / 83.4.
+    void monolayerHeight_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<double>("x");
+        QTest::addColumn<double>("height");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("GaAs on GaAs, basic") << "basic" << 0.0 << 2.82675 << "100 ML (28.27 nm)";
+        QTest::newRow("InAs on GaAs, basic") << "basic" << 1.0 << 3.23175 << "100 ML (32.32 nm)";
+        QTest::newRow("InAs on GaAs, dynamical")
+            << "dynamical" << 1.0 << 3.2497175 << "100 ML (32.50 nm)";
+    }
+    void monolayerHeight() {
+        QFETCH(QString, model);
+        QFETCH(double, x);
+        QFETCH(double, height);
+        QFETCH(QString, text);
+        ModelKind kind = ModelKind::Basic;
+        QVERIFY(modelKindOf(model, kind));
+        Structure s;
+        s.substrate.inFraction = 0;
+        s.substrate.asFraction = 1;
+        const double h = makeModel(kind)->monolayerHeight(s, x, 1.0);
+        QVERIFY2(std::fabs(h - height) < 1e-5, qPrintable(QString::number(h, 'g', 10)));
+        QCOMPARE(thicknessText(100, h), text);
+    }
+
     // Each FIT target goes through the whole road of its table entry: read by the grammar,
     // moved by applyFitValues, written into the fitted file and loaded back with the value
     // in the right place (a thickness as a whole number of monolayers).
