@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -164,7 +163,7 @@ FitReport StructureFit::run() const {
                           .arg(report.fittedFile);
         return report;
     }
-    QSaveFile out(report.fittedFile);
+    SafeFile out(report.fittedFile);
     const QByteArray bytes = fittedText.toUtf8();
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
         report.log << tr("Can't write [%1].").arg(report.fittedFile);

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -54,8 +53,8 @@ QString peakSummary(const PeakAnalysis& p) {
 }
 
 bool writeMeasFile(const QString& path, const QStringList& header, const ModelAtScan& m) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    SafeFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
     QByteArray text = header.join(QLatin1Char('\n')).toUtf8();
     text += '\n';

@@ -5,6 +5,7 @@
 #include "config.h"
 #include "extensions.h"
 #include "fitroad.h"
+#include "outputguard.h"
 #include "overlayview.h"
 #include "renderplots.h"
 #include "resultarrays.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImage>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -56,13 +56,6 @@ struct Options {
     unsigned seed = 1;
     bool weighted = false;
 };
-
-// NAME-plot.png beside the result files.
-QString plotFileName(const QString& structureFile, const QString& outputDir) {
-    const QFileInfo info(structureFile);
-    const QDir dir(outputDir.isEmpty() ? info.absolutePath() : outputDir);
-    return QDir::cleanPath(dir.absoluteFilePath(info.completeBaseName() + "-plot.png"));
-}
 
 QString tr(const char* text) {
     return QCoreApplication::translate("Batch", text);
@@ -131,8 +124,7 @@ bool computeFile(const QString& name, const Options& options) {
     if (options.png) {
         const QString png = plotFileName(name, options.outputDir);
         const OverlayData overlay = overlayFrom(scan);
-        const QImage image = renderPlots(results, options.logScale, options.plotSize, &overlay);
-        if (!image.isNull() && image.save(png, "PNG")) {
+        if (exportPlots(png, results, options.logScale, options.plotSize, &overlay, false)) {
             say(tr("Wrote [%1].").arg(png));
         } else {
             say(tr("Can't write [%1].").arg(png));
@@ -165,6 +157,24 @@ bool fitFile(const QString& name, const Options& options) {
     Options fitted = options;
     fitted.measured = fit.scanPath();
     return computeFile(report.fittedFile, fitted);
+}
+
+// For each file of the command line, the lines that refuse it before anything is written:
+// its results would replace an input of the run (a structure file, a scan) or a file a
+// symbolic link points to, or an earlier file of the same name writes them.
+QVector<QStringList> refusals(const QStringList& files, const Options& options) {
+    QVector<RunFiles> run;
+    for (const QString& file : files) {
+        Config config; // read quietly: only to learn the scan it names
+        const bool loaded = config.load(file);
+        const QString scan = loaded || !options.measured.isEmpty()
+                                 ? scanPathFor(config, options.measured)
+                                 : QString();
+        run.append({file, {file, scan},
+                    resultPaths(file, options.outputDir, !scan.isEmpty(), options.png,
+                                options.fit)});
+    }
+    return refuseClashes(run);
 }
 
 } // namespace
@@ -325,8 +335,12 @@ int main(int argc, char* argv[]) {
     }
 
     int status = Computed;
-    for (const QString& file : files) {
-        if (!(options.fit ? fitFile(file, options) : computeFile(file, options)))
+    const QVector<QStringList> refused = refusals(files, options);
+    for (int i = 0; i < files.size(); ++i) {
+        for (const QString& line : refused[i])
+            say(line);
+        if (!refused[i].isEmpty() ||
+            !(options.fit ? fitFile(files[i], options) : computeFile(files[i], options)))
             status = NotComputed;
     }
     return status;
