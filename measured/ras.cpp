@@ -23,8 +23,8 @@ struct RasScan {
     QHash<QByteArray, QByteArray> header; // keys without the '*'; only the ones read below
     QVector<double> angle;
     QVector<double> value; // the intensity times the attenuator's factor
-    QString axis;   // "omega" or "2theta/2"; empty when the scan's axis is neither
-    double low = 0; // the range of theta the scan covers
+    QString axis;          // "omega" or "2theta/2"; empty when the scan's axis is neither
+    double low = 0;        // the range of theta the scan covers
     double high = -1;
 };
 

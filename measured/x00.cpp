@@ -101,10 +101,9 @@ FormatReading readX00(const QByteArray& text) {
         double v = 0;
         if (!toNumber(b, e, v)) {
             if (scan.intensity.size() < claimed) {
-                reading.failure =
-                    QCoreApplication::translate("Scan",
-                                                "line %1 holds %2, which is not an intensity")
-                        .arg(QString::number(lines.lineNumber()), quoted(b, e));
+                reading.failure = QCoreApplication::translate(
+                                      "Scan", "line %1 holds %2, which is not an intensity")
+                                      .arg(QString::number(lines.lineNumber()), quoted(b, e));
                 return reading;
             }
             rest = QCoreApplication::translate("Scan", "line %1 (%2) and the lines after it "

@@ -101,7 +101,7 @@ SafeFile::~SafeFile() {
 }
 
 bool SafeFile::open(OpenMode mode) {
-    if (isOpen() || (mode & ~(WriteOnly | Text | Truncate)) != WriteOnly) {
+    if (isOpen() || (mode & ~(Text | Truncate)) != WriteOnly) {
         error_ = tr("the file was not opened for writing alone");
         return false;
     }

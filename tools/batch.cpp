@@ -170,9 +170,10 @@ QVector<QStringList> refusals(const QStringList& files, const Options& options) 
         const QString scan = loaded || !options.measured.isEmpty()
                                  ? scanPathFor(config, options.measured)
                                  : QString();
-        run.append({file, {file, scan},
-                    resultPaths(file, options.outputDir, !scan.isEmpty(), options.png,
-                                options.fit)});
+        run.append(
+            {file,
+             {file, scan},
+             resultPaths(file, options.outputDir, !scan.isEmpty(), options.png, options.fit)});
     }
     return refuseClashes(run);
 }

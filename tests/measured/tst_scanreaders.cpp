@@ -100,11 +100,13 @@ private slots:
             << "xrdml-list.xrdml" << false << "XRDML"
             << "omega" << Values{33.0, 33.01, 33.03, 33.06} << Values{8, 16, 12, 4}
             << Values(4, 0.5) << 1.540598 << QStringList();
-        // 2theta from 63.2 in steps of 0.01, halved; cps as written, -0.5 clipped to 0.
+        // 2theta from 63.2 in steps of 0.01, halved; cps as written, -0.5 clipped to 0. The
+        // fifth intensity lies beyond NrOfData 4: read all the same, at the next step.
         QTest::newRow(".x00 2Theta/Omega")
             << "sample-2theta.x00" << false << "X00"
-            << "2theta/2" << Values{31.6, 31.605, 31.61, 31.615} << Values{12.5, 0, 100, 7.25}
-            << Values(4, 1.5) << 1.54056 << QStringList();
+            << "2theta/2" << Values{31.6, 31.605, 31.61, 31.615, 31.62}
+            << Values{12.5, 0, 100, 7.25, 999} << Values(5, 1.5) << 1.54056
+            << QStringList{"holds 5 intensities, more than the 4 its NrOfData says"};
         // 2theta 70 down in steps of 0.02: theta 35 .. 34.96, sorted ascending; counts
         // 100 200 400 300 100 over 2 s, reversed with them.
         QTest::newRow("UXD two ranges, negative step")
@@ -248,12 +250,13 @@ private slots:
         const QByteArray columns = "# omega cps\n30 100\n30.5 200\n31 0\n";
         const Values columnTheta{30, 30.5, 31};
         const Values columnCps{100, 200, 0};
-        QTest::newRow("columns UTF-16LE") << utf16(columns, true) << "text" << columnTheta
-                                          << columnCps << QStringList();
-        QTest::newRow("columns UTF-16BE") << utf16(columns, false) << "text" << columnTheta
-                                          << columnCps << QStringList();
+        QTest::newRow("columns UTF-16LE")
+            << utf16(columns, true) << "text" << columnTheta << columnCps << QStringList();
+        QTest::newRow("columns UTF-16BE")
+            << utf16(columns, false) << "text" << columnTheta << columnCps << QStringList();
         QTest::newRow("columns UTF-16, non-ASCII comments")
-            << utf16("# Probe Nr. 7, 25 \xC2\xB0C, \xE6\xB8\xAC\xE5\xAE\x9A \xF0\x9F\x94\xAC\n" +
+            << utf16("# Probe Nr. 7, 25 \xC2\xB0"
+                     "C, \xE6\xB8\xAC\xE5\xAE\x9A \xF0\x9F\x94\xAC\n" +
                          columns,
                      true)
             << "text" << columnTheta << columnCps << QStringList();

@@ -12,15 +12,15 @@ class TestOutputGuard : public QObject {
 
 private slots:
     void clashes_data() {
-        QTest::addColumn<QStringList>("files");  // structure files, relative to a folder
-        QTest::addColumn<QStringList>("scans");  // each file's scan ("" none)
+        QTest::addColumn<QStringList>("files"); // structure files, relative to a folder
+        QTest::addColumn<QStringList>("scans"); // each file's scan ("" none)
         QTest::addColumn<QString>("outputDir"); // relative, "" beside the structure
         QTest::addColumn<bool>("fit");
         QTest::addColumn<bool>("png");
         QTest::addColumn<QList<int>>("refused"); // indices of the refused files
         QTest::addColumn<QStringList>("named");  // names the refusing line holds
-        QTest::newRow("no clash") << QStringList{"a/x.txt", "a/y.txt"} << QStringList{"", ""}
-                                  << "" << true << true << QList<int>{} << QStringList{};
+        QTest::newRow("no clash") << QStringList{"a/x.txt", "a/y.txt"} << QStringList{"", ""} << ""
+                                  << true << true << QList<int>{} << QStringList{};
         QTest::newRow("scan named NAME-meas")
             << QStringList{"a/x.txt"} << QStringList{"a/x-meas.txt"} << "" << false << false
             << QList<int>{0} << QStringList{"a/x-meas.txt]: it is [", "a/x.txt] was not"};
@@ -28,11 +28,11 @@ private slots:
             << QStringList{"a/x.txt"} << QStringList{"a/x-dif.txt"} << "" << false << false
             << QList<int>{0} << QStringList{"a/x-dif.txt"};
         QTest::newRow("x.txt x-cmp.txt")
-            << QStringList{"a/x.txt", "a/x-cmp.txt"} << QStringList{"", ""} << "" << false
-            << false << QList<int>{0} << QStringList{"a/x-cmp.txt]: it is [", "reads"};
+            << QStringList{"a/x.txt", "a/x-cmp.txt"} << QStringList{"", ""} << "" << false << false
+            << QList<int>{0} << QStringList{"a/x-cmp.txt]: it is [", "reads"};
         QTest::newRow("x-cmp.txt x.txt, order aside")
-            << QStringList{"a/x-cmp.txt", "a/x.txt"} << QStringList{"", ""} << "" << false
-            << false << QList<int>{1} << QStringList{"a/x-cmp.txt"};
+            << QStringList{"a/x-cmp.txt", "a/x.txt"} << QStringList{"", ""} << "" << false << false
+            << QList<int>{1} << QStringList{"a/x-cmp.txt"};
         QTest::newRow("plot image over a scan")
             << QStringList{"a/x.txt"} << QStringList{"a/x-plot.png"} << "" << false << true
             << QList<int>{0} << QStringList{"a/x-plot.png"};
@@ -43,15 +43,14 @@ private slots:
             << QStringList{"a/x.txt", "a/x-fitted.txt"} << QStringList{"", ""} << "" << true
             << false << QList<int>{0} << QStringList{"a/x-fitted.txt"};
         QTest::newRow("fitted file's results over a scan")
-            << QStringList{"a/x.txt"} << QStringList{"a/x-fitted-meas.txt"} << "" << true
-            << false << QList<int>{0} << QStringList{"a/x-fitted-meas.txt"};
+            << QStringList{"a/x.txt"} << QStringList{"a/x-fitted-meas.txt"} << "" << true << false
+            << QList<int>{0} << QStringList{"a/x-fitted-meas.txt"};
         QTest::newRow("a result is another file's scan")
-            << QStringList{"a/x.txt", "a/y.txt"} << QStringList{"a/y-dif.txt", ""} << ""
-            << false << false << QList<int>{1} << QStringList{"a/y-dif.txt", "a/y.txt] was not"};
+            << QStringList{"a/x.txt", "a/y.txt"} << QStringList{"a/y-dif.txt", ""} << "" << false
+            << false << QList<int>{1} << QStringList{"a/y-dif.txt", "a/y.txt] was not"};
         QTest::newRow("same name into one output folder")
-            << QStringList{"a/x.txt", "b/x.txt"} << QStringList{"", ""} << "out" << false
-            << false << QList<int>{1}
-            << QStringList{"out/x-cmp.txt]: it holds the results of [", "a/x.txt"};
+            << QStringList{"a/x.txt", "b/x.txt"} << QStringList{"", ""} << "out" << false << false
+            << QList<int>{1} << QStringList{"out/x-cmp.txt]: it holds the results of [", "a/x.txt"};
         QTest::newRow("same name, folders apart")
             << QStringList{"a/x.txt", "b/x.txt"} << QStringList{"", ""} << "" << false << false
             << QList<int>{} << QStringList{};
@@ -80,7 +79,8 @@ private slots:
                 QFile f(input);
                 QVERIFY(input.isEmpty() || f.open(QIODevice::WriteOnly));
             }
-            run.append({structure, {structure, scan},
+            run.append({structure,
+                        {structure, scan},
                         resultPaths(structure, outputDir.isEmpty() ? "" : dir.filePath(outputDir),
                                     !scan.isEmpty(), png, fit)});
         }
@@ -121,8 +121,8 @@ private slots:
         const QString structure = dir.filePath("x.txt");
         const QString scan = dir.filePath("scan.txt");
         const QString victim = dir.filePath("victim");
-        for (const QString& f : dangling ? QStringList{structure, scan}
-                                         : QStringList{structure, scan, victim}) {
+        for (const QString& f :
+             dangling ? QStringList{structure, scan} : QStringList{structure, scan, victim}) {
             QFile file(f);
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
@@ -140,11 +140,16 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("same");
-        QTest::newRow("existing, two spellings") << "f" << "sub/../f" << true;
-        QTest::newRow("new file, two spellings") << "new" << "sub/../new" << true;
-        QTest::newRow("through a folder link") << "sub/new" << "linked/new" << true;
-        QTest::newRow("different names") << "f" << "g" << false;
-        QTest::newRow("missing folder") << "none/f" << "none/../none/f" << true;
+        QTest::newRow("existing, two spellings") << "f"
+                                                 << "sub/../f" << true;
+        QTest::newRow("new file, two spellings") << "new"
+                                                 << "sub/../new" << true;
+        QTest::newRow("through a folder link") << "sub/new"
+                                               << "linked/new" << true;
+        QTest::newRow("different names") << "f"
+                                         << "g" << false;
+        QTest::newRow("missing folder") << "none/f"
+                                        << "none/../none/f" << true;
     }
 
     void identities() {

@@ -186,8 +186,8 @@ private slots:
         if (kind == "old" || kind == "limit" || kind == "link") {
             const QString file = kind == "link" ? target : path;
             QVERIFY(writeFileSafely(file, old));
-            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner |
-                                                    QFile::ReadGroup));
+            QVERIFY(QFile::setPermissions(file,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         }
         if (kind == "link" || kind == "dangling")
             QVERIFY(QFile::link(target, path));
@@ -196,8 +196,8 @@ private slots:
         if (kind == "readonly")
             QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
         const QStringList before =
-            QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                       QDir::NoDotAndDotDot);
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 
         // 100,000 lines of three numbers: far past a 64 kB file-size limit.
         const QVector<double> many(100000, 1.0 / 3);
@@ -222,8 +222,8 @@ private slots:
         QCOMPARE(ok, written);
         QVERIFY2(file.error().contains(reason), qPrintable(file.error()));
         const QStringList after =
-            QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                       QDir::NoDotAndDotDot);
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         QCOMPARE(after, before + (kind == "new" ? QStringList{"r.txt"} : QStringList()));
         if (written) {
             QCOMPARE(read(path), QByteArray("1\t1\t1\n"));
