@@ -162,12 +162,12 @@ void columnsUtf16(benchmark::State& state) {
 
 void x00(benchmark::State& state) {
     QTemporaryDir dir;
-    // NrOfData undercounts: every line is read all the same.
+    // About 8 million points; NrOfData undercounts: every line is read all the same.
     const QString path = makeFile(
         dir, "large.x00",
         "HR-XRDScan\r\nFirstAngle, 30\r\nStepWidth, 0.00001\r\nNrOfData, 2\r\n"
         "ScanAxis, Omega/2Theta\r\nScanData\r\n",
-        [](int i) { return QByteArray::number(100 + i % 977) + ".5\r\n"; }, "");
+        [](int i) { return QByteArray::number(100 + i % 977, 'f', 7) + "\r\n"; }, "");
     measure(state, path);
 }
 
@@ -179,7 +179,7 @@ void xrdml(benchmark::State& state) {
         "1.5\"><xrdMeasurement><scan status=\"Completed\"><dataPoints><positions "
         "axis=\"2Theta\"><startPosition>60</startPosition><endPosition>70</endPosition>"
         "</positions><commonCountingTime>1</commonCountingTime><intensities>",
-        [](int i) { return QByteArray::number(100 + i % 977) + " "; },
+        [](int i) { return QByteArray::number(100 + i % 977, 'f', 8) + " "; },
         "</intensities></dataPoints></scan></xrdMeasurement></xrdMeasurements>\n");
     measure(state, path);
 }
