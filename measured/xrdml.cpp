@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace scanformats {
 namespace {
@@ -51,7 +52,7 @@ class XrdmlParser {
 public:
     // Read through a buffer rather than handed the bytes: the XML reader then decodes them
     // piece by piece instead of holding a decoded copy of the whole file.
-    explicit XrdmlParser(const QByteArray& bytes) : bytes_(bytes), buffer_(&bytes_) {
+    explicit XrdmlParser(QByteArray bytes) : bytes_(std::move(bytes)), buffer_(&bytes_) {
         buffer_.open(QIODevice::ReadOnly);
         xml_.setDevice(&buffer_);
     }

@@ -47,7 +47,7 @@ QStringList resultPaths(const QString& structureFile, const QString& outputDir, 
 
 QString pathIdentity(const QString& path) {
     const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
+    QString canonical = info.canonicalFilePath();
     if (!canonical.isEmpty())
         return canonical;
     const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();

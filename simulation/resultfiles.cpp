@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <deque>
 #include <future>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -94,7 +95,7 @@ QString writeRefusal(const QString& path) {
     return QString();
 }
 
-SafeFile::SafeFile(const QString& path) : path_(path) {}
+SafeFile::SafeFile(QString path) : path_(std::move(path)) {}
 
 SafeFile::~SafeFile() {
     discard();

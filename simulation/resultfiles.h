@@ -27,7 +27,7 @@ QString resultFileName(const QString& structureFile, const QString& tag,
 // SafeFile destroyed without commit() removes its temporary file and changes nothing.
 class SafeFile : public QIODevice {
 public:
-    explicit SafeFile(const QString& path);
+    explicit SafeFile(QString path);
     ~SafeFile() override;
     SafeFile(const SafeFile&) = delete;
     SafeFile& operator=(const SafeFile&) = delete;
