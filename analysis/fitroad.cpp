@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -220,7 +219,7 @@ FitReport StructureFit::run() const {
                           .arg(report.fittedFile);
         return report;
     }
-    QSaveFile out(report.fittedFile);
+    SafeFile out(report.fittedFile);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
         report.log << tr("Can't write [%1].").arg(report.fittedFile);
         return report;

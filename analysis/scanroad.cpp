@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -100,8 +99,8 @@ QStringList peakSummary(const QString& heading, const PeakAnalysis& p) {
 }
 
 bool writeMeasFile(const QString& path, const QStringList& header, const ModelAtScan& m) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    SafeFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
     QByteArray text = header.join(QLatin1Char('\n')).toUtf8();
     text += '\n';

@@ -20,14 +20,24 @@ namespace scanformats {
 namespace {
 
 struct RasScan {
-    QHash<QByteArray, QByteArray> header; // keys without the '*'
+    QHash<QByteArray, QByteArray> header; // keys without the '*'; only the ones read below
     QVector<double> angle;
-    QVector<double> value;
-    QVector<double> factor;
-    QString axis;   // "omega" or "2theta/2"; empty when the scan's axis is neither
-    double low = 0; // the range of theta the scan covers
+    QVector<double> value; // the intensity times the attenuator's factor
+    QString axis;          // "omega" or "2theta/2"; empty when the scan's axis is neither
+    double low = 0;        // the range of theta the scan covers
     double high = -1;
 };
+
+// The header keys this reader uses. Instruments write a hundred or more per scan and a file
+// may hold thousands of scans; keeping only these bounds a scan's header, whatever the file.
+bool isUsedKey(const char* b, const char* e) {
+    static const char* const used[] = {"MEAS_SCAN_AXIS_X",     "MEAS_SCAN_UNIT_Y",
+                                       "MEAS_SCAN_SPEED_UNIT", "MEAS_SCAN_STEP",
+                                       "MEAS_SCAN_SPEED",      "HW_XG_WAVE_LENGTH_ALPHA1"};
+    const QByteArray key = QByteArray::fromRawData(b, int(e - b));
+    return std::any_of(std::begin(used), std::end(used),
+                       [&key](const char* name) { return key == name; });
+}
 
 bool isMarker(const char* b, const char* e, const char* marker) {
     return QByteArray::fromRawData(b, int(e - b)) == marker;
@@ -104,8 +114,7 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
             }
             RasScan& scan = scans.last();
             scan.angle.append(v[0]);
-            scan.value.append(v[1]);
-            scan.factor.append(v[2]);
+            scan.value.append(v[1] * v[2]);
         } else if (isMarker(b, e, "*RAS_HEADER_START")) {
             if (state == State::Header)
                 break;
@@ -121,6 +130,8 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
             const char* keyEnd = b + 1;
             while (keyEnd < e && *keyEnd != ' ' && *keyEnd != '\t')
                 ++keyEnd;
+            if (!isUsedKey(b + 1, keyEnd))
+                continue;
             const char* vb = keyEnd;
             const char* ve = e;
             trim(vb, ve);
@@ -206,7 +217,7 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
                                       .arg(used, all);
     }
 
-    const RasScan& ras = scans[chosen];
+    RasScan& ras = scans[chosen];
     MeasuredScan& scan = reading.scan;
     scan.axis = ras.axis;
     const QByteArray unit = ras.header.value("MEAS_SCAN_UNIT_Y").trimmed().toLower();
@@ -235,13 +246,14 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
         return reading;
     }
 
+    // The points are converted where they are, not copied: a large scan is held once.
     const int n = ras.angle.size();
     const double toTheta = scan.axis == QLatin1String("omega") ? 1.0 : 0.5;
-    scan.theta.resize(n);
-    scan.intensity.resize(n);
+    scan.theta.swap(ras.angle);
+    scan.intensity.swap(ras.value);
     for (int i = 0; i < n; ++i) {
-        scan.theta[i] = ras.angle[i] * toTheta;
-        scan.intensity[i] = ras.value[i] * ras.factor[i] / (counts ? time : 1.0);
+        scan.theta[i] *= toTheta;
+        scan.intensity[i] /= counts ? time : 1.0;
     }
     if (haveTime)
         scan.countingTime = QVector<double>(n, time);

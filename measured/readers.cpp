@@ -209,6 +209,55 @@ QByteArray withoutUtf8Bom(const QByteArray& bytes) {
     return bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
 }
 
+// Text saved as UTF-16 with its byte-order mark ("Unicode" text of instrument software and
+// spreadsheets), as UTF-8 without the mark, for the ASCII formats to read as any other file.
+// A lone surrogate becomes U+FFFD, an odd last byte is dropped. The result takes about half
+// the bytes of the input, so no more than one extra copy of the file is held.
+bool isUtf16(const QByteArray& bytes) {
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+}
+
+QByteArray utf16AsUtf8(const QByteArray& bytes) {
+    const bool little = uchar(bytes[0]) == 0xFF;
+    const int size = bytes.size() & ~1;
+    const auto unit = [&bytes, little](int i) {
+        const uint a = uchar(bytes[i]);
+        const uint b = uchar(bytes[i + 1]);
+        return little ? a | (b << 8) : (a << 8) | b;
+    };
+    QByteArray out;
+    out.reserve(size / 2);
+    for (int i = 2; i < size; i += 2) {
+        uint c = unit(i);
+        if (c < 0x80) {
+            out.append(char(c));
+            continue;
+        }
+        if (c >= 0xD800 && c < 0xDC00 && i + 2 < size) {
+            const uint low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        if (c < 0x800) {
+            out.append(char(0xC0 | (c >> 6)));
+        } else {
+            if (c < 0x10000) {
+                out.append(char(0xE0 | (c >> 12)));
+            } else {
+                out.append(char(0xF0 | (c >> 18)));
+                out.append(char(0x80 | ((c >> 12) & 0x3F)));
+            }
+            out.append(char(0x80 | ((c >> 6) & 0x3F)));
+        }
+        out.append(char(0x80 | (c & 0x3F)));
+    }
+    return out;
+}
+
 } // namespace
 
 ScanReadResult readScanBytes(const QByteArray& bytes, const QString& nameForMessages,
@@ -229,10 +278,10 @@ ScanReadResult readScanBytes(const QByteArray& bytes, const QString& nameForMess
     }
 
     // The XML reader sees the bytes as they are (it reads any byte-order mark itself); the
-    // ASCII formats see them without a UTF-8 one.
+    // ASCII formats see them without a UTF-8 one, and UTF-16 text as UTF-8.
     FormatReading reading = readXrdml(bytes);
     if (!reading.recognised) {
-        const QByteArray text = withoutUtf8Bom(bytes);
+        const QByteArray text = isUtf16(bytes) ? utf16AsUtf8(bytes) : withoutUtf8Bom(bytes);
         reading = readX00(text);
         if (!reading.recognised)
             reading = readRas(text, options);

@@ -22,7 +22,8 @@ struct ScanReadResult {
 
 // Reads a measured scan, recognising its format from the content (never from the name):
 // PANalytical XRDML and ".x00", Bruker UXD, Rigaku RAS, or plain text with two or three
-// columns (angle, intensity[, ignored]). A folder, a pipe, a device, a missing file or one
+// columns (angle, intensity[, ignored]). Text in UTF-16 with a byte-order mark is read as
+// the same text in UTF-8 would be. A folder, a pipe, a device, a missing file or one
 // larger than 128 MiB is refused without being read. When ok, the scan has at least two
 // points at different angles, every value is finite, theta ascends, and at least one
 // intensity is positive.

@@ -2,7 +2,8 @@
 // "Key, value" (a value may itself hold commas), a line "ScanData", then NrOfData
 // intensities in counts per second, one a line. Point i lies at FirstAngle + i*StepWidth of
 // the axis ScanAxis names first: "Omega/2Theta" steps omega, "2Theta/Omega" steps 2theta.
-// ScanRange is redundant with NrOfData and StepWidth and is not read: NrOfData is trusted.
+// ScanRange is redundant with NrOfData and StepWidth and is not read. Intensities beyond
+// NrOfData are read too, with a note: the data, not the header, decide the scan's length.
 
 #include "scanformats.h"
 
@@ -87,29 +88,53 @@ FormatReading readX00(const QByteArray& text) {
         return reading;
     }
 
-    const int n = int(count);
+    // NrOfData intensities are expected; more numbers after them are read as well (a header
+    // that undercounts must not cut the scan), with a note, and a line that is no number
+    // after them ends the data, also with a note.
+    const int claimed = int(count);
     const double toTheta = scan.axis == QLatin1String("omega") ? 1.0 : 0.5;
-    while (scan.intensity.size() < n && lines.next(b, e)) {
+    QString rest;
+    while (lines.next(b, e)) {
         trim(b, e);
         if (b == e)
             continue;
         double v = 0;
         if (!toNumber(b, e, v)) {
+            if (scan.intensity.size() < claimed) {
+                reading.failure = QCoreApplication::translate(
+                                      "Scan", "line %1 holds %2, which is not an intensity")
+                                      .arg(QString::number(lines.lineNumber()), quoted(b, e));
+                return reading;
+            }
+            rest = QCoreApplication::translate("Scan", "line %1 (%2) and the lines after it "
+                                                       "are no intensities and were not read")
+                       .arg(QString::number(lines.lineNumber()), quoted(b, e));
+            break;
+        }
+        if (scan.intensity.size() >= maxPoints) {
             reading.failure =
-                QCoreApplication::translate("Scan", "line %1 holds %2, which is not an intensity")
-                    .arg(QString::number(lines.lineNumber()), quoted(b, e));
+                QCoreApplication::translate("Scan", "more than %1 points").arg(maxPoints);
             return reading;
         }
         scan.theta.append((first + scan.intensity.size() * step) * toTheta);
         scan.intensity.append(v);
     }
-    if (scan.intensity.size() < n) {
+    const int n = scan.intensity.size();
+    if (n < claimed) {
         reading.failure =
             QCoreApplication::translate("Scan", "the file ends after %1 of %2 intensities")
-                .arg(scan.intensity.size())
-                .arg(n);
+                .arg(n)
+                .arg(claimed);
         return reading;
     }
+    if (n > claimed)
+        scan.notes << QCoreApplication::translate("Scan", "the file holds %1 intensities, more "
+                                                          "than the %2 its NrOfData says; all "
+                                                          "were read")
+                          .arg(n)
+                          .arg(claimed);
+    if (!rest.isEmpty())
+        scan.notes << rest;
 
     double time = 0;
     if (value("TimePerStep", time) && time > 0 && std::isfinite(time)) // informative only

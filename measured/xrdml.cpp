@@ -11,11 +11,13 @@
 
 #include "scanformats.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QXmlStreamReader>
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace scanformats {
 namespace {
@@ -48,7 +50,14 @@ struct DataPoints {
 
 class XrdmlParser {
 public:
-    explicit XrdmlParser(const QByteArray& bytes) : xml_(bytes) {}
+    // Read through a buffer rather than handed the bytes: the XML reader then decodes them
+    // piece by piece instead of holding a decoded copy of the whole file.
+    explicit XrdmlParser(QByteArray bytes) : bytes_(std::move(bytes)), buffer_(&bytes_) {
+        buffer_.open(QIODevice::ReadOnly);
+        xml_.setDevice(&buffer_);
+    }
+    XrdmlParser(const XrdmlParser&) = delete;
+    XrdmlParser& operator=(const XrdmlParser&) = delete;
 
     FormatReading read();
 
@@ -61,6 +70,8 @@ private:
     void readDataPoints(DataPoints& data);
     QString build(const DataPoints& data, MeasuredScan& scan) const;
 
+    QByteArray bytes_; // shares the caller's bytes
+    QBuffer buffer_;
     QXmlStreamReader xml_;
     QString failure_; // a failure of the content that the XML reader does not see
 };

@@ -7,6 +7,7 @@
 #include "extensions.h"
 #include "fitroad.h"
 #include "materials.h"
+#include "outputguard.h"
 #include "overlayview.h"
 #include "renderplots.h"
 #include "resultarrays.h"
@@ -17,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImage>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -69,13 +69,6 @@ struct Options {
     double maxSeconds = 600.0; // per fit
     QString summary;           // --summary: one CSV row per fitted structure
 };
-
-// NAME-plot.png beside the result files.
-QString plotFileName(const QString& structureFile, const QString& outputDir) {
-    const QFileInfo info(structureFile);
-    const QDir dir(outputDir.isEmpty() ? info.absolutePath() : outputDir);
-    return QDir::cleanPath(dir.absoluteFilePath(info.completeBaseName() + "-plot.png"));
-}
 
 QString tr(const char* text) {
     return QCoreApplication::translate("Batch", text);
@@ -143,8 +136,7 @@ bool computeFile(const QString& name, const Options& options) {
     if (options.png) {
         const QString png = plotFileName(name, options.outputDir);
         const OverlayData overlay = overlayFrom(scan);
-        const QImage image = renderPlots(results, options.logScale, options.plotSize, &overlay);
-        if (!image.isNull() && image.save(png, "PNG")) {
+        if (exportPlots(png, results, options.logScale, options.plotSize, &overlay, false)) {
             say(tr("Wrote [%1].").arg(png));
         } else {
             say(tr("Can't write [%1].").arg(png));
@@ -380,6 +372,25 @@ bool readFitOptions(const QCommandLineParser& parser, const QCommandLineOption& 
     return true;
 }
 
+// For each file of the command line, the lines that refuse it before anything is written:
+// its results would replace an input of the run (a structure file, a scan) or a file a
+// symbolic link points to, or an earlier file of the same name writes them.
+QVector<QStringList> refusals(const QStringList& files, const Options& options) {
+    QVector<RunFiles> run;
+    for (const QString& file : files) {
+        Config config; // read quietly: only to learn the scan it names
+        const bool loaded = config.load(file);
+        const QString scan = loaded || !options.measured.isEmpty()
+                                 ? scanPathFor(config, options.measured)
+                                 : QString();
+        run.append(
+            {file,
+             {file, scan},
+             resultPaths(file, options.outputDir, !scan.isEmpty(), options.png, options.fit)});
+    }
+    return refuseClashes(run);
+}
+
 } // namespace
 
 // True when the command line asks for plot images, which need fonts and so the GUI module
@@ -553,10 +564,21 @@ int main(int argc, char* argv[]) {
     if (!readFitOptions(parser, maxSeconds, summary, options))
         return UsageError;
 
-    if (options.fit)
-        return fitFiles(files, options) ? Computed : NotComputed;
+    // Every result path is checked against every input before anything is written.
+    const QVector<QStringList> refused = refusals(files, options);
     int status = Computed;
-    for (const QString& file : files) {
+    QStringList accepted;
+    for (int i = 0; i < files.size(); ++i) {
+        for (const QString& line : refused[i])
+            say(line);
+        if (refused[i].isEmpty())
+            accepted << files[i];
+        else
+            status = NotComputed;
+    }
+    if (options.fit)
+        return fitFiles(accepted, options) && status == Computed ? Computed : NotComputed;
+    for (const QString& file : accepted) {
         if (!computeFile(file, options))
             status = NotComputed;
     }

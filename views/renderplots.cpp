@@ -5,11 +5,11 @@
 #include "diffractionview.h"
 #include "overlayview.h"
 #include "resultarrays.h"
+#include "resultfiles.h"
 
 #include <QColor>
 #include <QFileInfo>
 #include <QPainter>
-#include <QSaveFile>
 #include <QSvgGenerator>
 
 #include <optional>
@@ -126,7 +126,7 @@ bool exportPlots(const QString& path, const ResultArrays& r, bool logScale, QSiz
                  const OverlayData* overlay, bool diffractionOnly) {
     if (plotSize.isEmpty())
         return false;
-    QSaveFile file(path);
+    SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     bool drawn = false;

@@ -51,6 +51,18 @@ QByteArray ras(const QByteArray& header, const QByteArray& data) {
            "*RAS_HEADER_END\n*RAS_INT_START\n" + data;
 }
 
+// `text` (UTF-8) as UTF-16 with its byte-order mark, little- or big-endian, as Qt encodes it.
+QByteArray utf16(const QByteArray& text, bool little) {
+    const QString s = QString::fromUtf8(text);
+    QByteArray out = little ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
+    for (const QChar c : s) {
+        const char lo = char(c.unicode() & 0xFF);
+        const char hi = char(c.unicode() >> 8);
+        out.append(little ? lo : hi).append(little ? hi : lo);
+    }
+    return out;
+}
+
 } // namespace
 
 // The scan readers against hand-made samples of every format, whose expected numbers are
@@ -88,11 +100,13 @@ private slots:
             << "xrdml-list.xrdml" << false << "XRDML"
             << "omega" << Values{33.0, 33.01, 33.03, 33.06} << Values{8, 16, 12, 4}
             << Values(4, 0.5) << 1.540598 << QStringList();
-        // 2theta from 63.2 in steps of 0.01, halved; cps as written, -0.5 clipped to 0.
+        // 2theta from 63.2 in steps of 0.01, halved; cps as written, -0.5 clipped to 0. The
+        // fifth intensity lies beyond NrOfData 4: read all the same, at the next step.
         QTest::newRow(".x00 2Theta/Omega")
             << "sample-2theta.x00" << false << "X00"
-            << "2theta/2" << Values{31.6, 31.605, 31.61, 31.615} << Values{12.5, 0, 100, 7.25}
-            << Values(4, 1.5) << 1.54056 << QStringList();
+            << "2theta/2" << Values{31.6, 31.605, 31.61, 31.615, 31.62}
+            << Values{12.5, 0, 100, 7.25, 999} << Values(5, 1.5) << 1.54056
+            << QStringList{"holds 5 intensities, more than the 4 its NrOfData says"};
         // 2theta 70 down in steps of 0.02: theta 35 .. 34.96, sorted ascending; counts
         // 100 200 400 300 100 over 2 s, reversed with them.
         QTest::newRow("UXD two ranges, negative step")
@@ -222,6 +236,70 @@ private slots:
         const double bragg = std::asin(1.54056 / (2 * 5.65325 / 4)) * 180 / M_PI;
         QVERIFY2(std::fabs(r.scan.theta[peak] - bragg) < 0.01,
                  qPrintable(QString::number(r.scan.theta[peak] - bragg)));
+    }
+
+    // Text saved as UTF-16, and .x00 files whose data outrun NrOfData: every number read,
+    // at the angles the header's first angle and step give it (FirstAngle 32, StepWidth 0.01,
+    // omega), with a note where the header and the data disagree.
+    void encodingsAndExtraData_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<Values>("theta");
+        QTest::addColumn<Values>("intensity");
+        QTest::addColumn<QStringList>("notes");
+        const QByteArray columns = "# omega cps\n30 100\n30.5 200\n31 0\n";
+        const Values columnTheta{30, 30.5, 31};
+        const Values columnCps{100, 200, 0};
+        QTest::newRow("columns UTF-16LE")
+            << utf16(columns, true) << "text" << columnTheta << columnCps << QStringList();
+        QTest::newRow("columns UTF-16BE")
+            << utf16(columns, false) << "text" << columnTheta << columnCps << QStringList();
+        QTest::newRow("columns UTF-16, non-ASCII comments")
+            << utf16("# Probe Nr. 7, 25 \xC2\xB0"
+                     "C, \xE6\xB8\xAC\xE5\xAE\x9A \xF0\x9F\x94\xAC\n" +
+                         columns,
+                     true)
+            << "text" << columnTheta << columnCps << QStringList();
+        const QByteArray omega = "ScanAxis, Omega/2Theta\r\n";
+        QTest::newRow(".x00 UTF-16LE")
+            << utf16(x00("NrOfData, 3\r\n" + omega, "5\r\n7\r\n9\r\n"), true) << "X00"
+            << Values{32, 32.01, 32.02} << Values{5, 7, 9} << QStringList();
+        QTest::newRow(".x00 more data than NrOfData")
+            << x00("NrOfData, 2\r\n" + omega, "5\r\n7\r\n9\r\n11\r\n") << "X00"
+            << Values{32, 32.01, 32.02, 32.03} << Values{5, 7, 9, 11}
+            << QStringList{"holds 4 intensities, more than the 2 its NrOfData says"};
+        QTest::newRow(".x00 a trailer after the data")
+            << x00("NrOfData, 2\r\n" + omega, "5\r\n7\r\n9\r\nEND\r\n") << "X00"
+            << Values{32, 32.01, 32.02} << Values{5, 7, 9}
+            << QStringList{"more than the 2", "line 11 ('END') and the lines after it"};
+    }
+
+    void encodingsAndExtraData() {
+        QFETCH(QByteArray, bytes);
+        const ScanReadResult r = readScanBytes(bytes, QStringLiteral("unicode.dat"));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QTEST(r.scan.format, "format");
+        QFETCH(Values, theta);
+        QFETCH(Values, intensity);
+        compareValues(r.scan.theta, theta, "theta");
+        compareValues(r.scan.intensity, intensity, "intensity");
+        QFETCH(QStringList, notes);
+        QCOMPARE(r.scan.notes.size(), notes.size());
+        for (int i = 0; i < notes.size(); ++i)
+            QVERIFY2(r.scan.notes[i].contains(notes[i]), qPrintable(r.scan.notes[i]));
+    }
+
+    // The real .x00 scan saved as UTF-16 reads exactly as the original.
+    void realX00AsUtf16() {
+        QFile f(QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        const ScanReadResult a = readScanBytes(bytes, QStringLiteral("a"));
+        const ScanReadResult b = readScanBytes(utf16(bytes, false), QStringLiteral("b"));
+        QVERIFY2(a.ok && b.ok, qPrintable(b.error));
+        QCOMPARE(b.scan.theta.size(), 879);
+        QCOMPARE(b.scan.theta, a.scan.theta);
+        QCOMPARE(b.scan.intensity, a.scan.intensity);
     }
 
     void brokenBytes_data() {

@@ -10,6 +10,8 @@
 #include <random>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestResultFiles : public QObject {
     Q_OBJECT
@@ -152,6 +154,121 @@ private slots:
         QVERIFY(!one && !two);
         QCOMPARE(read(path), QByteArray("1\t2\t3\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"r.txt"});
+    }
+
+    // Every way a result path can be met: only a plain file (or nothing) is written, and then
+    // whole; a link, its target, a folder and an old file under a failed write stay as they
+    // were, and no temporary file is left behind (hidden ones included).
+    void safeWrites_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("written");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("new file") << "new" << true << "";
+        QTest::newRow("old file") << "old" << true << "";
+        QTest::newRow("link to a file") << "link" << false << "it is a symbolic link";
+        QTest::newRow("dangling link") << "dangling" << false << "it is a symbolic link";
+        QTest::newRow("folder") << "folder" << false << "it is a folder";
+        QTest::newRow("missing folder") << "missing" << false << "does not take a new file";
+        QTest::newRow("file-size limit") << "limit" << false << "";
+        QTest::newRow("read-only folder") << "readonly" << false << "does not take a new file";
+    }
+
+    void safeWrites() {
+        QFETCH(QString, kind);
+        QFETCH(bool, written);
+        QFETCH(QString, reason);
+        if (kind == "readonly" && ::geteuid() == 0)
+            QSKIP("root writes into a read-only folder");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(kind == "missing" ? "none/r.txt" : "r.txt");
+        const QString target = dir.filePath("target.txt");
+        const QByteArray old = "old\n";
+        if (kind == "old" || kind == "limit" || kind == "link") {
+            const QString file = kind == "link" ? target : path;
+            QVERIFY(writeFileSafely(file, old));
+            QVERIFY(QFile::setPermissions(file,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        }
+        if (kind == "link" || kind == "dangling")
+            QVERIFY(QFile::link(target, path));
+        if (kind == "folder")
+            QVERIFY(QDir().mkpath(path));
+        if (kind == "readonly")
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        const QStringList before =
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+
+        // 100,000 lines of three numbers: far past a 64 kB file-size limit.
+        const QVector<double> many(100000, 1.0 / 3);
+        rlimit oldLimit{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+        const rlimit limit{kind == "limit" ? 1 << 16 : oldLimit.rlim_cur, oldLimit.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const mode_t oldMask = ::umask(022);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        SafeFile file(path);
+        bool ok = file.open(QIODevice::WriteOnly);
+        if (ok) {
+            const QVector<double> one{1};
+            ok = kind == "limit" ? writeColumnsTo(file, many) : writeColumnsTo(file, one);
+            ok = file.commit() && ok;
+        }
+        setrlimit(RLIMIT_FSIZE, &oldLimit);
+        std::signal(SIGXFSZ, oldHandler);
+        ::umask(oldMask);
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QCOMPARE(ok, written);
+        QVERIFY2(file.error().contains(reason), qPrintable(file.error()));
+        const QStringList after =
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QCOMPARE(after, before + (kind == "new" ? QStringList{"r.txt"} : QStringList()));
+        if (written) {
+            QCOMPARE(read(path), QByteArray("1\t1\t1\n"));
+            // A new file gets 0666 less the umask; a replaced one keeps its permissions.
+            struct stat info {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+            QCOMPARE(int(info.st_mode & 0777), kind == "new" ? 0644 : 0640);
+        }
+        if (kind == "limit")
+            QCOMPARE(read(path), old);
+        if (kind == "link" || kind == "dangling") {
+            QVERIFY(QFileInfo(path).isSymLink());
+            QCOMPARE(QFileInfo(path).symLinkTarget(), target);
+            QCOMPARE(QFile::exists(target), kind == "link");
+            if (kind == "link")
+                QCOMPARE(read(target), old);
+        }
+        if (kind == "folder")
+            QVERIFY(QFileInfo(path).isDir());
+    }
+
+    // A SafeFile never committed changes nothing.
+    void abandonedWriteChangesNothing() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("r.txt");
+        QVERIFY(writeFileSafely(path, "old"));
+        {
+            SafeFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write("new"), qint64(3));
+        }
+        QCOMPARE(read(path), QByteArray("old"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"r.txt"});
+    }
+
+private:
+    // The lines "v\tv\tv" for each value, through the device as a writer of results would.
+    static bool writeColumnsTo(QIODevice& device, const QVector<double>& values) {
+        bool ok = true;
+        for (const double v : values) {
+            const QByteArray line = QByteArray::number(v) + '\t' + QByteArray::number(v) + '\t' +
+                                    QByteArray::number(v) + '\n';
+            ok = ok && device.write(line) == line.size();
+        }
+        return ok;
     }
 };
 

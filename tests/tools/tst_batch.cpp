@@ -353,6 +353,133 @@ private slots:
         QVERIFY2(path(a) != path(c), qPrintable(path(a)));
     }
 
+    // A result whose name is an input of the run is refused before anything is written: the
+    // input stays byte for byte, and the line names the result and the input.
+    void clashingNames_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("input");       // the input a result would replace
+        QTest::addColumn<QStringList>("created"); // the results still written
+        QTest::newRow("scan named NAME-meas (MEASURED)")
+            << QStringList{"x.txt"} << "x-meas.txt" << QStringList{};
+        QTest::newRow("scan named NAME-dif (--measured)")
+            << QStringList{"--measured", "y-dif.txt", "y.txt"} << "y-dif.txt" << QStringList{};
+        QTest::newRow("w.txt w-cmp.txt") << QStringList{"w.txt", "w-cmp.txt"} << "w-cmp.txt"
+                                         << QStringList{"w-cmp-cmp.txt", "w-cmp-dif.txt"};
+        QTest::newRow("scan named NAME-plot.png")
+            << QStringList{"--png", "--plot-size", "80x60", "--measured", "z-plot.png", "z.txt"}
+            << "z-plot.png" << QStringList{};
+    }
+
+    void clashingNames() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, input);
+        QFETCH(QStringList, created);
+        QTemporaryDir dir;
+        const QByteArray scan = "30 10\n30.01 20\n30.02 15\n";
+        const QByteArray structure = "SUBSTRATE 0 1\nLAYER 5 0 1\n";
+        xrdtest::writeTestFile(dir, "x.txt", structure + "MEASURED x-meas.txt\n");
+        for (const char* name : {"y.txt", "z.txt", "w.txt", "w-cmp.txt"})
+            xrdtest::writeTestFile(dir, name, structure);
+        for (const char* name : {"x-meas.txt", "y-dif.txt", "z-plot.png"})
+            xrdtest::writeTestFile(dir, name, scan);
+        const QByteArray before = readAll(dir.filePath(input));
+        const auto files = [&dir] {
+            return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        };
+        QStringList expected = files() + created;
+        expected.sort();
+        for (QString& a : args)
+            if (a.endsWith(".txt") || a.endsWith(".png"))
+                a = dir.filePath(a);
+        const Run r = run(args);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(readAll(dir.filePath(input)), before);
+        QVERIFY2(r.out.contains(QString("Can't write [%1]: it is [").arg(dir.filePath(input))),
+                 qPrintable(r.out));
+        QVERIFY(!r.out.contains(QString("Wrote [%1]").arg(dir.filePath(input))));
+        // A refused structure writes none of its results; the others are computed.
+        QCOMPARE(files(), expected);
+    }
+
+    // Two structure files of one name into one output folder: the second is refused, the
+    // first's results stay as a run of it alone writes them.
+    void sameNameIntoOneFolder() {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("a") && QDir(dir.path()).mkpath("b"));
+        const QString a = xrdtest::writeTestFile(dir, "a/s.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        const QString b = xrdtest::writeTestFile(dir, "b/s.txt", "SUBSTRATE 0 1\nLAYER 9 1 1\n");
+        QCOMPARE(run({"-o", dir.filePath("alone"), a}).status, 0);
+        const Run r = run({"-o", dir.filePath("out"), a, b});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.contains(QString("Can't write [%1]: it holds the results of [%2]")
+                                    .arg(dir.filePath("out/s-cmp.txt"), a)),
+                 qPrintable(r.out));
+        QVERIFY(r.out.contains(QString("[%1] was not computed.").arg(b)));
+        for (const char* name : {"s-cmp.txt", "s-dif.txt"})
+            QCOMPARE(readAll(QDir(dir.filePath("out")).filePath(name)),
+                     readAll(QDir(dir.filePath("alone")).filePath(name)));
+    }
+
+    // A result path that is a symbolic link, existing or dangling: the run is refused, the
+    // link and its target stay as they were, nothing is created where it points.
+    void symbolicLinks_data() {
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<bool>("dangling");
+        for (const char* result : {"l-cmp.txt", "l-dif.txt", "l-meas.txt", "l-plot.png"}) {
+            QTest::addRow("%s, existing", result) << result << false;
+            QTest::addRow("%s, dangling", result) << result << true;
+        }
+    }
+
+    void symbolicLinks() {
+        QFETCH(QString, result);
+        QFETCH(bool, dangling);
+        QTemporaryDir dir;
+        const QString s =
+            xrdtest::writeTestFile(dir, "l.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\nMEASURED scan.txt\n");
+        xrdtest::writeTestFile(dir, "scan.txt", "30 10\n30.01 20\n30.02 15\n");
+        const QString victim = dir.filePath("elsewhere/victim");
+        QVERIFY(QDir(dir.path()).mkpath("elsewhere"));
+        if (!dangling)
+            xrdtest::writeTestFile(dir, "elsewhere/victim", "precious\n");
+        QVERIFY(QFile::link(victim, dir.filePath(result)));
+        const Run r = run({"--png", "--plot-size", "80x60", s});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.contains(
+                     QString("Can't write [%1]: it is a symbolic link").arg(dir.filePath(result))),
+                 qPrintable(r.out));
+        QVERIFY(!r.out.contains("Wrote ["));
+        QCOMPARE(QFileInfo(dir.filePath(result)).symLinkTarget(), victim);
+        QCOMPARE(readAll(victim), dangling ? QByteArray() : QByteArray("precious\n"));
+        QCOMPARE(QDir(dir.filePath("elsewhere")).entryList(QDir::Files | QDir::Hidden),
+                 dangling ? QStringList() : QStringList{"victim"});
+    }
+
+    // A write that fails (past a 4 kB file-size limit, as on a full disk): the old file
+    // stays, the line says "Can't write", never "Wrote", and the status is 1.
+    void failedWrites_data() {
+        QTest::addColumn<QString>("result");
+        QTest::newRow("curve file") << "f-dif.txt";
+        QTest::newRow("plot image") << "f-plot.png";
+    }
+
+    void failedWrites() {
+        QFETCH(QString, result);
+        QTemporaryDir dir;
+        const QString s = xrdtest::writeTestFile(dir, "f.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        const QString path = xrdtest::writeTestFile(dir, result, "old\n");
+        QProcess p;
+        p.start("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 8 && exec \"$0\" --png \"$1\"",
+                            QStringLiteral(XRD_BATCH_TOOL), s});
+        QVERIFY(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(out.contains(QString("Can't write [%1].").arg(path)), qPrintable(out));
+        QVERIFY(!out.contains(QString("Wrote [%1]").arg(path)));
+        QCOMPARE(readAll(path), QByteArray("old\n"));
+        QCOMPARE(QDir(dir.path()).entryList({"*.part"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
     void usage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
