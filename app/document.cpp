@@ -6,6 +6,7 @@
 #include "extensions.h"
 #include "filewatch.h"
 #include "fitparameters.h"
+#include "outputguard.h"
 #include "readers.h"
 #include "resultarrays.h"
 #include "scanroad.h"
@@ -163,6 +164,20 @@ void Document::startRoad(const RoadRequest& request) {
     LoadedStructure loaded = loadStructure(config_, request.structure);
     for (const QString& problem : qAsConst(config_.ext.problems))
         log(problem);
+    if (loaded.status == LoadedStructure::Ready) {
+        // No result may replace an input: a scan named NAME-meas.EXT, say.
+        const QString scan = scanPathFor(config_, request.scanOverride);
+        const QStringList clashes =
+            refuseClashes({{request.structure,
+                            {request.structure, scan},
+                            resultPaths(request.structure, QString(), !scan.isEmpty(), false,
+                                        !config_.ext.fits.isEmpty())}})
+                .value(0);
+        if (!clashes.isEmpty()) {
+            loaded.status = LoadedStructure::Refused;
+            loaded.message = clashes.join(QLatin1Char('\n'));
+        }
+    }
     if (loaded.status == LoadedStructure::Invalid || loaded.status == LoadedStructure::Refused) {
         log(loaded.message);
         if (!current_.isEmpty())

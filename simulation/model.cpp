@@ -94,8 +94,8 @@ QVector<double> uniformAngles(const AngleGrid& grid) {
 
 class BasicPlan : public CurvePlan {
 public:
-    BasicPlan(const Structure& s, double points, double work, std::vector<MonolayerRun> runs)
-        : structure_(s), runs_(std::move(runs)) {
+    BasicPlan(Structure s, double points, double work, std::vector<MonolayerRun> runs)
+        : structure_(std::move(s)), runs_(std::move(runs)) {
         points_ = points;
         work_ = work;
     }
@@ -357,7 +357,7 @@ protected:
     }
     QString angles(const Structure& s, const PhysicsStack& stack, const ResultArrays& profile,
                    AngleRange cover, QVector<double>& theta, QVector<double>& q) const override {
-        const QString refusal = window(s, stack, profile, cover, theta);
+        QString refusal = window(s, stack, profile, cover, theta);
         for (double t : theta)
             q.append(scatteringVector(t, s.k));
         return refusal;
@@ -374,7 +374,7 @@ protected:
 } // namespace
 
 QString thicknessText(double monolayers, double monolayerHeight) {
-    const QString ml = QStringLiteral("%1 ML").arg(monolayers, 0, 'g', 6);
+    QString ml = QStringLiteral("%1 ML").arg(monolayers, 0, 'g', 6);
     const double nm = monolayers * monolayerHeight / 10;
     if (!std::isfinite(nm))
         return ml;

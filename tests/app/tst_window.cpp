@@ -238,6 +238,28 @@ private slots:
         QCOMPARE(logOf(body), gone);
     }
 
+    // A scan named like a result of the structure that reads it is never written over: the
+    // structure is refused, the scan stays byte for byte and no result appears.
+    void scanNamedLikeAResultIsRefused_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("NAME-meas") << "s-meas.txt";
+        QTest::newRow("NAME-dif") << "s-dif.txt";
+    }
+    void scanNamedLikeAResultIsRefused() {
+        QFETCH(QString, name);
+        const QString scan = syntheticScan(*dir);
+        QVERIFY(QFile::rename(scan, dir->filePath(name)));
+        const QByteArray before = bytes(dir->filePath(name));
+        const QString path = write(*dir, "s.txt", kLayer + "MEASURED " + name.toUtf8() + "\n");
+        const QStringList files = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
+        Body body;
+        drop(body, path);
+        waitIdle(body);
+        QVERIFY2(logOf(body).contains(dir->filePath(name)), qPrintable(logOf(body)));
+        QCOMPARE(bytes(dir->filePath(name)), before);
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), files);
+    }
+
     void backgroundCalculation_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("left to finish") << "finish";
