@@ -1,6 +1,7 @@
 #include "fitroad.h"
 
 #include "calculation.h"
+#include "common/regularfile.h"
 #include "config.h"
 #include "extensions.h"
 #include "fitparameters.h"
@@ -199,9 +200,9 @@ FitReport StructureFit::run() const {
         fitted.push_back({row.value, row.sigma, row.atBound, row.nmPerUnit});
     }
 
-    QFile original(base_.fileName);
+    QFile original;
     QByteArray text;
-    if (original.open(QIODevice::ReadOnly))
+    if (openRegularFile(original, base_.fileName))
         text = original.readAll();
     FitRecord record;
     record.seed = settings_.seed;

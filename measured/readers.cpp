@@ -1,5 +1,6 @@
 #include "readers.h"
 
+#include "common/regularfile.h"
 #include "scanformats.h"
 
 #include <QCoreApplication>
@@ -10,13 +11,6 @@
 #include <cctype>
 #include <cmath>
 #include <numeric>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -45,53 +39,9 @@ bool readRegularFile(const QString& path, QByteArray& bytes, QString& reason) {
         return false;
     }
     QFile file;
-#ifdef Q_OS_UNIX
-    const QByteArray encoded = QFile::encodeName(path);
-    const int fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        reason = error == ENOENT
-                     ? QCoreApplication::translate("Scan", "the file does not exist")
-                     : QCoreApplication::translate("Scan", "the file cannot be opened (%1)")
-                           .arg(qt_error_string(error));
+    qint64 size = 0;
+    if (!openRegularFile(file, path, &reason, &size))
         return false;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const bool folder = S_ISDIR(info.st_mode);
-        ::close(fd);
-        reason = folder ? QCoreApplication::translate("Scan", "it is a folder, not a file")
-                        : QCoreApplication::translate(
-                              "Scan", "it is not a regular file (a pipe, a device or a socket)");
-        return false;
-    }
-    const qint64 size = info.st_size;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        reason = QCoreApplication::translate("Scan", "the file cannot be opened");
-        return false;
-    }
-#else
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        reason = QCoreApplication::translate("Scan", "the file does not exist");
-        return false;
-    }
-    if (!info.isFile()) {
-        reason = info.isDir() ? QCoreApplication::translate("Scan", "it is a folder, not a file")
-                              : QCoreApplication::translate("Scan", "it is not a regular file");
-        return false;
-    }
-    const qint64 size = info.size();
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = QCoreApplication::translate("Scan", "the file cannot be opened");
-        return false;
-    }
-#endif
     const QString tooLarge =
         QCoreApplication::translate("Scan", "the file is larger than %1 MiB, too large for a scan")
             .arg(maxFileBytes >> 20);

@@ -1,16 +1,11 @@
 #include "config.h"
 
+#include "common/regularfile.h"
 #include "linetokens.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -45,40 +40,6 @@ GradingShape toShape(const QString& token) {
     default:
         return Abrupt;
     }
-}
-
-// Opens `name` for reading only when it is a regular file. A named pipe would block the
-// window until some writer appears, a device may never end, and a folder is no file, so all
-// of them count as files that cannot be opened. O_NONBLOCK keeps open() itself from waiting
-// on a pipe; the type is checked on the opened descriptor, so a file swapped between a check
-// by name and the open cannot slip through.
-bool openRegularFile(QFile& file, const QString& name) {
-    if (name.isEmpty())
-        return false;
-#ifdef Q_OS_UNIX
-    const QByteArray path = QFile::encodeName(name);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-#else
-    if (!QFileInfo(name).isFile())
-        return false;
-    file.setFileName(name);
-    return file.open(QIODevice::ReadOnly);
-#endif
 }
 
 } // namespace
