@@ -16,6 +16,13 @@
 
 #include <atomic>
 
+namespace {
+
+// A fit in the window ends at its best point after this long, as the batch tool's default.
+constexpr double kFitSeconds = 600.0;
+
+} // namespace
+
 // A fit off the GUI thread, on its own copy of the structure. Its progress reaches the
 // document only while `receiver` is set: cleared (under the lock) when the fit is abandoned,
 // so that a thread left to end on its own never posts to a document that went.
@@ -81,7 +88,20 @@ void Document::startFit() {
                     },
                     Qt::QueuedConnection);
             };
+            settings.maxSeconds = kFitSeconds;
             const StructureFit structureFit(job->structure, settings);
+            const QString estimate = structureFit.costEstimate();
+            if (!estimate.isEmpty()) {
+                const QMutexLocker locked(&id->lock);
+                if (Document* const self = id->receiver)
+                    QMetaObject::invokeMethod(
+                        self,
+                        [self, id, estimate] {
+                            if (self->fitJob_.get() == id)
+                                self->log(estimate);
+                        },
+                        Qt::QueuedConnection);
+            }
             running = &structureFit;
             job->report = structureFit.run();
             running = nullptr;

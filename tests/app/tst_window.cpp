@@ -447,6 +447,7 @@ private slots:
         drop(*body, start);
         waitIdle(*body);
         QVERIFY(body->fitAction->isEnabled());
+        QSignalSpy generations(body->document, &Document::fitProgress);
         body->fitAction->trigger();
         QVERIFY(body->busy() && body->stopAction->isEnabled() && !body->fitAction->isEnabled());
 
@@ -469,8 +470,8 @@ private slots:
             QVERIFY(!QFile::exists(fitted));
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(body->note->text().startsWith("Fit: generation"), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(body->config.fileName == fitted, 60000);
+        QVERIFY(generations.count() >= 1); // the search reports at least its end
         waitIdle(*body);
         const QString log = logOf(*body);
         QVERIFY(log.contains(QRegularExpression("parameter +start +fitted +uncertainty")));
@@ -504,7 +505,9 @@ private slots:
         QFETCH(QString, why);
         const QString scan = syntheticScan(*dir);
         const QString scan2 = write(*dir, "scan2.txt", bytes(scan));
-        const QString start = write(*dir, "start.txt", kFitStart);
+        // The dynamical model makes every evaluation slow enough that the fit surely still
+        // runs when its files change.
+        const QString start = write(*dir, "start.txt", kFitStart + "MODEL dynamical\n");
         const QString small = write(*dir, "small.txt", kSmall);
         const QString fitted = dir->filePath("start-fitted.txt");
         Body body;
