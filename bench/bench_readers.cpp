@@ -4,7 +4,7 @@
 // times the file's size plus 50 MB. Not a timing: one iteration each, the counters are the
 // result ("peak_MB", "file_MB", "ratio", "within" 1 when under the bound).
 
-#include "readers.h"
+#include "measured/readers.h"
 
 #include <QByteArray>
 #include <QFile>

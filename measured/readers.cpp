@@ -1,7 +1,7 @@
-#include "readers.h"
+#include "measured/readers.h"
 
 #include "common/regularfile.h"
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -5,7 +5,7 @@
 // ScanRange is redundant with NrOfData and StepWidth and is not read. Intensities beyond
 // NrOfData are read too, with a note: the data, not the header, decide the scan's length.
 
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 #include <QHash>

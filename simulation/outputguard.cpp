@@ -1,6 +1,6 @@
-#include "outputguard.h"
+#include "simulation/outputguard.h"
 
-#include "resultfiles.h"
+#include "simulation/resultfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "config.h"
+#include "structure/config.h"
 
 #include "common/regularfile.h"
-#include "linetokens.h"
+#include "structure/linetokens.h"
 
 #include <QFile>
 #include <QFileInfo>

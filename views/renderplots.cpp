@@ -1,11 +1,11 @@
-#include "renderplots.h"
+#include "views/renderplots.h"
 
-#include "chcoord.h"
-#include "compositionview.h"
-#include "diffractionview.h"
-#include "overlayview.h"
-#include "resultarrays.h"
-#include "resultfiles.h"
+#include "plot/chcoord.h"
+#include "simulation/resultarrays.h"
+#include "simulation/resultfiles.h"
+#include "views/compositionview.h"
+#include "views/diffractionview.h"
+#include "views/overlayview.h"
 
 #include <QColor>
 #include <QFileInfo>

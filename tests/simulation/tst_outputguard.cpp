@@ -1,4 +1,4 @@
-#include "outputguard.h"
+#include "simulation/outputguard.h"
 
 #include <QDir>
 #include <QFile>
