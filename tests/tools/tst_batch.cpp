@@ -353,6 +353,48 @@ private slots:
         QVERIFY2(path(a) != path(c), qPrintable(path(a)));
     }
 
+    // A lenient line is noted in the output; with --strict it stops that file alone.
+    void strict_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("strict");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("note");
+
+        const QByteArray misspelled = "SUBSTRATE 0 1\nLAYER 30 0.2 1\nREPAET 3\n";
+        QTest::newRow("misspelled keyword") << misspelled << false << 0 << "line 3: ";
+        QTest::newRow("misspelled keyword, strict") << misspelled << true << 1 << "line 3: ";
+        QTest::newRow("thickness in nm, strict")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 7.4nm 0.2 1\n") << true << 1 << "line 2: ";
+        QTest::newRow("malformed MODEL, strict")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 30 0.2 1\nMODEL dinamical\n") << true << 1
+            << "Ignored [";
+        QTest::newRow("correct file, strict")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 30 0.2 1\nREPEAT 2\n") << true << 0 << QString();
+    }
+
+    void strict() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, strict);
+        QFETCH(int, status);
+        QFETCH(QString, note);
+        QTemporaryDir out;
+        const QString s = write("st.txt", content);
+        const QString good = write("st-good.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        QStringList args{"-o", out.path(), s, good};
+        if (strict)
+            args.prepend("--strict");
+        const Run r = run(args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(note.isEmpty() ? !r.out.contains("Note [")
+                                : r.out.contains(QString("Note [%1] %2").arg(s, note)) ||
+                                      r.out.contains(note + s),
+                 qPrintable(r.out));
+        // A refused file leaves no result file; the other file is computed all the same.
+        QCOMPARE(QFile::exists(QDir(out.path()).filePath("st-dif.txt")), status == 0);
+        QVERIFY(QFile::exists(QDir(out.path()).filePath("st-good-dif.txt")));
+        QCOMPARE(r.out.contains(QString("Refused [%1]").arg(s)), status != 0);
+    }
+
     void usage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -376,6 +418,8 @@ private slots:
             QVERIFY(!r.err.isEmpty());
         else
             QVERIFY(r.out.contains("xrdsim-batch"));
+        if (args == QStringList{"--help"})
+            QVERIFY(r.out.contains("--strict"));
     }
 };
 
