@@ -53,67 +53,85 @@ bool isWholeNumber(const QString& token) {
 // depend on whether anything is noted.
 class LineNotes {
 public:
-    bool isEmpty() const { return parts_.isEmpty(); }
+    // Beyond the notes a file may log, a line's faults are only counted, not worded.
+    explicit LineNotes(bool wording) : wording_(wording) {}
+
+    bool isEmpty() const { return count_ == 0; }
     QString text() const { return parts_.join(QLatin1String("; ")); }
-    void add(const QString& part) {
-        if (!part.isEmpty())
-            parts_ << part;
+    // `part` returns the text of one fault.
+    template <typename Part> void add(const Part& part) {
+        ++count_;
+        if (wording_)
+            parts_ << part();
     }
 
     // Locale-independent; a token that is not entirely a number reads as 0 (a number beyond
     // the range of a double as infinity). `needed`: whether a missing token is noted.
-    double real(const QString& token, const QString& name, bool needed) {
+    double real(const QString& token, const char* name, bool needed) {
         if (token.isEmpty()) {
             if (needed)
-                add(trNote("%1 missing, read as 0").arg(name));
+                add([&] { return trNote("%1 missing, read as 0").arg(trNote(name)); });
             return 0.0;
         }
         bool ok = false;
         const double value = token.toDouble(&ok);
         if (!ok)
-            add(trNote("%1 %2 is not a number, read as %3")
-                    .arg(name, quoted(token), QString::number(value)));
+            add([&] {
+                return trNote("%1 %2 is not a number, read as %3")
+                    .arg(trNote(name), quoted(token), QString::number(value));
+            });
         return value;
     }
 
     // A real that is a fraction of In or As, noted also when it lies outside 0 to 1.
-    double fraction(const QString& token, const QString& name, bool needed) {
-        const int before = parts_.size();
+    double fraction(const QString& token, const char* name, bool needed) {
+        const int before = count_;
         const double value = real(token, name, needed);
-        if (parts_.size() == before && !token.isEmpty() && !(value >= 0.0 && value <= 1.0))
-            add(trNote("%1 %2 is outside 0 to 1, kept").arg(name, QString::number(value)));
+        if (count_ == before && !token.isEmpty() && !(value >= 0.0 && value <= 1.0))
+            add([&] {
+                return trNote("%1 %2 is outside 0 to 1, kept")
+                    .arg(trNote(name), QString::number(value));
+            });
         return value;
     }
 
     // Base 10 with an optional sign; anything else reads as 0. A count below 1 is kept.
-    std::int32_t count(const QString& token, const QString& name, const QString& unit) {
+    std::int32_t count(const QString& token, const char* name, const char* unit) {
         if (token.isEmpty()) {
-            add(trNote("%1 missing, read as 0").arg(name));
+            add([&] { return trNote("%1 missing, read as 0").arg(trNote(name)); });
             return 0;
         }
         bool ok = false;
         const std::int32_t value = token.toInt(&ok, 10);
         if (!ok && isWholeNumber(token))
-            add(trNote("%1 %2 is too large, read as 0").arg(name, quoted(token)));
+            add([&] {
+                return trNote("%1 %2 is too large, read as 0").arg(trNote(name), quoted(token));
+            });
         else if (!ok)
-            add(trNote("%1 %2 is not a whole number of %3, read as 0")
-                    .arg(name, quoted(token), unit));
+            add([&] {
+                return trNote("%1 %2 is not a whole number of %3, read as 0")
+                    .arg(trNote(name), quoted(token), trNote(unit));
+            });
         else if (value < 1)
-            add(trNote("%1 %2 is below 1, kept").arg(name, QString::number(value)));
+            add([&] {
+                return trNote("%1 %2 is below 1, kept").arg(trNote(name), QString::number(value));
+            });
         return value;
     }
 
     // A grading shape letter; an empty token is the abrupt default.
-    GradingShape shape(const QString& token, const QString& name);
+    GradingShape shape(const QString& token, const char* name);
 
     // Tokens behind the last argument of a statement.
     void surplus(LineTokens& tokens) {
         const QString token = tokens.next();
         if (!token.isEmpty())
-            add(trNote("%1 and what follows ignored").arg(quoted(token)));
+            add([&] { return trNote("%1 and what follows ignored").arg(quoted(token)); });
     }
 
 private:
+    const bool wording_;
+    int count_ = 0;
     QStringList parts_;
 };
 
@@ -141,11 +159,23 @@ GradingShape toShape(const QString& token) {
     }
 }
 
-GradingShape LineNotes::shape(const QString& token, const QString& name) {
+GradingShape LineNotes::shape(const QString& token, const char* name) {
     const GradingShape shape = toShape(token);
     if (shape == Abrupt && !token.isEmpty() && token.at(0).toUpper() != QLatin1Char('A'))
-        add(trNote("%1 %2 is none of A, L, P and H, read as abrupt").arg(name, quoted(token)));
+        add([&] {
+            return trNote("%1 %2 is none of A, L, P and H, read as abrupt")
+                .arg(trNote(name), quoted(token));
+        });
     return shape;
+}
+
+// Notes that a statement replaces the one of line `earlier` (0: there was none).
+void noteReplaced(LineNotes& notes, const QString& statement, qint64 earlier) {
+    if (earlier > 0)
+        notes.add([&] {
+            return trNote("replaces the %1 of line %2 (only the last one counts)")
+                .arg(statement, QString::number(earlier));
+        });
 }
 
 // The statements of which only the last one in a file counts.
@@ -255,24 +285,28 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
     tokens.nextSpan(start, length);
     if (length == 0)
         return;
-    LineNotes notes;
+    LineNotes notes(notedLines < maxNotes);
     const QString keyword = line.mid(start, length).toUpper();
 
     if (keyword == QLatin1String("WAVELENGTH")) {
-        wavelength = notes.real(tokens.next(), tr("wavelength"), true);
+        wavelength = notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "wavelength"), true);
         k = twoPi / wavelength;
         notes.surplus(tokens);
-        notes.add(replaced(keyword, lineNumber));
+        noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else if (keyword == QLatin1String("SUBSTRATE")) {
-        const double x = notes.fraction(tokens.next(), tr("In fraction"), true);
-        const double y = notes.fraction(tokens.next(), tr("As fraction"), true);
+        const double x =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "In fraction"), true);
+        const double y =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
         const QString switchToken = tokens.next();
         bool isInteger = false;
         const std::int32_t without = switchToken.toInt(&isInteger, 10);
         if (!switchToken.isEmpty() && (!isInteger || (without != 0 && without != 1)))
-            notes.add(tr("substrate switch %1 is neither 0 nor 1, read as 0 (the substrate's "
-                         "own scattering stays in)")
-                          .arg(quoted(switchToken)));
+            notes.add([&] {
+                return tr("substrate switch %1 is neither 0 nor 1, read as 0 (the substrate's "
+                          "own scattering stays in)")
+                    .arg(quoted(switchToken));
+            });
         notes.surplus(tokens);
         Layer s;
         s.defined = true;
@@ -281,7 +315,7 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         s.asFraction = s.endAsFraction = s.startAsFraction = y;
         substrate = s;
         withSubstrate = without != 1;
-        notes.add(replaced(keyword, lineNumber));
+        noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else if (keyword == QLatin1String("LAYER")) {
         if (layers.size() >= maxLayers) {
             ++ignoredLayers;
@@ -289,32 +323,43 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         }
         Layer l;
         l.defined = true;
-        l.monolayers = notes.count(tokens.next(), tr("thickness"), tr("monolayers"));
-        l.inFraction = notes.fraction(tokens.next(), tr("In fraction"), true);
-        l.asFraction = notes.fraction(tokens.next(), tr("As fraction"), true);
+        l.monolayers = notes.count(tokens.next(), QT_TRANSLATE_NOOP("Config", "thickness"),
+                                   QT_TRANSLATE_NOOP("Config", "monolayers"));
+        l.inFraction =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "In fraction"), true);
+        l.asFraction =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
         // The grading arguments may be left out behind an abrupt boundary; a graded one
         // needs its width and the composition beyond it.
         WrittenNeighbours w;
-        l.endShape = notes.shape(tokens.next(), tr("end shape"));
+        l.endShape = notes.shape(tokens.next(), QT_TRANSLATE_NOOP("Config", "end shape"));
         const bool endGraded = l.endShape != Abrupt;
-        l.endWidth = notes.real(tokens.next(), tr("end grading width"), endGraded);
+        l.endWidth =
+            notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "end grading width"), endGraded);
         QString token = tokens.next();
-        w.endIn = toNeighbour(notes.fraction(token, tr("In fraction beyond the end"), endGraded),
-                              token, w, WrittenNeighbours::EndIn);
+        w.endIn = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "In fraction beyond the end"),
+                           endGraded),
+            token, w, WrittenNeighbours::EndIn);
         token = tokens.next();
-        w.endAs = toNeighbour(notes.fraction(token, tr("As fraction beyond the end"), endGraded),
-                              token, w, WrittenNeighbours::EndAs);
-        l.startShape = notes.shape(tokens.next(), tr("start shape"));
+        w.endAs = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "As fraction beyond the end"),
+                           endGraded),
+            token, w, WrittenNeighbours::EndAs);
+        l.startShape = notes.shape(tokens.next(), QT_TRANSLATE_NOOP("Config", "start shape"));
         const bool startGraded = l.startShape != Abrupt;
-        l.startWidth = notes.real(tokens.next(), tr("start grading width"), startGraded);
+        l.startWidth = notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "start grading width"),
+                                  startGraded);
         token = tokens.next();
-        w.startIn =
-            toNeighbour(notes.fraction(token, tr("In fraction beyond the start"), startGraded),
-                        token, w, WrittenNeighbours::StartIn);
+        w.startIn = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "In fraction beyond the start"),
+                           startGraded),
+            token, w, WrittenNeighbours::StartIn);
         token = tokens.next();
-        w.startAs =
-            toNeighbour(notes.fraction(token, tr("As fraction beyond the start"), startGraded),
-                        token, w, WrittenNeighbours::StartAs);
+        w.startAs = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "As fraction beyond the start"),
+                           startGraded),
+            token, w, WrittenNeighbours::StartAs);
         notes.surplus(tokens);
         // Boundary compositions are the mean of the layer's own and its neighbour's.
         l.endInFraction = (w.endIn + l.inFraction) * 0.5;
@@ -324,27 +369,31 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         layers.append(l);
         noteWrittenNeighbours(ext, layers.size() - 1, w);
     } else if (keyword == QLatin1String("REPEAT")) {
-        repeat = notes.count(tokens.next(), tr("REPEAT"), tr("periods"));
+        repeat = notes.count(tokens.next(), QT_TRANSLATE_NOOP("Config", "REPEAT"),
+                             QT_TRANSLATE_NOOP("Config", "periods"));
         notes.surplus(tokens);
-        notes.add(replaced(keyword, lineNumber));
+        noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else {
         const int fits = ext.fits.size();
         switch (length > 10 ? ExtensionRead::NotExtension // no keyword is longer than "WAVELENGTH"
                             : readExtensionStatement(ext, keyword, tokens, fileName, lineNumber)) {
         case ExtensionRead::NotExtension:
-            notes.add(tr("unknown keyword %1, line skipped").arg(quoted(line.mid(start, length))));
+            notes.add([&] {
+                return tr("unknown keyword %1, line skipped").arg(quoted(line.mid(start, length)));
+            });
             break;
         case ExtensionRead::Taken:
             if (onlyLastCounts(keyword)) {
-                notes.add(replaced(keyword, lineNumber));
+                noteReplaced(notes, keyword, given(keyword, lineNumber));
             } else if (keyword == QLatin1String("FIT") && ext.fits.size() == fits) {
                 // A FIT line for a target named before takes the earlier one's place.
                 for (const FitParameter& p : qAsConst(ext.fits)) {
                     if (p.lineNumber == std::min<qint64>(lineNumber, INT_MAX))
-                        notes.add(replaced(QStringLiteral("FIT ") + p.text, lineNumber));
+                        noteReplaced(notes, QStringLiteral("FIT ") + p.text,
+                                     given(QStringLiteral("FIT ") + p.text, lineNumber));
                 }
             } else if (keyword == QLatin1String("FIT")) {
-                replaced(QStringLiteral("FIT ") + ext.fits.last().text, lineNumber);
+                given(QStringLiteral("FIT ") + ext.fits.last().text, lineNumber);
             }
             break;
         case ExtensionRead::Ignored:
@@ -355,16 +404,11 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         note(lineNumber, notes.text());
 }
 
-QString Config::replaced(const QString& statement, qint64 lineNumber) {
-    const auto earlier = lastGiven_.find(statement);
-    if (earlier == lastGiven_.end()) {
-        lastGiven_.insert(statement, lineNumber);
-        return QString();
-    }
-    const QString text = tr("replaces the %1 of line %2 (only the last one counts)")
-                             .arg(statement, QString::number(*earlier));
-    *earlier = lineNumber;
-    return text;
+qint64 Config::given(const QString& statement, qint64 lineNumber) {
+    qint64& last = lastGiven_[statement];
+    const qint64 earlier = last;
+    last = lineNumber;
+    return earlier;
 }
 
 void Config::note(qint64 lineNumber, const QString& text) {

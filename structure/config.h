@@ -63,8 +63,9 @@ signals:
 private:
     void readFrom(QIODevice& file);
     void handleLine(const QString& line, qint64 lineNumber);
-    // Notes that `statement` of line `lineNumber` replaces an earlier one of the file.
-    QString replaced(const QString& statement, qint64 lineNumber);
+    // Records that `statement` is given on line `lineNumber`; returns the line on which it
+    // was given before, or 0.
+    qint64 given(const QString& statement, qint64 lineNumber);
     void note(qint64 lineNumber, const QString& text);
 
     // Per load: where each statement of which only the last one counts was last given.
