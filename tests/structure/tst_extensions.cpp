@@ -206,6 +206,11 @@ private slots:
         row("NaN bound", "FIT OFFSET nan 1", "line 4: FIT OFFSET: a bound is not a finite number.");
         row("infinite bound", "FIT BACKGROUND 0 inf",
             "line 4: FIT BACKGROUND: a bound is not a finite number.");
+        row("range wider than the largest number", "FIT BACKGROUND -1e308 1e308",
+            "line 4: FIT BACKGROUND: the range from -1e+308 to 1e+308 is too wide to search.");
+        row("thickness beyond a whole number", "FIT LAYER 1 N 1 1e308",
+            "line 4: FIT LAYER 1 N: the upper bound 1e+308 lies above 2147483647, the largest "
+            "whole number a layer holds.");
         row("fraction beyond 1", "FIT LAYER 1 X 0.4 1.2",
             "line 4: FIT LAYER 1 X: a fraction must stay within 0 to 1.");
         row("negative thickness", "FIT LAYER 1 N -1 12",

@@ -107,6 +107,11 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("invalid") << QByteArray("LAYER 10 1 0\n") << "Invalid structure [";
         QTest::newRow("refused") << QByteArray("SUBSTRATE 1 0\nLAYER 3 -7 0\n") << "Refused [";
+        // sin theta = 1000 x 1 A / (2 x 5.6533 A) = 88.44 on GaAs at the default wavelength.
+        QTest::newRow("reflection beyond reach")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 10 0.2 1\nMODEL dynamical\nREFLECTION 1000\n")
+            << "the (0 0 1000) reflection cannot be reached at a wavelength of 1 \u00c5: Bragg's "
+               "law would need sin \u03b8 = l \u03bb / (2 a) = 88.44";
     }
 
     void filesThatAreNotComputed() {
