@@ -7,8 +7,8 @@
 // but not on the answer (about 194 monolayers of As 0.64).
 // Counters: evaluations, evaluations per second, generations.
 
-#include "config.h"
-#include "fitroad.h"
+#include "analysis/fitroad.h"
+#include "structure/config.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

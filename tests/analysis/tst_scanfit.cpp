@@ -2,15 +2,15 @@
 // file, and fits that recover known structures (synthetic scans with Poisson noise) and land
 // near a peer's answer for the real scan.
 
-#include "calculation.h"
-#include "comparison.h"
-#include "config.h"
-#include "expansion.h"
-#include "fitroad.h"
-#include "measuredscan.h"
-#include "physicsstack.h"
-#include "resultarrays.h"
-#include "scanroad.h"
+#include "analysis/comparison.h"
+#include "analysis/fitroad.h"
+#include "analysis/scanroad.h"
+#include "measured/measuredscan.h"
+#include "simulation/calculation.h"
+#include "simulation/expansion.h"
+#include "simulation/physicsstack.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
