@@ -648,8 +648,10 @@ FitOutcome runFit(const FitProblem& problem) {
                 out.bestCost = population.champion_f()[0];
             }
         } catch (const std::exception& e) {
-            out.problem =
-                QStringLiteral("global search failed: %1").arg(QString::fromUtf8(e.what()));
+            // The library's own text names its source files; the person is told what failed,
+            // the debug output keeps the details.
+            qDebug("global search: %s", e.what());
+            out.problem = QStringLiteral("the global search could not run within the FIT ranges");
             return out;
         }
         if (problem.progress)

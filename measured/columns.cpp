@@ -106,6 +106,9 @@ FormatReading readColumns(const QByteArray& text, const ScanReadOptions& options
     }
     // One row of numbers could be anything; a scan needs at least two.
     reading.recognised = scan.theta.size() >= 2;
+    if (scan.theta.size() == 1)
+        reading.failure = QCoreApplication::translate(
+            "Scan", "it holds a single row of numbers, and a scan needs at least two points");
     scan.format = QStringLiteral("text");
     scan.axis = options.twoTheta ? QStringLiteral("2theta/2") : QStringLiteral("omega");
     return reading;

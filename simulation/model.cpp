@@ -331,12 +331,23 @@ protected:
     static QString window(const Structure& s, const PhysicsStack& stack, const ResultArrays&,
                           AngleRange cover, QVector<double>& theta) {
         theta = dynamicalDefaultGrid(stack, s.ext.reflection);
-        if (theta.isEmpty())
-            return tr("Refused [%1]: the (00%2) reflection cannot be reached at a "
-                      "wavelength of %3 \u00c5.")
-                .arg(s.fileName)
-                .arg(s.ext.reflection)
-                .arg(s.wavelength);
+        if (theta.isEmpty()) {
+            // Miller indices of more than one digit are written apart: (0 0 12), not (0012).
+            const int l = s.ext.reflection;
+            const QString name =
+                l < 10 ? QStringLiteral("(00%1)").arg(l) : QStringLiteral("(0 0 %1)").arg(l);
+            const double sinTheta = l * stack.wavelength / (2 * stack.aSubstrate);
+            if (!(sinTheta >= 1))
+                return tr("Refused [%1]: the %2 reflection cannot be reached at a wavelength "
+                          "of %3 \u00c5.")
+                    .arg(s.fileName, name, QString::number(s.wavelength));
+            return tr("Refused [%1]: the %2 reflection cannot be reached at a wavelength of "
+                      "%3 \u00c5: Bragg's law would need sin \u03b8 = l \u03bb / (2 a) = %4 "
+                      "with the substrate's lattice constant a = %5 \u00c5, and sin \u03b8 "
+                      "cannot exceed 1.")
+                .arg(s.fileName, name, QString::number(s.wavelength),
+                     QString::number(sinTheta, 'g', 4), QString::number(stack.aSubstrate, 'g', 6));
+        }
         if (cover.isEmpty() || !(cover.low > 0 && cover.high < 90) ||
             (cover.low >= theta.first() && cover.high <= theta.last()))
             return QString();

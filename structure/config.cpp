@@ -3,27 +3,139 @@
 #include "common/regularfile.h"
 #include "structure/linetokens.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <algorithm>
+#include <climits>
+
 namespace {
 
-// Locale-independent; a token that is not entirely a number reads as 0.
-double toReal(const QString& token) {
-    return token.toDouble();
+QString trNote(const char* text) {
+    return QCoreApplication::translate("Config", text);
 }
 
-// Base 10 with an optional sign; anything else reads as 0.
-std::int32_t toInteger(const QString& token) {
-    return token.toInt(nullptr, 10);
+// A token as a note quotes it: at most 40 characters, unprintable ones replaced, so that a
+// binary file or a line of a million characters gives a readable note.
+QString quoted(const QString& token) {
+    constexpr int kShown = 40;
+    QString shown = token.left(kShown);
+    for (QChar& c : shown) {
+        if (!c.isPrint())
+            c = QChar::ReplacementCharacter;
+    }
+    if (token.size() > kShown)
+        shown += QChar(0x2026);
+    return QLatin1Char('"') + shown + QLatin1Char('"');
 }
 
-// A neighbour composition of a LAYER line, converted as a real; notes whether it was written.
-double toNeighbour(const QString& token, WrittenNeighbours& w, WrittenNeighbours::Present bit) {
+// A token of digits with an optional sign: a whole number, though perhaps too large.
+bool isWholeNumber(const QString& token) {
+    int i = token.startsWith(QLatin1Char('-')) || token.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (i >= token.size())
+        return false;
+    for (; i < token.size(); ++i) {
+        if (!token.at(i).isDigit())
+            return false;
+    }
+    return true;
+}
+
+// What the reader assumed on one line: the parts of its note, in argument order. Each
+// check converts the token exactly as the statement tables say, so the values stored do not
+// depend on whether anything is noted.
+class LineNotes {
+public:
+    // Beyond the notes a file may log, a line's faults are only counted, not worded.
+    explicit LineNotes(bool wording) : wording_(wording) {}
+
+    bool isEmpty() const { return count_ == 0; }
+    QString text() const { return parts_.join(QLatin1String("; ")); }
+    // `part` returns the text of one fault.
+    template <typename Part> void add(const Part& part) {
+        ++count_;
+        if (wording_)
+            parts_ << part();
+    }
+
+    // Locale-independent; a token that is not entirely a number reads as 0 (a number beyond
+    // the range of a double as infinity). `needed`: whether a missing token is noted.
+    double real(const QString& token, const char* name, bool needed) {
+        if (token.isEmpty()) {
+            if (needed)
+                add([&] { return trNote("%1 missing, read as 0").arg(trNote(name)); });
+            return 0.0;
+        }
+        bool ok = false;
+        const double value = token.toDouble(&ok);
+        if (!ok)
+            add([&] {
+                return trNote("%1 %2 is not a number, read as %3")
+                    .arg(trNote(name), quoted(token), QString::number(value));
+            });
+        return value;
+    }
+
+    // A real that is a fraction of In or As, noted also when it lies outside 0 to 1.
+    double fraction(const QString& token, const char* name, bool needed) {
+        const int before = count_;
+        const double value = real(token, name, needed);
+        if (count_ == before && !token.isEmpty() && !(value >= 0.0 && value <= 1.0))
+            add([&] {
+                return trNote("%1 %2 is outside 0 to 1, kept")
+                    .arg(trNote(name), QString::number(value));
+            });
+        return value;
+    }
+
+    // Base 10 with an optional sign; anything else reads as 0. A count below 1 is kept.
+    std::int32_t count(const QString& token, const char* name, const char* unit) {
+        if (token.isEmpty()) {
+            add([&] { return trNote("%1 missing, read as 0").arg(trNote(name)); });
+            return 0;
+        }
+        bool ok = false;
+        const std::int32_t value = token.toInt(&ok, 10);
+        if (!ok && isWholeNumber(token))
+            add([&] {
+                return trNote("%1 %2 is too large, read as 0").arg(trNote(name), quoted(token));
+            });
+        else if (!ok)
+            add([&] {
+                return trNote("%1 %2 is not a whole number of %3, read as 0")
+                    .arg(trNote(name), quoted(token), trNote(unit));
+            });
+        else if (value < 1)
+            add([&] {
+                return trNote("%1 %2 is below 1, kept").arg(trNote(name), QString::number(value));
+            });
+        return value;
+    }
+
+    // A grading shape letter; an empty token is the abrupt default.
+    GradingShape shape(const QString& token, const char* name);
+
+    // Tokens behind the last argument of a statement.
+    void surplus(LineTokens& tokens) {
+        const QString token = tokens.next();
+        if (!token.isEmpty())
+            add([&] { return trNote("%1 and what follows ignored").arg(quoted(token)); });
+    }
+
+private:
+    const bool wording_;
+    int count_ = 0;
+    QStringList parts_;
+};
+
+// Notes whether a neighbour composition of a LAYER line was written.
+double toNeighbour(double value, const QString& token, WrittenNeighbours& w,
+                   WrittenNeighbours::Present bit) {
     if (!token.isEmpty())
         w.present |= bit;
-    return toReal(token);
+    return value;
 }
 
 GradingShape toShape(const QString& token) {
@@ -40,6 +152,34 @@ GradingShape toShape(const QString& token) {
     default:
         return Abrupt;
     }
+}
+
+GradingShape LineNotes::shape(const QString& token, const char* name) {
+    const GradingShape shape = toShape(token);
+    if (shape == Abrupt && !token.isEmpty() && token.at(0).toUpper() != QLatin1Char('A'))
+        add([&] {
+            return trNote("%1 %2 is none of A, L, P and H, read as abrupt")
+                .arg(trNote(name), quoted(token));
+        });
+    return shape;
+}
+
+// Notes that a statement replaces the one of line `earlier` (0: there was none).
+void noteReplaced(LineNotes& notes, const QString& statement, qint64 earlier) {
+    if (earlier > 0)
+        notes.add([&] {
+            return trNote("replaces the %1 of line %2 (only the last one counts)")
+                .arg(statement, QString::number(earlier));
+        });
+}
+
+// The statements of which only the last one in a file counts.
+bool onlyLastCounts(const QString& keyword) {
+    static const QStringList keywords{QStringLiteral("MEASURED"),   QStringLiteral("RESOLUTION"),
+                                      QStringLiteral("OFFSET"),     QStringLiteral("SCALE"),
+                                      QStringLiteral("BACKGROUND"), QStringLiteral("MODEL"),
+                                      QStringLiteral("REFLECTION")};
+    return keywords.contains(keyword);
 }
 
 } // namespace
@@ -63,8 +203,12 @@ bool Config::load(const QString& name) {
     }
     emit log(tr("Loading [%1].").arg(name));
     fileName = name;
+    lastGiven_.clear();
     readFrom(file);
     file.close();
+    if (notedLines > maxNotes)
+        emit log(tr("Note [%1]: \u2026 and %2 more notes.")
+                     .arg(fileName, QString::number(notedLines - maxNotes)));
 
     if (wavelength > 0 && substrate.defined && !layers.isEmpty()) {
         valid = true;
@@ -100,17 +244,31 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
     int start = 0;
     int length = 0;
     tokens.nextSpan(start, length);
-    if (length == 0 || length > 10) // no keyword is longer than "WAVELENGTH" or "BACKGROUND"
+    if (length == 0)
         return;
+    LineNotes notes(notedLines < maxNotes);
     const QString keyword = line.mid(start, length).toUpper();
 
     if (keyword == QLatin1String("WAVELENGTH")) {
-        wavelength = toReal(tokens.next());
+        wavelength = notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "wavelength"), true);
         k = twoPi / wavelength;
+        notes.surplus(tokens);
+        noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else if (keyword == QLatin1String("SUBSTRATE")) {
-        const double x = toReal(tokens.next());
-        const double y = toReal(tokens.next());
-        const std::int32_t without = toInteger(tokens.next());
+        const double x =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "In fraction"), true);
+        const double y =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
+        const QString switchToken = tokens.next();
+        bool isInteger = false;
+        const std::int32_t without = switchToken.toInt(&isInteger, 10);
+        if (!switchToken.isEmpty() && (!isInteger || (without != 0 && without != 1)))
+            notes.add([&] {
+                return tr("substrate switch %1 is neither 0 nor 1, read as 0 (the substrate's "
+                          "own scattering stays in)")
+                    .arg(quoted(switchToken));
+            });
+        notes.surplus(tokens);
         Layer s;
         s.defined = true;
         s.monolayers = 1;
@@ -118,6 +276,7 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         s.asFraction = s.endAsFraction = s.startAsFraction = y;
         substrate = s;
         withSubstrate = without != 1;
+        noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else if (keyword == QLatin1String("LAYER")) {
         if (layers.size() >= maxLayers) {
             ++ignoredLayers;
@@ -125,18 +284,44 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         }
         Layer l;
         l.defined = true;
-        l.monolayers = toInteger(tokens.next());
-        l.inFraction = toReal(tokens.next());
-        l.asFraction = toReal(tokens.next());
+        l.monolayers = notes.count(tokens.next(), QT_TRANSLATE_NOOP("Config", "thickness"),
+                                   QT_TRANSLATE_NOOP("Config", "monolayers"));
+        l.inFraction =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "In fraction"), true);
+        l.asFraction =
+            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
+        // The grading arguments may be left out behind an abrupt boundary; a graded one
+        // needs its width and the composition beyond it.
         WrittenNeighbours w;
-        l.endShape = toShape(tokens.next());
-        l.endWidth = toReal(tokens.next());
-        w.endIn = toNeighbour(tokens.next(), w, WrittenNeighbours::EndIn);
-        w.endAs = toNeighbour(tokens.next(), w, WrittenNeighbours::EndAs);
-        l.startShape = toShape(tokens.next());
-        l.startWidth = toReal(tokens.next());
-        w.startIn = toNeighbour(tokens.next(), w, WrittenNeighbours::StartIn);
-        w.startAs = toNeighbour(tokens.next(), w, WrittenNeighbours::StartAs);
+        l.endShape = notes.shape(tokens.next(), QT_TRANSLATE_NOOP("Config", "end shape"));
+        const bool endGraded = l.endShape != Abrupt;
+        l.endWidth =
+            notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "end grading width"), endGraded);
+        QString token = tokens.next();
+        w.endIn = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "In fraction beyond the end"),
+                           endGraded),
+            token, w, WrittenNeighbours::EndIn);
+        token = tokens.next();
+        w.endAs = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "As fraction beyond the end"),
+                           endGraded),
+            token, w, WrittenNeighbours::EndAs);
+        l.startShape = notes.shape(tokens.next(), QT_TRANSLATE_NOOP("Config", "start shape"));
+        const bool startGraded = l.startShape != Abrupt;
+        l.startWidth = notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "start grading width"),
+                                  startGraded);
+        token = tokens.next();
+        w.startIn = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "In fraction beyond the start"),
+                           startGraded),
+            token, w, WrittenNeighbours::StartIn);
+        token = tokens.next();
+        w.startAs = toNeighbour(
+            notes.fraction(token, QT_TRANSLATE_NOOP("Config", "As fraction beyond the start"),
+                           startGraded),
+            token, w, WrittenNeighbours::StartAs);
+        notes.surplus(tokens);
         // Boundary compositions are the mean of the layer's own and its neighbour's.
         l.endInFraction = (w.endIn + l.inFraction) * 0.5;
         l.endAsFraction = (w.endAs + l.asFraction) * 0.5;
@@ -145,8 +330,49 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         layers.append(l);
         noteWrittenNeighbours(ext, layers.size() - 1, w);
     } else if (keyword == QLatin1String("REPEAT")) {
-        repeat = toInteger(tokens.next());
+        repeat = notes.count(tokens.next(), QT_TRANSLATE_NOOP("Config", "REPEAT"),
+                             QT_TRANSLATE_NOOP("Config", "periods"));
+        notes.surplus(tokens);
+        noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else {
-        readExtensionStatement(ext, keyword, tokens, fileName, lineNumber);
+        const int fits = ext.fits.size();
+        switch (length > 10 ? ExtensionRead::NotExtension // no keyword is longer than "WAVELENGTH"
+                            : readExtensionStatement(ext, keyword, tokens, fileName, lineNumber)) {
+        case ExtensionRead::NotExtension:
+            notes.add([&] {
+                return tr("unknown keyword %1, line skipped").arg(quoted(line.mid(start, length)));
+            });
+            break;
+        case ExtensionRead::Taken:
+            if (onlyLastCounts(keyword)) {
+                noteReplaced(notes, keyword, given(keyword, lineNumber));
+            } else if (keyword == QLatin1String("FIT") && ext.fits.size() == fits) {
+                // A FIT line for a target named before takes the earlier one's place.
+                for (const FitParameter& p : qAsConst(ext.fits)) {
+                    if (p.lineNumber == std::min<qint64>(lineNumber, INT_MAX))
+                        noteReplaced(notes, QStringLiteral("FIT ") + p.text,
+                                     given(QStringLiteral("FIT ") + p.text, lineNumber));
+                }
+            } else if (keyword == QLatin1String("FIT")) {
+                given(QStringLiteral("FIT ") + ext.fits.last().text, lineNumber);
+            }
+            break;
+        case ExtensionRead::Ignored:
+            break;
+        }
     }
+    if (!notes.isEmpty())
+        note(lineNumber, notes.text());
+}
+
+qint64 Config::given(const QString& statement, qint64 lineNumber) {
+    qint64& last = lastGiven_[statement];
+    const qint64 earlier = last;
+    last = lineNumber;
+    return earlier;
+}
+
+void Config::note(qint64 lineNumber, const QString& text) {
+    if (++notedLines <= maxNotes)
+        emit log(tr("Note [%1] line %2: %3.").arg(fileName, QString::number(lineNumber), text));
 }

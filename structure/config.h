@@ -4,6 +4,7 @@
 #include "structure/extensions.h"
 #include "structure/layer.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -27,7 +28,11 @@ struct Structure {
     QVector<Layer> layers; // one period, in file order
     std::int32_t repeat = 20;
     qint64 ignoredLayers = 0; // LAYER lines beyond Config::maxLayers
-    StructureExtensions ext;  // MEASURED, instrument, MODEL, REFLECTION and FIT lines
+    // Lines the reader skipped or read leniently (an unknown keyword, a number that does not
+    // convert, a missing argument, a value out of its range, a statement given again); the
+    // loader logs a note for each of the first Config::maxNotes of them.
+    qint64 notedLines = 0;
+    StructureExtensions ext; // MEASURED, instrument, MODEL, REFLECTION and FIT lines
 };
 
 // The loader of a structure file and the structure it read. Owned by value by the main window
@@ -49,10 +54,20 @@ public:
     // huge file cannot fill the memory; such a structure is refused before any calculation.
     static constexpr int maxLayers = 1'000'000;
 
+    // Notes logged per file; the rest are counted in one closing line.
+    static constexpr int maxNotes = 20;
+
 signals:
     void log(QString logMsg);
 
 private:
     void readFrom(QIODevice& file);
     void handleLine(const QString& line, qint64 lineNumber);
+    // Records that `statement` is given on line `lineNumber`; returns the line on which it
+    // was given before, or 0.
+    qint64 given(const QString& statement, qint64 lineNumber);
+    void note(qint64 lineNumber, const QString& text);
+
+    // Per load: where each statement of which only the last one counts was last given.
+    QHash<QString, qint64> lastGiven_;
 };

@@ -48,6 +48,7 @@ public:
     }
 
     void complain(const char* text, const QString& detail = QString()) {
+        complained_ = true;
         const QString line = QString::number(lineNumber_);
         if (ext_.problems.size() > kMaxListedProblems)
             return;
@@ -61,12 +62,14 @@ public:
     }
 
     int lineNumber() const { return int(qMin<qint64>(lineNumber_, INT_MAX)); }
+    bool complained() const { return complained_; }
 
 private:
     StructureExtensions& ext_;
     LineTokens& tokens_;
     const QString& fileName_;
     const qint64 lineNumber_;
+    bool complained_ = false;
 };
 
 void readMeasured(StructureExtensions& ext, Statement& s) {
@@ -204,8 +207,9 @@ QString measuredPath(const Structure& config) {
     return QDir::cleanPath(QFileInfo(config.fileName).absoluteDir().absoluteFilePath(name));
 }
 
-bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, LineTokens& tokens,
-                            const QString& fileName, qint64 lineNumber) {
+ExtensionRead readExtensionStatement(StructureExtensions& ext, const QString& keyword,
+                                     LineTokens& tokens, const QString& fileName,
+                                     qint64 lineNumber) {
     Statement s(ext, tokens, fileName, lineNumber);
     double value = 0;
     if (keyword == QLatin1String("MEASURED")) {
@@ -248,9 +252,9 @@ bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, Li
     } else if (keyword == QLatin1String("FIT")) {
         readFit(ext, s);
     } else {
-        return false;
+        return ExtensionRead::NotExtension;
     }
-    return true;
+    return s.complained() ? ExtensionRead::Ignored : ExtensionRead::Taken;
 }
 
 void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w) {

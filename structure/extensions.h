@@ -63,12 +63,17 @@ bool isModelName(const QString& word);
 // folder), or empty when there is no MEASURED line.
 QString measuredPath(const Structure& config);
 
+// How readExtensionStatement took a line: no extension statement (left alone), read and
+// stored, or malformed and ignored (with a line in `problems`).
+enum class ExtensionRead { NotExtension, Taken, Ignored };
+
 // The reader's hooks. readExtensionStatement handles the line whose upper-cased keyword is
-// `keyword` when it is an extension statement (true) and leaves every other line alone
-// (false); `tokens` stand behind the keyword. noteWrittenNeighbours records the neighbour
+// `keyword` when it is an extension statement and leaves every other line alone; `tokens`
+// stand behind the keyword. noteWrittenNeighbours records the neighbour
 // compositions of the LAYER line just stored as layer `index` (0-based). finishExtensions runs
 // after the last line of a valid structure.
-bool readExtensionStatement(StructureExtensions& ext, const QString& keyword, LineTokens& tokens,
-                            const QString& fileName, qint64 lineNumber);
+ExtensionRead readExtensionStatement(StructureExtensions& ext, const QString& keyword,
+                                     LineTokens& tokens, const QString& fileName,
+                                     qint64 lineNumber);
 void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w);
 void finishExtensions(StructureExtensions& ext);

@@ -53,6 +53,14 @@ QString rangeProblem(const FitParameter& p) {
     const FitTarget& t = fitTarget(p.target);
     if (p.min < t.lowest || (t.lowestExcluded && p.min <= t.lowest) || p.max > t.highest)
         return tr(t.rangeRule);
+    // The search draws its points from the range: its width must be a number too.
+    if (!std::isfinite(p.max - p.min))
+        return tr("the range from %1 to %2 is too wide to search")
+            .arg(number(p.min), number(p.max));
+    constexpr std::int32_t kLargestWhole = std::numeric_limits<std::int32_t>::max();
+    if (t.integer && p.max > double(kLargestWhole))
+        return tr("the upper bound %1 lies above %2, the largest whole number a layer holds")
+            .arg(number(p.max), QString::number(kLargestWhole));
     return QString();
 }
 

@@ -68,6 +68,7 @@ struct Options {
     bool weighted = false;
     double maxSeconds = 600.0; // per fit
     QString summary;           // --summary: one CSV row per fitted structure
+    bool strict = false;       // --strict: a file with notes on its lines is not computed
 };
 
 QString tr(const char* text) {
@@ -88,15 +89,31 @@ OverlayData overlayFrom(const ScanOutcome& scan) {
     return d;
 }
 
+// Under --strict a structure any of whose lines was skipped or read leniently is refused,
+// before anything is computed or written for it.
+void refuseLenient(const Config& config, LoadedStructure& loaded) {
+    if (loaded.status != LoadedStructure::Ready ||
+        (config.notedLines == 0 && config.ext.problems.isEmpty()))
+        return;
+    loaded.status = LoadedStructure::Refused;
+    loaded.calculation.reset();
+    loaded.message = tr("Refused [%1]: with --strict, no line may be skipped or read "
+                        "leniently (see the lines above).")
+                         .arg(config.fileName);
+    say(loaded.message);
+}
+
 // Loads a structure file, printing the loader's lines, why it is not computed and the
 // complaints about its extension statements.
-LoadedStructure load(Config& config, const QString& name) {
+LoadedStructure load(Config& config, const QString& name, bool strict) {
     QObject::connect(&config, &Config::log, &say);
     LoadedStructure loaded = loadStructure(config, name);
     if (!loaded.message.isEmpty())
         say(loaded.message);
     for (const QString& problem : config.ext.problems)
         say(problem);
+    if (strict)
+        refuseLenient(config, loaded);
     return loaded;
 }
 
@@ -104,7 +121,7 @@ LoadedStructure load(Config& config, const QString& name) {
 // every file was written.
 bool computeFile(const QString& name, const Options& options) {
     Config config;
-    LoadedStructure loaded = load(config, name);
+    LoadedStructure loaded = load(config, name, options.strict);
     if (loaded.status != LoadedStructure::Ready)
         return false;
 
@@ -307,7 +324,7 @@ bool fitFiles(const QStringList& names, const Options& options) {
         FitJob& job = jobs[std::size_t(i)];
         job.name = names[i];
         job.config = std::make_unique<Config>();
-        job.loaded = load(*job.config, job.name);
+        job.loaded = load(*job.config, job.name, options.strict);
         if (job.loaded.status != LoadedStructure::Ready) {
             ok = false;
             continue;
@@ -495,6 +512,13 @@ int main(int argc, char* argv[]) {
                                              "the results are the same for any number."),
         QStringLiteral("N"));
     parser.addOption(threads);
+    const QCommandLineOption strict(
+        QStringLiteral("strict"),
+        QCoreApplication::translate("Batch", "Refuse a structure file any of whose lines is "
+                                             "skipped or read leniently (a note in the output): "
+                                             "nothing is written for it and the exit status "
+                                             "is 1."));
+    parser.addOption(strict);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QCoreApplication::translate("Batch", "Structure files."),
                                  QStringLiteral("FILE..."));
@@ -552,6 +576,7 @@ int main(int argc, char* argv[]) {
     options.measured = parser.value(measured);
     options.fit = parser.isSet(fit);
     options.weighted = parser.isSet(weighted);
+    options.strict = parser.isSet(strict);
     bool seedOk = false;
     options.seed = parser.value(seed).toUInt(&seedOk);
     if (!seedOk) {

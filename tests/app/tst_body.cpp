@@ -706,8 +706,11 @@ void TestBody::refusedStructureChangesNothing() {
 
     const QStringList log = body->Log->toPlainText().split(QLatin1Char('\n'));
     QCOMPARE(log.value(0), QStringLiteral("Loading [%1].").arg(path));
-    QVERIFY2(log.value(1).startsWith(QStringLiteral("Refused [%1]: ").arg(path)),
+    // The In fraction -7 is noted; the refusal follows.
+    QVERIFY2(log.value(1).startsWith(QStringLiteral("Note [%1] line 2: ").arg(path)),
              qPrintable(log.value(1)));
+    QVERIFY2(log.value(2).startsWith(QStringLiteral("Refused [%1]: ").arg(path)),
+             qPrintable(log.value(2)));
     QCOMPARE(body->results->theta, QVector<double>{1.0});
     QVERIFY(body->results->depth.isEmpty());
     QVERIFY(!body->neverDrawComp && !body->neverDrawKSpace);

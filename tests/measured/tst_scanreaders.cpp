@@ -313,7 +313,8 @@ private slots:
         row("empty", "  \r\n", false, "the file is empty");
         row("structure file", "SUBSTRATE 0 1\n  layer 100 0.5 1\n30 100\n31 200\n", false,
             "it is a structure file, not a scan");
-        row("one row of numbers", "# omega cps\n30 100\n", false, "no scan format known here");
+        row("one row of numbers", "# omega cps\n30 100\n", false,
+            "a scan needs at least two points");
         row("four columns", "30 1 2 3\n31 1 2 3\n", false, "no scan format known here");
         row("no positive intensity", "30 0\n31 0\n32 -1\n", true, "no intensity is positive");
         row("infinite intensity", "30 1\n31 inf\n", true,

@@ -107,7 +107,12 @@ private slots:
         Config c;
         QSignalSpy spy(&c, &Config::log);
         QVERIFY(c.load(path));
-        QCOMPARE(messages(spy), QStringList{QString("Loading [%1].").arg(path)});
+        // The misspelled keyword and the second REPEAT are noted.
+        const QStringList log = messages(spy);
+        QCOMPARE(log.size(), 3);
+        QCOMPARE(log[0], QString("Loading [%1].").arg(path));
+        QVERIFY2(log[1].startsWith(QString("Note [%1] line 6: ").arg(path)), qPrintable(log[1]));
+        QVERIFY2(log[2].startsWith(QString("Note [%1] line 7: ").arg(path)), qPrintable(log[2]));
         QVERIFY(c.valid);
         QCOMPARE(c.fileName, path);
         XRD_COMPARE_EXACT(c.wavelength, 1.5406);
@@ -349,6 +354,166 @@ private slots:
             QString("Loading [%1].").arg(good),           QString("Loading [%1].").arg(good),
             QString("Can't open [%1].").arg(dir_.path()), QString("Can't open [].")};
         QCOMPARE(messages(spy), expected);
+    }
+
+    // Each line the reader skips or reads leniently gets one note naming the line, the token
+    // and what was read; the values stored stay as they were (the tables above).
+    void notes_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("assumed");
+
+        const QByteArray sub = "SUBSTRATE 0 1\n";
+        QTest::newRow("misspelled REPEAT") << "REPAET 3\n" + sub << 1 << "\"REPAET\""
+                                           << "skipped";
+        QTest::newRow("LAYERS") << sub + "LAYERS 5 0 0\nLAYER 5 0 1\n"
+                                << 2 << "\"LAYERS\""
+                                << "skipped";
+        QTest::newRow("keyword longer than any") << sub + "LAYER 5 0 1\nSUBSTRATEGAAS\n"
+                                                 << 3 << "\"SUBSTRATEGAAS\""
+                                                 << "skipped";
+        QTest::newRow("thickness in nm") << sub + "LAYER 7.4nm 0.2 1\n"
+                                         << 2 << "\"7.4nm\""
+                                         << "read as 0";
+        QTest::newRow("fractional thickness") << sub + "LAYER 7.4 0.2 1\n"
+                                              << 2 << "\"7.4\""
+                                              << "read as 0";
+        QTest::newRow("thickness beyond int") << sub + "LAYER 3000000000 0.2 1\n"
+                                              << 2 << "\"3000000000\""
+                                              << "too large, read as 0";
+        QTest::newRow("zero monolayers") << sub + "LAYER 0 0.2 1\n"
+                                         << 2 << "thickness 0"
+                                         << "below 1, kept";
+        QTest::newRow("substrate by name")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 5 0 1\n") << 1 << "\"GaAs\""
+            << "read as 0";
+        QTest::newRow("substrate As missing")
+            << QByteArray("SUBSTRATE 0\nLAYER 5 0 1\n") << 1 << "As fraction"
+            << "missing, read as 0";
+        QTest::newRow("As fraction missing") << sub + "LAYER 5 0.5\n"
+                                             << 2 << "As fraction"
+                                             << "missing, read as 0";
+        QTest::newRow("thickness missing") << sub + "LAYER\n"
+                                           << 2 << "thickness"
+                                           << "missing, read as 0";
+        QTest::newRow("composition above 1") << sub + "LAYER 5 1.2 1\n"
+                                             << 2 << "1.2"
+                                             << "outside 0 to 1, kept";
+        QTest::newRow("negative substrate fraction")
+            << QByteArray("SUBSTRATE -0.1 1\nLAYER 5 0 1\n") << 1 << "-0.1"
+            << "outside 0 to 1";
+        QTest::newRow("graded end without width") << sub + "LAYER 5 0.2 1 L\n"
+                                                  << 2 << "end grading width"
+                                                  << "missing, read as 0";
+        QTest::newRow("graded start without neighbour") << sub + "LAYER 5 0.2 1 A 0 0 1 H 2 0\n"
+                                                        << 2 << "As fraction beyond the start"
+                                                        << "missing, read as 0";
+        QTest::newRow("unknown shape letter") << sub + "LAYER 5 0.2 1 S 2 0 1\n"
+                                              << 2 << "\"S\""
+                                              << "read as abrupt";
+        QTest::newRow("width not a number") << sub + "LAYER 5 0.2 1 L 2ML 0 1\n"
+                                            << 2 << "\"2ML\""
+                                            << "read as 0";
+        QTest::newRow("surplus token") << sub + "LAYER 5 0.2 1 A 0 0 1 A 0 0 1 extra\n"
+                                       << 2 << "\"extra\""
+                                       << "ignored";
+        QTest::newRow("wavelength with unit") << "WAVELENGTH 1.54A\n" + sub + "LAYER 5 0 1\n"
+                                              << 1 << "\"1.54A\""
+                                              << "read as 0";
+        QTest::newRow("repeat missing") << "REPEAT\n" + sub + "LAYER 5 0 1\n"
+                                        << 1 << "REPEAT"
+                                        << "missing, read as 0";
+        QTest::newRow("repeat 0") << "REPEAT 0\n" + sub + "LAYER 5 0 1\n"
+                                  << 1 << "REPEAT 0"
+                                  << "below 1, kept";
+        QTest::newRow("repeat 2.5") << "REPEAT 2.5\n" + sub + "LAYER 5 0 1\n"
+                                    << 1 << "\"2.5\""
+                                    << "read as 0";
+        QTest::newRow("substrate switch 1.0")
+            << QByteArray("SUBSTRATE 1 0 1.0\nLAYER 5 0 1\n") << 1 << "\"1.0\""
+            << "stays in";
+        QTest::newRow("second wavelength")
+            << "WAVELENGTH 2\n" + sub + "LAYER 5 0 1\nWAVELENGTH 1.5\n"
+            << 4 << "WAVELENGTH"
+            << "of line 1 (only the last";
+        QTest::newRow("second substrate") << sub + "LAYER 5 0 1\nSubstrate 1 0\n"
+                                          << 3 << "SUBSTRATE"
+                                          << "of line 1";
+        QTest::newRow("second repeat") << "REPEAT 3\n" + sub + "LAYER 5 0 1\n\n# x\nREPEAT 4\n"
+                                       << 6 << "REPEAT"
+                                       << "of line 1";
+        QTest::newRow("second resolution")
+            << sub + "LAYER 5 0 1\nRESOLUTION 0.01\nRESOLUTION 0.02\n"
+            << 4 << "RESOLUTION"
+            << "of line 3";
+        QTest::newRow("FIT of the same target")
+            << sub + "LAYER 5 0 1\nFIT LAYER 1 N 1 9\nFIT OFFSET -1 1\nFIT layer 1 n 2 8\n"
+            << 5 << "FIT LAYER 1 N"
+            << "of line 3";
+        QTest::newRow("CR-only line ends count lines")
+            << "WAVELENGTH 1.5\r" + sub + "LAYER 5 0 1\rREPEAT x\r" << 4 << "\"x\""
+            << "read as 0";
+    }
+
+    void notes() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, line);
+        QFETCH(QString, token);
+        QFETCH(QString, assumed);
+        const QString path = write("lenient.txt", content);
+        Config c;
+        QSignalSpy spy(&c, &Config::log);
+        QVERIFY(c.load(path));
+        const QStringList log = messages(spy);
+        QCOMPARE(log.size(), 2);
+        QCOMPARE(log[0], QString("Loading [%1].").arg(path));
+        QVERIFY2(log[1].startsWith(QString("Note [%1] line %2: ").arg(path).arg(line)),
+                 qPrintable(log[1]));
+        QVERIFY2(log[1].contains(token) && log[1].contains(assumed), qPrintable(log[1]));
+    }
+
+    // Files that use the statements as they are meant: not a line more in the log.
+    void noNotes_data() {
+        QTest::addColumn<QString>("path");
+        for (const QString& name : QDir(XRD_EXAMPLES_DIR).entryList({"*.txt"}, QDir::Files))
+            QTest::newRow(qPrintable(name)) << QDir(XRD_EXAMPLES_DIR).filePath(name);
+        QTest::newRow("abrupt grading left out, switch 1, two FIT targets")
+            << write("plain.txt", "# comment\n\n  \t\nSUBSTRATE 1 0 1  # no own peak\n"
+                                  "LAYER 1 0 1 A\nLAYER 20 0.53 1 L 2 1 0\nREPEAT 1\n"
+                                  "FIT LAYER 1 N 1 9\nFIT LAYER 2 N 1 30\n");
+        QTest::newRow("invalid but correctly written")
+            << write("nolayer.txt", "WAVELENGTH 0\nSUBSTRATE 1 0\n");
+    }
+
+    void noNotes() {
+        QFETCH(QString, path);
+        Config c;
+        QSignalSpy spy(&c, &Config::log);
+        QVERIFY(c.load(path));
+        QCOMPARE(messages(spy), QStringList{QString("Loading [%1].").arg(path)});
+        QCOMPARE(c.notedLines, qint64(0));
+    }
+
+    // A file of many bad lines gives a bounded log: the first notes and a count of the rest.
+    void notesAreCapped() {
+        QByteArray content = "SUBSTRATE 0 1\n";
+        for (int i = 0; i < 1000; ++i)
+            content += "LAYER 7.4nm 0.2\n";
+        const QString path = write("many.txt", content);
+        Config c;
+        QSignalSpy spy(&c, &Config::log);
+        QVERIFY(c.load(path));
+        QVERIFY(c.valid);
+        QCOMPARE(c.layers.size(), 1000);
+        const QStringList log = messages(spy);
+        QCOMPARE(log.size(), 1 + Config::maxNotes + 1);
+        QVERIFY(log[1].startsWith(QString("Note [%1] line 2: ").arg(path)));
+        QVERIFY(log[Config::maxNotes].startsWith(QString("Note [%1] line 21: ").arg(path)));
+        // Two faults of one line share its note.
+        QVERIFY2(log[1].contains("\"7.4nm\"") && log[1].contains("As fraction missing"),
+                 qPrintable(log[1]));
+        QCOMPARE(log.last(), QString("Note [%1]: \u2026 and 980 more notes.").arg(path));
     }
 
 #ifdef Q_OS_UNIX

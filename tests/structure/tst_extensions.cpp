@@ -73,15 +73,17 @@ private slots:
         QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("problemLines");
+        QTest::addColumn<QString>("noteLines"); // a skipped keyword, a statement replaced
         const auto row = [](const char* name, const char* lines, const char* expected,
-                            const char* problems) {
-            QTest::newRow(name) << QByteArray(lines) << QString(expected) << QString(problems);
+                            const char* problems, const char* notes = "") {
+            QTest::newRow(name) << QByteArray(lines) << QString(expected) << QString(problems)
+                                << QString(notes);
         };
-        row("none", "# LAYER 1 2 3\nLAYERS 1\n", "", "");
+        row("none", "# LAYER 1 2 3\nLAYERS 1\n", "", "", "4");
         row("measured quoted, 2theta in any case", "measured \"my scan.xrdml\" 2Theta",
             "measured=my scan.xrdml 2theta", "");
         row("last measured wins, flag too", "MEASURED a.xy 2theta\nMEASURED b.xy", "measured=b.xy",
-            "");
+            "", "4");
         row("measured without name, with unknown word", "MEASURED # a.xy\nMEASURED a.xy omega", "",
             "3 4");
         row("every statement, any case, last wins",
@@ -89,7 +91,7 @@ private slots:
             "model DYNAMICAL\nREFLECTION 2",
             "resolution=0.005 offset=-0.012 scale=25000 background=0 model=dynamical "
             "reflection=2",
-            "");
+            "", "8");
         row("bad resolutions ignored",
             "RESOLUTION 0.004\nRESOLUTION 0\nRESOLUTION -1\nRESOLUTION nan\nRESOLUTION\n"
             "RESOLUTION 0.005deg",
@@ -109,7 +111,7 @@ private slots:
             "");
         row("a second FIT on a target replaces the first in its place",
             "FIT LAYER 1 X 0.1 0.9\nFIT OFFSET 0 1\nFIT LAYER 1 X 0.4 0.6",
-            "fit=LAYER 1 X:0.4:0.6@5 fit=OFFSET:0:1@4", "");
+            "fit=LAYER 1 X:0.4:0.6@5 fit=OFFSET:0:1@4", "", "5");
         row("FIT errors",
             "FIT THICKNESS 1 2\nFIT LAYER 1 Z 0 1\nFIT LAYER 0 X 0 1\nFIT LAYER 1.0 X 0 1\n"
             "FIT OFFSET 0.1\nFIT OFFSET 0.1 abc\nFIT OFFSET 0 # 1\nFIT\nFIT LAYER",
@@ -123,13 +125,21 @@ private slots:
         QFETCH(QByteArray, lines);
         QFETCH(QString, expected);
         QFETCH(QString, problemLines);
+        QFETCH(QString, noteLines);
         Config c;
         QSignalSpy spy(&c, &Config::log);
         const QString path =
             xrdtest::writeTestFile(dir_, "s.txt", "SUBSTRATE 1 0\nLAYER 10 0.5 1\n" + lines);
         QVERIFY(c.load(path));
         QVERIFY(c.valid); // malformed extension lines never touch validity
-        QCOMPARE(spy.count(), 1);
+        QStringList notes;
+        for (int i = 1; i < spy.count(); ++i) {
+            const QRegularExpressionMatch m = QRegularExpression("^Note \\[(.*)\\] line (\\d+): ")
+                                                  .match(spy.at(i).at(0).toString());
+            QVERIFY2(m.hasMatch() && m.captured(1) == path, qPrintable(spy.at(i).at(0).toString()));
+            notes << m.captured(2);
+        }
+        QCOMPARE(notes.join(' '), noteLines);
         QCOMPARE(describe(c.ext), expected);
         QStringList found;
         for (const QString& p : c.ext.problems) {
@@ -196,6 +206,11 @@ private slots:
         row("NaN bound", "FIT OFFSET nan 1", "line 4: FIT OFFSET: a bound is not a finite number.");
         row("infinite bound", "FIT BACKGROUND 0 inf",
             "line 4: FIT BACKGROUND: a bound is not a finite number.");
+        row("range wider than the largest number", "FIT BACKGROUND -1e308 1e308",
+            "line 4: FIT BACKGROUND: the range from -1e+308 to 1e+308 is too wide to search.");
+        row("thickness beyond a whole number", "FIT LAYER 1 N 1 1e308",
+            "line 4: FIT LAYER 1 N: the upper bound 1e+308 lies above 2147483647, the largest "
+            "whole number a layer holds.");
         row("fraction beyond 1", "FIT LAYER 1 X 0.4 1.2",
             "line 4: FIT LAYER 1 X: a fraction must stay within 0 to 1.");
         row("negative thickness", "FIT LAYER 1 N -1 12",

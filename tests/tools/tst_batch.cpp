@@ -107,6 +107,11 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("invalid") << QByteArray("LAYER 10 1 0\n") << "Invalid structure [";
         QTest::newRow("refused") << QByteArray("SUBSTRATE 1 0\nLAYER 3 -7 0\n") << "Refused [";
+        // sin theta = 1000 x 1 A / (2 x 5.6533 A) = 88.44 on GaAs at the default wavelength.
+        QTest::newRow("reflection beyond reach")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 10 0.2 1\nMODEL dynamical\nREFLECTION 1000\n")
+            << "the (0 0 1000) reflection cannot be reached at a wavelength of 1 \u00c5: Bragg's "
+               "law would need sin \u03b8 = l \u03bb / (2 a) = 88.44";
     }
 
     void filesThatAreNotComputed() {
@@ -480,6 +485,48 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList({"*.part"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // A lenient line is noted in the output; with --strict it stops that file alone.
+    void strict_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("strict");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("note");
+
+        const QByteArray misspelled = "SUBSTRATE 0 1\nLAYER 30 0.2 1\nREPAET 3\n";
+        QTest::newRow("misspelled keyword") << misspelled << false << 0 << "line 3: ";
+        QTest::newRow("misspelled keyword, strict") << misspelled << true << 1 << "line 3: ";
+        QTest::newRow("thickness in nm, strict")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 7.4nm 0.2 1\n") << true << 1 << "line 2: ";
+        QTest::newRow("malformed MODEL, strict")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 30 0.2 1\nMODEL dinamical\n") << true << 1
+            << "Ignored [";
+        QTest::newRow("correct file, strict")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 30 0.2 1\nREPEAT 2\n") << true << 0 << QString();
+    }
+
+    void strict() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, strict);
+        QFETCH(int, status);
+        QFETCH(QString, note);
+        QTemporaryDir out;
+        const QString s = write("st.txt", content);
+        const QString good = write("st-good.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        QStringList args{"-o", out.path(), s, good};
+        if (strict)
+            args.prepend("--strict");
+        const Run r = run(args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(note.isEmpty() ? !r.out.contains("Note [")
+                                : r.out.contains(QString("Note [%1] %2").arg(s, note)) ||
+                                      r.out.contains(note + s),
+                 qPrintable(r.out));
+        // A refused file leaves no result file; the other file is computed all the same.
+        QCOMPARE(QFile::exists(QDir(out.path()).filePath("st-dif.txt")), status == 0);
+        QVERIFY(QFile::exists(QDir(out.path()).filePath("st-good-dif.txt")));
+        QCOMPARE(r.out.contains(QString("Refused [%1]").arg(s)), status != 0);
+    }
+
     void usage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -503,6 +550,8 @@ private slots:
             QVERIFY(!r.err.isEmpty());
         else
             QVERIFY(r.out.contains("xrdsim-batch"));
+        if (args == QStringList{"--help"})
+            QVERIFY(r.out.contains("--strict"));
     }
 };
 
