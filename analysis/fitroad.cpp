@@ -4,6 +4,7 @@
 #include "config.h"
 #include "extensions.h"
 #include "fitparameters.h"
+#include "fitstart.h"
 #include "fittedfile.h"
 #include "instrument.h"
 #include "resultfiles.h"
@@ -83,6 +84,13 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
         if (!(countingTime_ > 0))
             notes_ << tr("The scan gives no counting times: the fit is unweighted.");
     }
+    if (settings.peakStart) {
+        const PeakStart start =
+            peakStart(config, read.scan, fitStartValues(config), countingTime_ > 0);
+        guesses_ = start.starts;
+        noiseFloor_ = start.noiseFloor;
+        notes_ << start.notes;
+    }
 }
 
 StructureFit::~StructureFit() = default;
@@ -132,6 +140,8 @@ FitProblem StructureFit::searchProblem() const {
     problem.progress = settings_.progress;
     problem.stop = settings_.stop;
     problem.maxSeconds = settings_.maxSeconds;
+    problem.guesses = guesses_;
+    problem.acceptCost = kAcceptedNoise * noiseFloor_;
     return problem;
 }
 
@@ -248,6 +258,10 @@ FitReport StructureFit::run() const {
                       .arg(o.evaluations)
                       .arg(o.generations)
                       .arg(o.stopped ? tr(", stopped early") : QString());
+    if (o.fromGuess)
+        report.log << tr("The start from the measurement's peaks refined to within %1 times the "
+                         "scan's noise: no global search was needed.")
+                          .arg(kAcceptedNoise);
     report.log << fitTable(report);
     for (const auto& c : o.strongCorrelations)
         report.log << tr("Correlated: %1 and %2 (%3).")
