@@ -87,9 +87,13 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
     if (settings.peakStart) {
         const PeakStart start =
             peakStart(config, read.scan, fitStartValues(config), countingTime_ > 0);
-        guesses_ = start.starts;
-        noiseFloor_ = start.noiseFloor;
-        notes_ << start.notes;
+        // Starts that hold file values for some layer parameters can lead the search into the
+        // wrong basin: the fit then starts from the file as it is.
+        if (start.complete) {
+            guesses_ = start.starts;
+            noiseFloor_ = start.noiseFloor;
+            notes_ << start.notes;
+        }
     }
 }
 

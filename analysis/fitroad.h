@@ -27,8 +27,9 @@ struct FitSettings {
     // nothing is written.
     const std::atomic<bool>* abandon = nullptr;
     double maxSeconds = 0.0; // ends the fit at the best point so far after this long; 0: never
-    // Starts from the measurement's peaks (fitstart.h) are refined first, and the global search
-    // is skipped when one refines to within kAcceptedNoise times the scan's noise floor.
+    // Starts from the measurement's peaks (fitstart.h), when the peaks give every free layer
+    // parameter, are refined first, and the global search is skipped when one refines to
+    // within kAcceptedNoise times the scan's noise floor.
     bool peakStart = true;
 };
 

@@ -81,7 +81,8 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
         return std::clamp(v, fits[int(i)].min, fits[int(i)].max);
     };
     bool founded = false;
-    int composition = -1; // FIT line of the free composition
+    int composition = -1;      // FIT line of the free composition
+    int otherCompositions = 0; // further free compositions, which the peaks cannot tell apart
     std::vector<FreeThickness> thicknesses;
     for (int i = 0; i < fits.size(); ++i) {
         const FitParameter& p = fits[i];
@@ -97,6 +98,8 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
         } else if ((p.target == FitParameter::InFraction || p.target == FitParameter::AsFraction) &&
                    composition < 0 && p.layer >= 1 && p.layer <= base.layers.size()) {
             composition = i;
+        } else if (p.target == FitParameter::InFraction || p.target == FitParameter::AsFraction) {
+            ++otherCompositions;
         } else if (p.target == FitParameter::Thickness && p.layer >= 1 &&
                    p.layer <= base.layers.size()) {
             thicknesses.push_back({k, p.layer - 1});
@@ -208,7 +211,10 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
     };
 
     if (composition < 0 || !mismatchKnown) {
-        if (setThicknesses(composition < 0 ? 0.0 : start[std::size_t(composition)], start)) {
+        const bool fixed =
+            setThicknesses(composition < 0 ? 0.0 : start[std::size_t(composition)], start);
+        out.complete = otherCompositions == 0 && composition < 0 && (fixed || thicknesses.empty());
+        if (fixed) {
             founded = true;
             out.notes << tr("Fit start: thicknesses from the %1.")
                              .arg(periodKnown ? tr("satellites") : tr("fringes"));
@@ -279,6 +285,12 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
                 out.starts.push_back(vectors[std::size_t(bestAt)]);
         }
     }
+    bool fixed = thicknesses.empty();
+    for (const std::vector<double>& v : out.starts) {
+        std::vector<double> again = v;
+        fixed = fixed || setThicknesses(v[ci], again);
+    }
+    out.complete = otherCompositions == 0 && fixed && !out.starts.empty();
     if (open)
         out.notes << tr("Fit start: %1 points along %2 with the thicknesses that keep the "
                         "period of the satellites and the mean mismatch of one of %3 of them "

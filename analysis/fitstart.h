@@ -21,6 +21,10 @@ struct PeakStart {
     // The mean square residual that the noise of the scan alone leaves (in the units of the
     // fit's residuals: log10 intensity, or standard deviations for a weighted fit); 0 unknown.
     double noiseFloor = 0.0;
+    // Every free thickness and composition of the FIT lines came from the peaks (at most one
+    // composition free); otherwise the starts hold their file values there, and a fit should
+    // not take a start for its answer however well it refines.
+    bool complete = false;
     QStringList notes; // what was taken from which peak, for the log
 };
 

@@ -84,6 +84,7 @@ FitReport realFit(benchmark::State& state, const QByteArray& text) {
     state.counters["evaluations"] = double(report.outcome.evaluations);
     state.counters["generations"] = report.outcome.generations;
     state.counters["agreement"] = report.agreementAfter;
+    // XRD_BENCH_LOG set: the fit's log on stderr, to see where the fit went.
     if (qEnvironmentVariableIsSet("XRD_BENCH_LOG"))
         for (const QString& line : report.log)
             fprintf(stderr, "%s\n", qPrintable(line));
