@@ -239,6 +239,7 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
     // With two free thicknesses of a period both the period and the mean mismatch go into
     // them: the composition is left open.
     const bool open = periodKnown && thicknesses.size() == 2;
+    bool fixed = thicknesses.empty(); // the peaks gave the free thicknesses of some start
     for (double zeroth : zerothOrders) {
         mismatch = zeroth;
         if (open) {
@@ -246,8 +247,10 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
                 const double c = low + (high - low) * (s + 0.5) / kOpenCompositions;
                 std::vector<double> v = start;
                 v[ci] = c;
-                if (setThicknesses(c, v))
+                if (setThicknesses(c, v)) {
                     out.starts.push_back(v);
+                    fixed = true;
+                }
             }
             continue;
         }
@@ -270,7 +273,7 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
                              (grid[std::size_t(g + 1)] - grid[std::size_t(g)]) * a / (a - b);
             std::vector<double> v = start;
             v[ci] = c;
-            setThicknesses(c, v);
+            fixed = setThicknesses(c, v) || fixed;
             out.starts.push_back(v);
             found = true;
         }
@@ -284,11 +287,6 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
             if (bestAt >= 0)
                 out.starts.push_back(vectors[std::size_t(bestAt)]);
         }
-    }
-    bool fixed = thicknesses.empty();
-    for (const std::vector<double>& v : out.starts) {
-        std::vector<double> again = v;
-        fixed = fixed || setThicknesses(v[ci], again);
     }
     out.complete = otherCompositions == 0 && fixed && !out.starts.empty();
     if (open)
