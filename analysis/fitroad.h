@@ -29,8 +29,8 @@ struct FitSettings {
     double maxSeconds = 0.0; // ends the fit at the best point so far after this long; 0: never
     // Starts from the measurement's peaks (fitstart.h), when the peaks give every free layer
     // parameter, are refined first, and the global search is skipped when one refines to
-    // within kAcceptedNoise times the scan's noise floor.
-    bool peakStart = true;
+    // within kAcceptedNoise times the scan's noise floor. Off by default: a caller turns it on.
+    bool peakStart = false;
 };
 
 // A refined start from the peaks whose cost is at most this many times the scan's noise floor
