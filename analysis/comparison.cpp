@@ -1,4 +1,4 @@
-#include "comparison.h"
+#include "analysis/comparison.h"
 
 #include "analysis/instrument.h"
 #include "analysis/resolution.h"

@@ -1,15 +1,15 @@
-#include "fitroad.h"
+#include "analysis/fitroad.h"
 
-#include "calculation.h"
-#include "config.h"
-#include "extensions.h"
-#include "fitparameters.h"
-#include "fitstart.h"
-#include "fittedfile.h"
-#include "instrument.h"
-#include "resultfiles.h"
-#include "scanroad.h"
+#include "analysis/fitstart.h"
+#include "analysis/instrument.h"
+#include "analysis/scanroad.h"
+#include "simulation/calculation.h"
+#include "simulation/resultfiles.h"
+#include "structure/config.h"
+#include "structure/extensions.h"
+#include "structure/fitparameters.h"
 #include "structure/fittargets.h"
+#include "structure/fittedfile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

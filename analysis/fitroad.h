@@ -1,7 +1,7 @@
 #pragma once
 
-#include "comparison.h"
-#include "fit.h"
+#include "analysis/comparison.h"
+#include "analysis/fit.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "fitstart.h"
+#include "analysis/fitstart.h"
 
+#include "analysis/peaks.h"
+#include "analysis/scanroad.h"
 #include "measured/measuredscan.h"
-#include "peaks.h"
-#include "scanroad.h"
 #include "simulation/model.h"
 #include "structure/config.h"
 

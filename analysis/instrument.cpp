@@ -1,4 +1,4 @@
-#include "instrument.h"
+#include "analysis/instrument.h"
 
 #include <algorithm>
 #include <cmath>

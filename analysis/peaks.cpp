@@ -1,4 +1,4 @@
-#include "peaks.h"
+#include "analysis/peaks.h"
 
 #include <QCoreApplication>
 

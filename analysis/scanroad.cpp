@@ -1,11 +1,11 @@
-#include "scanroad.h"
+#include "analysis/scanroad.h"
 
 #include "analysis/resolution.h"
-#include "config.h"
-#include "constants.h"
-#include "extensions.h"
-#include "materials.h"
-#include "resultfiles.h"
+#include "simulation/materials.h"
+#include "simulation/resultfiles.h"
+#include "structure/config.h"
+#include "structure/constants.h"
+#include "structure/extensions.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "calculation.h"
-#include "comparison.h"
-#include "measuredscan.h"
-#include "peaks.h"
-#include "readers.h"
+#include "analysis/comparison.h"
+#include "analysis/peaks.h"
+#include "measured/measuredscan.h"
+#include "measured/readers.h"
+#include "simulation/calculation.h"
 
 #include <QString>
 #include <QStringList>

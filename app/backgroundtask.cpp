@@ -1,4 +1,4 @@
-#include "backgroundtask.h"
+#include "app/backgroundtask.h"
 
 #include <QDeadlineTimer>
 #include <QThread>

@@ -1,10 +1,10 @@
-#include "body.h"
+#include "app/body.h"
 
-#include "compositionview.h"
-#include "diffractionview.h"
-#include "document.h"
-#include "helptext.h"
-#include "renderplots.h"
+#include "app/document.h"
+#include "app/helptext.h"
+#include "views/compositionview.h"
+#include "views/diffractionview.h"
+#include "views/renderplots.h"
 
 #include <QAction>
 #include <QDialog>

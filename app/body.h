@@ -1,7 +1,7 @@
 #pragma once
 
-#include "config.h"
-#include "resultarrays.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 #include "ui_body.h"
 
 #include <QMainWindow>

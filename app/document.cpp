@@ -1,14 +1,14 @@
-#include "document.h"
+#include "app/document.h"
 
-#include "backgroundtask.h"
-#include "calculation.h"
-#include "config.h"
-#include "extensions.h"
-#include "filewatch.h"
-#include "fitparameters.h"
-#include "readers.h"
-#include "resultarrays.h"
-#include "scanroad.h"
+#include "analysis/scanroad.h"
+#include "app/backgroundtask.h"
+#include "app/filewatch.h"
+#include "measured/readers.h"
+#include "simulation/calculation.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "structure/extensions.h"
+#include "structure/fitparameters.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

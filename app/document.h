@@ -1,6 +1,6 @@
 #pragma once
 
-#include "overlayview.h"
+#include "views/overlayview.h"
 
 #include <QObject>
 #include <QString>

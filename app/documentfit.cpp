@@ -3,12 +3,12 @@
 // wanted (its files changed, another file was opened, F5, the window closes) is abandoned and
 // writes nothing.
 
-#include "document.h"
+#include "app/document.h"
 
-#include "backgroundtask.h"
-#include "config.h"
-#include "fitparameters.h"
-#include "fitroad.h"
+#include "analysis/fitroad.h"
+#include "app/backgroundtask.h"
+#include "structure/config.h"
+#include "structure/fitparameters.h"
 
 #include <QMutex>
 #include <QMutexLocker>

@@ -1,4 +1,4 @@
-#include "filewatch.h"
+#include "app/filewatch.h"
 
 #include <QFileInfo>
 

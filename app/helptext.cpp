@@ -1,4 +1,4 @@
-#include "helptext.h"
+#include "app/helptext.h"
 
 #include <QCoreApplication>
 

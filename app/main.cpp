@@ -1,5 +1,5 @@
-#include "backgroundtask.h"
-#include "body.h"
+#include "app/backgroundtask.h"
+#include "app/body.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -6,12 +6,12 @@
 // and the counter "full_s" extrapolates it to the whole curve: time per point times the
 // points of the real grid.
 
-#include "calculation.h"
-#include "config.h"
-#include "curve.h"
-#include "expansion.h"
-#include "resultarrays.h"
-#include "resultfiles.h"
+#include "simulation/calculation.h"
+#include "simulation/curve.h"
+#include "simulation/expansion.h"
+#include "simulation/resultarrays.h"
+#include "simulation/resultfiles.h"
+#include "structure/config.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -2,12 +2,12 @@
 // text stream that used to write them, then writeColumns on one and on two threads. All
 // three write the same bytes.
 
-#include "config.h"
-#include "curve.h"
-#include "expansion.h"
-#include "numberformat.h"
-#include "resultarrays.h"
-#include "resultfiles.h"
+#include "simulation/curve.h"
+#include "simulation/expansion.h"
+#include "simulation/numberformat.h"
+#include "simulation/resultarrays.h"
+#include "simulation/resultfiles.h"
+#include "structure/config.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>

@@ -3,8 +3,8 @@
 // residual function that costs next to nothing, then on one that costs about as much as a
 // short diffraction curve, at 1 and 2 threads.
 
-#include "fit.h"
-#include "instrument.h"
+#include "analysis/fit.h"
+#include "analysis/instrument.h"
 
 #include <benchmark/benchmark.h>
 

@@ -9,8 +9,8 @@
 // fraction, both thicknesses and offset).
 // Counters: evaluations, evaluations per second, generations.
 
-#include "config.h"
-#include "fitroad.h"
+#include "analysis/fitroad.h"
+#include "structure/config.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 // thousands of times: 1,400 angles, a 0.003° resolution, scale and background solved. The
 // 3-period superlattice of about 270 monolayers and the 10,000-monolayer laser stack.
 
-#include "comparison.h"
-#include "config.h"
-#include "grid.h"
-#include "materials.h"
-#include "measuredscan.h"
+#include "analysis/comparison.h"
+#include "measured/measuredscan.h"
+#include "simulation/grid.h"
+#include "simulation/materials.h"
+#include "structure/config.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,13 +3,13 @@
 // on the same grids, and the basic model's fast sum for comparison per curve point
 // (counter "ns_per_point").
 
-#include "config.h"
-#include "curve.h"
-#include "dynamical.h"
-#include "expansion.h"
-#include "kinematical.h"
-#include "physicsstack.h"
-#include "resultarrays.h"
+#include "simulation/curve.h"
+#include "simulation/dynamical.h"
+#include "simulation/expansion.h"
+#include "simulation/kinematical.h"
+#include "simulation/physicsstack.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
 #include <QCoreApplication>
 

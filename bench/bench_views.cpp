@@ -11,14 +11,14 @@
 // And one repaint of the composition view of the 10,000-monolayer laser stack (a boundary and
 // a label per monolayer), unzoomed and zoomed, at the window's size of that plot and larger:
 // - CompositionRepaint: as the program draws it.
-#include "chcoord.h"
-#include "compositionview.h"
-#include "config.h"
-#include "curvepainter.h"
-#include "datacurve.h"
-#include "diffractionview.h"
-#include "expansion.h"
-#include "resultarrays.h"
+#include "plot/chcoord.h"
+#include "simulation/expansion.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "views/compositionview.h"
+#include "views/curvepainter.h"
+#include "views/datacurve.h"
+#include "views/diffractionview.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -6,12 +6,12 @@
 // serving its events while a calculation of several seconds runs; and how long the window
 // takes to close while a fit runs.
 
-#include "backgroundtask.h"
-#include "body.h"
-#include "config.h"
-#include "curve.h"
-#include "expansion.h"
-#include "resultarrays.h"
+#include "app/backgroundtask.h"
+#include "app/body.h"
+#include "simulation/curve.h"
+#include "simulation/expansion.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
 #include <QAction>
 #include <QApplication>

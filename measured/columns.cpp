@@ -4,7 +4,7 @@
 // as a decimal comma only when no comma separates columns anywhere in the file. The angle is
 // omega in degrees, or 2theta when the caller says so; the intensity is counts per second.
 
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 

@@ -7,7 +7,7 @@
 // per second). Header values may be in any encoding (instrument software writes Shift-JIS
 // comments): only ASCII keys and numbers are read, and quoted text is decoded leniently.
 
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 #include <QHash>

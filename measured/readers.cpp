@@ -1,6 +1,6 @@
-#include "readers.h"
+#include "measured/readers.h"
 
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 #include <QFile>

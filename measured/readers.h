@@ -1,6 +1,6 @@
 #pragma once
 
-#include "measuredscan.h"
+#include "measured/measuredscan.h"
 
 #include <QByteArray>
 #include <QString>

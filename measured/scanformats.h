@@ -3,7 +3,7 @@
 // The readers' shared parts: what each format's reader hands back, and the small text tools
 // the ASCII formats share. Internal to this library.
 
-#include "readers.h"
+#include "measured/readers.h"
 
 #include <QByteArray>
 #include <QString>

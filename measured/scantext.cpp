@@ -1,4 +1,4 @@
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <algorithm>
 #include <charconv>

@@ -5,7 +5,7 @@
 // moves: 2theta for coupled scans, omega (theta) for rocking curves. Counts are divided by
 // _STEPTIME to give counts per second.
 
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -4,7 +4,7 @@
 // the axis ScanAxis names first: "Omega/2Theta" steps omega, "2Theta/Omega" steps 2theta.
 // ScanRange is redundant with NrOfData and StepWidth and is not read: NrOfData is trusted.
 
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 #include <QHash>

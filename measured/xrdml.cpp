@@ -9,7 +9,7 @@
 // not yet multiplied by the attenuation factors. Both are counts, divided here by the
 // counting time to give counts per second.
 
-#include "scanformats.h"
+#include "measured/scanformats.h"
 
 #include <QCoreApplication>
 #include <QXmlStreamReader>

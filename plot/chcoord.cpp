@@ -1,6 +1,6 @@
-#include "chcoord.h"
+#include "plot/chcoord.h"
 
-#include "mousec.h"
+#include "plot/mousec.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "dispa.h"
+#include "plot/dispa.h"
 
 #include <QMouseEvent>
 #include <QPainter>

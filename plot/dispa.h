@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chcoord.h"
-#include "mousec.h"
+#include "plot/chcoord.h"
+#include "plot/mousec.h"
 
 #include <QColor>
 #include <QFrame>

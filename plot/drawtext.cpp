@@ -1,4 +1,4 @@
-#include "drawtext.h"
+#include "plot/drawtext.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "mousec.h"
+#include "plot/mousec.h"
 
 #include <QMouseEvent>
 #include <QWheelEvent>

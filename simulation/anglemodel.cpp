@@ -1,12 +1,12 @@
-#include "anglemodel.h"
+#include "simulation/anglemodel.h"
 
-#include "config.h"
-#include "constants.h"
-#include "curve.h"
-#include "expansion.h"
-#include "grid.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/curve.h"
+#include "simulation/expansion.h"
+#include "simulation/grid.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "structure/constants.h"
 
 #include <cmath>
 

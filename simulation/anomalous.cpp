@@ -1,4 +1,4 @@
-#include "anomalous.h"
+#include "simulation/anomalous.h"
 
 #include <xraylib.h>
 

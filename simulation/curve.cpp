@@ -1,9 +1,9 @@
-#include "curve.h"
+#include "simulation/curve.h"
 
-#include "config.h"
-#include "constants.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "structure/constants.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "grid.h"
-#include "layersum.h"
+#include "simulation/grid.h"
+#include "simulation/layersum.h"
 
 #include <complex>
 

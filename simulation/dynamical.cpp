@@ -1,8 +1,8 @@
-#include "dynamical.h"
+#include "simulation/dynamical.h"
 
-#include "constants.h"
-#include "physicsstack.h"
-#include "susceptibility.h"
+#include "simulation/physicsstack.h"
+#include "simulation/susceptibility.h"
+#include "structure/constants.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "elastic.h"
+#include "simulation/elastic.h"
 
-#include "materials.h"
+#include "simulation/materials.h"
 
 namespace {
 

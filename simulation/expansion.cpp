@@ -1,9 +1,9 @@
-#include "expansion.h"
+#include "simulation/expansion.h"
 
-#include "config.h"
-#include "constants.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "structure/constants.h"
 
 #include <cmath>
 #include <limits>
@@ -46,7 +46,8 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
     return value;
 }
 
-void expandLayers(const Structure& config, ResultArrays& results, const MonolayerHeightRule& height) {
+void expandLayers(const Structure& config, ResultArrays& results,
+                  const MonolayerHeightRule& height) {
     const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
     results.depth.clear();
     results.inProfile.clear();

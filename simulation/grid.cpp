@@ -1,6 +1,6 @@
-#include "grid.h"
+#include "simulation/grid.h"
 
-#include "constants.h"
+#include "structure/constants.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
-#include "kinematical.h"
+#include "simulation/kinematical.h"
 
-#include "constants.h"
-#include "layersum.h"
-#include "physicsstack.h"
-#include "susceptibility.h"
+#include "simulation/layersum.h"
+#include "simulation/physicsstack.h"
+#include "simulation/susceptibility.h"
+#include "structure/constants.h"
 
 #include <cmath>
 #include <complex>

@@ -1,6 +1,6 @@
-#include "layersum.h"
+#include "simulation/layersum.h"
 
-#include "constants.h"
+#include "structure/constants.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "materials.h"
+#include "simulation/materials.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "layersum.h"
+#include "simulation/layersum.h"
 #include "structure/extensions.h"
 
 #include <QString>

@@ -1,10 +1,10 @@
-#include "physicsstack.h"
+#include "simulation/physicsstack.h"
 
-#include "config.h"
-#include "elastic.h"
-#include "expansion.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/elastic.h"
+#include "simulation/expansion.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
 #include <cmath>
 #include <limits>

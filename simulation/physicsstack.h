@@ -1,6 +1,6 @@
 #pragma once
 
-#include "anomalous.h"
+#include "simulation/anomalous.h"
 
 #include <QString>
 #include <QVector>

@@ -1,6 +1,6 @@
-#include "resultfiles.h"
+#include "simulation/resultfiles.h"
 
-#include "numberformat.h"
+#include "simulation/numberformat.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "susceptibility.h"
+#include "simulation/susceptibility.h"
 
-#include "constants.h"
-#include "materials.h"
+#include "simulation/materials.h"
+#include "structure/constants.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "config.h"
+#include "structure/config.h"
 
-#include "linetokens.h"
+#include "structure/linetokens.h"
 
 #include <QFile>
 #include <QFileInfo>

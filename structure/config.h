@@ -1,8 +1,8 @@
 #pragma once
 
-#include "constants.h"
-#include "extensions.h"
-#include "layer.h"
+#include "structure/constants.h"
+#include "structure/extensions.h"
+#include "structure/layer.h"
 
 #include <QObject>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "extensions.h"
+#include "structure/extensions.h"
 
-#include "config.h"
-#include "linetokens.h"
+#include "structure/config.h"
 #include "structure/fittargets.h"
+#include "structure/linetokens.h"
 
 #include <QCoreApplication>
 #include <QDir>

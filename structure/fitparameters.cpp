@@ -1,6 +1,6 @@
-#include "fitparameters.h"
+#include "structure/fitparameters.h"
 
-#include "config.h"
+#include "structure/config.h"
 #include "structure/fittargets.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
-#include "fittedfile.h"
+#include "structure/fittedfile.h"
 
-#include "config.h"
-#include "fitparameters.h"
-#include "linetokens.h"
+#include "structure/config.h"
+#include "structure/fitparameters.h"
 #include "structure/fittargets.h"
+#include "structure/linetokens.h"
 
 #include <QMap>
 #include <QRegularExpression>

@@ -1,16 +1,16 @@
 // xrdsim-batch: computes structure files without a window. For every file it runs the same
 // loader and calculation as the window and writes the same two result files.
 
-#include "calculation.h"
-#include "config.h"
-#include "elastic.h"
-#include "extensions.h"
-#include "fitroad.h"
-#include "materials.h"
-#include "overlayview.h"
-#include "renderplots.h"
-#include "resultarrays.h"
-#include "scanroad.h"
+#include "analysis/fitroad.h"
+#include "analysis/scanroad.h"
+#include "simulation/calculation.h"
+#include "simulation/elastic.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "structure/extensions.h"
+#include "views/overlayview.h"
+#include "views/renderplots.h"
 
 #include <QCommandLineParser>
 #include <QDir>

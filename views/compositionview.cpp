@@ -1,9 +1,9 @@
-#include "compositionview.h"
+#include "views/compositionview.h"
 
-#include "chcoord.h"
-#include "drawtext.h"
-#include "resultarrays.h"
-#include "viewsupport.h"
+#include "plot/chcoord.h"
+#include "plot/drawtext.h"
+#include "simulation/resultarrays.h"
+#include "views/viewsupport.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,6 +1,6 @@
-#include "curvepainter.h"
+#include "views/curvepainter.h"
 
-#include "viewsupport.h"
+#include "views/viewsupport.h"
 
 #include <QPainter>
 

@@ -1,7 +1,7 @@
-#include "datacurve.h"
+#include "views/datacurve.h"
 
-#include "chcoord.h"
-#include "viewsupport.h"
+#include "plot/chcoord.h"
+#include "views/viewsupport.h"
 
 #include <QRectF>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "curvepainter.h"
+#include "views/curvepainter.h"
 
 #include <QVector>
 

@@ -1,9 +1,9 @@
-#include "diffractionview.h"
+#include "views/diffractionview.h"
 
-#include "chcoord.h"
-#include "datacurve.h"
-#include "drawtext.h"
-#include "viewsupport.h"
+#include "plot/chcoord.h"
+#include "plot/drawtext.h"
+#include "views/datacurve.h"
+#include "views/viewsupport.h"
 
 #include <QColor>
 #include <QFont>

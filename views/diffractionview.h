@@ -1,7 +1,7 @@
 #pragma once
 
-#include "curvepainter.h"
-#include "plotrange.h"
+#include "views/curvepainter.h"
+#include "views/plotrange.h"
 
 #include <QVector>
 

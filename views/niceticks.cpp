@@ -1,4 +1,4 @@
-#include "niceticks.h"
+#include "views/niceticks.h"
 
 #include <cmath>
 #include <limits>

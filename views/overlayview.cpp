@@ -1,10 +1,10 @@
-#include "overlayview.h"
+#include "views/overlayview.h"
 
-#include "chcoord.h"
-#include "datacurve.h"
-#include "diffractionview.h"
-#include "drawtext.h"
-#include "viewsupport.h"
+#include "plot/chcoord.h"
+#include "plot/drawtext.h"
+#include "views/datacurve.h"
+#include "views/diffractionview.h"
+#include "views/viewsupport.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plotrange.h"
+#include "views/plotrange.h"
 
 #include <QVector>
 

@@ -1,6 +1,6 @@
-#include "plotrange.h"
+#include "views/plotrange.h"
 
-#include "chcoord.h"
+#include "plot/chcoord.h"
 
 void showRange(ChCoord& coord, const PlotRange& range) {
     coord.setScale(range.x.lo, range.y.lo, range.x.hi, range.y.hi);

@@ -1,10 +1,10 @@
-#include "renderplots.h"
+#include "views/renderplots.h"
 
-#include "chcoord.h"
-#include "compositionview.h"
-#include "diffractionview.h"
-#include "overlayview.h"
-#include "resultarrays.h"
+#include "plot/chcoord.h"
+#include "simulation/resultarrays.h"
+#include "views/compositionview.h"
+#include "views/diffractionview.h"
+#include "views/overlayview.h"
 
 #include <QColor>
 #include <QFileInfo>

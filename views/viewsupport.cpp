@@ -1,6 +1,6 @@
-#include "viewsupport.h"
+#include "views/viewsupport.h"
 
-#include "chcoord.h"
+#include "plot/chcoord.h"
 
 #include <QPainter>
 #include <QRect>

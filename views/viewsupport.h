@@ -1,7 +1,7 @@
 #pragma once
 
-#include "niceticks.h"
-#include "plotrange.h"
+#include "views/niceticks.h"
+#include "views/plotrange.h"
 
 #include <Qt>
 

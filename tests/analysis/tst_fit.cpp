@@ -1,4 +1,4 @@
-#include "fit.h"
+#include "analysis/fit.h"
 
 #include <QtTest>
 

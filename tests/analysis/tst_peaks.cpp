@@ -1,6 +1,6 @@
-#include "instrument.h"
-#include "peaks.h"
-#include "readers.h"
+#include "analysis/instrument.h"
+#include "analysis/peaks.h"
+#include "measured/readers.h"
 
 #include <QtTest>
 

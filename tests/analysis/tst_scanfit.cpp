@@ -2,18 +2,18 @@
 // file, and fits that recover known structures (synthetic scans with Poisson noise) and land
 // near a peer's answer for the real scan.
 
-#include "calculation.h"
-#include "comparison.h"
-#include "config.h"
-#include "expansion.h"
-#include "fitparameters.h"
-#include "fitroad.h"
-#include "fitstart.h"
-#include "measuredscan.h"
-#include "model.h"
-#include "physicsstack.h"
-#include "resultarrays.h"
-#include "scanroad.h"
+#include "analysis/comparison.h"
+#include "analysis/fitroad.h"
+#include "analysis/fitstart.h"
+#include "analysis/scanroad.h"
+#include "measured/measuredscan.h"
+#include "simulation/calculation.h"
+#include "simulation/expansion.h"
+#include "simulation/model.h"
+#include "simulation/physicsstack.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "structure/fitparameters.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
-#include "../common/exact.h"
-#include "../common/testfiles.h"
-#include "body.h"
+#include "app/body.h"
+#include "tests/common/exact.h"
+#include "tests/common/testfiles.h"
 
 #include <QDir>
 #include <QDragEnterEvent>

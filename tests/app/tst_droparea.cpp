@@ -1,4 +1,4 @@
-#include "droparea.h"
+#include "app/droparea.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

@@ -1,6 +1,6 @@
-#include "body.h"
+#include "app/body.h"
 
-#include "../common/testfiles.h"
+#include "tests/common/testfiles.h"
 
 #include <QCheckBox>
 #include <QMouseEvent>

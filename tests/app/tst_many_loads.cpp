@@ -1,13 +1,13 @@
-#include "body.h"
+#include "app/body.h"
 
-#include "../common/testfiles.h"
+#include "tests/common/testfiles.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
 
-#include "../common/memory.h"
+#include "tests/common/memory.h"
 
 using xrdtest::liveHeapMegabytes;
 using xrdtest::peakMegabytes;

@@ -1,10 +1,10 @@
-#include "../common/testfiles.h"
-#include "backgroundtask.h"
-#include "body.h"
-#include "calculation.h"
-#include "document.h"
-#include "filewatch.h"
-#include "scanroad.h"
+#include "analysis/scanroad.h"
+#include "app/backgroundtask.h"
+#include "app/body.h"
+#include "app/document.h"
+#include "app/filewatch.h"
+#include "simulation/calculation.h"
+#include "tests/common/testfiles.h"
 
 #include <QDir>
 #include <QLabel>

@@ -1,6 +1,6 @@
 // libFuzzer entry: the road of a dropped file, aborting on the first broken promise.
 
-#include "road.h"
+#include "tests/fuzz/road.h"
 
 #include <QGuiApplication>
 

@@ -1,6 +1,6 @@
 // libFuzzer entry: the scan readers, aborting on the first broken promise.
 
-#include "scancheck.h"
+#include "tests/fuzz/scancheck.h"
 
 #include <cstdio>
 #include <cstdlib>

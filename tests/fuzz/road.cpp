@@ -1,15 +1,15 @@
-#include "road.h"
+#include "tests/fuzz/road.h"
 
-#include "../views/recordingdevice.h"
-#include "calculation.h"
-#include "chcoord.h"
-#include "compositionview.h"
-#include "config.h"
-#include "curve.h"
-#include "diffractionview.h"
-#include "expansion.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "plot/chcoord.h"
+#include "simulation/calculation.h"
+#include "simulation/curve.h"
+#include "simulation/expansion.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "tests/views/recordingdevice.h"
+#include "views/compositionview.h"
+#include "views/diffractionview.h"
 
 #include <QFile>
 #include <QImage>

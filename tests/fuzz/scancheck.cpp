@@ -1,6 +1,6 @@
-#include "scancheck.h"
+#include "tests/fuzz/scancheck.h"
 
-#include "readers.h"
+#include "measured/readers.h"
 
 #include <cmath>
 

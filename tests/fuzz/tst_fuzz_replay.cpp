@@ -1,5 +1,5 @@
-#include "road.h"
-#include "scancheck.h"
+#include "tests/fuzz/road.h"
+#include "tests/fuzz/scancheck.h"
 
 #include <QDir>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "readers.h"
+#include "measured/readers.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
-#include "../common/exact.h"
-#include "chcoord.h"
-#include "dispa.h"
-#include "mousec.h"
+#include "plot/chcoord.h"
+#include "plot/dispa.h"
+#include "plot/mousec.h"
+#include "tests/common/exact.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,5 +1,5 @@
-#include "dispa.h"
-#include "drawtext.h"
+#include "plot/dispa.h"
+#include "plot/drawtext.h"
 
 #include <QApplication>
 #include <QFontMetricsF>

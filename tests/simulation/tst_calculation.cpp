@@ -1,8 +1,8 @@
-#include "calculation.h"
-#include "config.h"
-#include "resultarrays.h"
+#include "simulation/calculation.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
-#include "../common/testfiles.h"
+#include "tests/common/testfiles.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>

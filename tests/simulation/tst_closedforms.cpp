@@ -1,10 +1,10 @@
-#include "config.h"
-#include "curve.h"
-#include "expansion.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/curve.h"
+#include "simulation/expansion.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
-#include "../common/testfiles.h"
+#include "tests/common/testfiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

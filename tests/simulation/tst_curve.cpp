@@ -1,11 +1,11 @@
-#include "anglemodel.h"
-#include "config.h"
-#include "curve.h"
-#include "expansion.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/anglemodel.h"
+#include "simulation/curve.h"
+#include "simulation/expansion.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
-#include "config.h"
-#include "expansion.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/expansion.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

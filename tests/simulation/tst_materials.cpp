@@ -1,6 +1,6 @@
-#include "materials.h"
+#include "simulation/materials.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QtTest>
 

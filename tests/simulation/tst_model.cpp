@@ -8,7 +8,7 @@
 #include "structure/fittargets.h"
 #include "structure/fittedfile.h"
 
-#include "../common/testfiles.h"
+#include "tests/common/testfiles.h"
 #include <QTemporaryDir>
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "numberformat.h"
+#include "simulation/numberformat.h"
 
 #include <QTextStream>
 #include <QtTest>

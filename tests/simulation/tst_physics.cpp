@@ -1,15 +1,15 @@
-#include "anomalous.h"
-#include "config.h"
-#include "curve.h"
-#include "dynamical.h"
-#include "elastic.h"
-#include "expansion.h"
-#include "kinematical.h"
-#include "physicsstack.h"
-#include "resultarrays.h"
-#include "susceptibility.h"
+#include "simulation/anomalous.h"
+#include "simulation/curve.h"
+#include "simulation/dynamical.h"
+#include "simulation/elastic.h"
+#include "simulation/expansion.h"
+#include "simulation/kinematical.h"
+#include "simulation/physicsstack.h"
+#include "simulation/resultarrays.h"
+#include "simulation/susceptibility.h"
+#include "structure/config.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -1,7 +1,7 @@
-#include "calculation.h"
-#include "config.h"
-#include "materials.h"
-#include "resultarrays.h"
+#include "simulation/calculation.h"
+#include "simulation/materials.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 
 #include <QFile>
 #include <QMap>

@@ -1,4 +1,4 @@
-#include "resultfiles.h"
+#include "simulation/resultfiles.h"
 
 #include <QDir>
 #include <QFile>

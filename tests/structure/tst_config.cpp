@@ -1,6 +1,6 @@
-#include "../common/exact.h"
-#include "../common/testfiles.h"
-#include "config.h"
+#include "structure/config.h"
+#include "tests/common/exact.h"
+#include "tests/common/testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "../common/testfiles.h"
-#include "config.h"
-#include "fitparameters.h"
-#include "fittedfile.h"
+#include "structure/config.h"
+#include "structure/fitparameters.h"
+#include "structure/fittedfile.h"
+#include "tests/common/testfiles.h"
 
 #include <QDir>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "config.h"
+#include "structure/config.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -8,7 +8,7 @@
 
 #include <random>
 
-#include "../common/memory.h"
+#include "tests/common/memory.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "../common/testfiles.h"
+#include "tests/common/testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,13 +1,13 @@
-#include "compositionview.h"
+#include "views/compositionview.h"
 
-#include "chcoord.h"
-#include "config.h"
-#include "expansion.h"
-#include "recordingdevice.h"
-#include "resultarrays.h"
-#include "viewtesthelpers.h"
+#include "plot/chcoord.h"
+#include "simulation/expansion.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+#include "tests/views/recordingdevice.h"
+#include "tests/views/viewtesthelpers.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QDir>
 #include <QPainter>

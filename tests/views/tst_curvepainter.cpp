@@ -1,13 +1,13 @@
-#include "chcoord.h"
-#include "compositionview.h"
-#include "curvepainter.h"
-#include "diffractionview.h"
-#include "recordingdevice.h"
-#include "resultarrays.h"
-#include "testcurves.h"
-#include "viewsupport.h"
+#include "plot/chcoord.h"
+#include "simulation/resultarrays.h"
+#include "tests/views/recordingdevice.h"
+#include "tests/views/testcurves.h"
+#include "views/compositionview.h"
+#include "views/curvepainter.h"
+#include "views/diffractionview.h"
+#include "views/viewsupport.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,11 +1,11 @@
-#include "chcoord.h"
-#include "curvepainter.h"
-#include "datacurve.h"
-#include "recordingdevice.h"
-#include "testcurves.h"
-#include "viewsupport.h"
+#include "plot/chcoord.h"
+#include "tests/views/recordingdevice.h"
+#include "tests/views/testcurves.h"
+#include "views/curvepainter.h"
+#include "views/datacurve.h"
+#include "views/viewsupport.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QPainter>
 #include <QtTest>

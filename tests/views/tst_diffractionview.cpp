@@ -1,11 +1,11 @@
-#include "diffractionview.h"
+#include "views/diffractionview.h"
 
-#include "chcoord.h"
-#include "niceticks.h"
-#include "recordingdevice.h"
-#include "viewtesthelpers.h"
+#include "plot/chcoord.h"
+#include "tests/views/recordingdevice.h"
+#include "tests/views/viewtesthelpers.h"
+#include "views/niceticks.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QPainter>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "niceticks.h"
+#include "views/niceticks.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QtTest>
 

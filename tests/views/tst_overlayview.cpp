@@ -1,11 +1,11 @@
-#include "overlayview.h"
+#include "views/overlayview.h"
 
-#include "chcoord.h"
-#include "diffractionview.h"
-#include "recordingdevice.h"
-#include "viewtesthelpers.h"
+#include "plot/chcoord.h"
+#include "tests/views/recordingdevice.h"
+#include "tests/views/viewtesthelpers.h"
+#include "views/diffractionview.h"
 
-#include "../common/exact.h"
+#include "tests/common/exact.h"
 
 #include <QPainter>
 #include <QtTest>

@@ -1,8 +1,8 @@
-#include "renderplots.h"
+#include "views/renderplots.h"
 
-#include "overlayview.h"
-#include "resultarrays.h"
-#include "viewtesthelpers.h"
+#include "simulation/resultarrays.h"
+#include "tests/views/viewtesthelpers.h"
+#include "views/overlayview.h"
 
 #include <QSvgRenderer>
 #include <QTemporaryDir>

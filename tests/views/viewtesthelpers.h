@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chcoord.h"
-#include "recordingdevice.h"
+#include "plot/chcoord.h"
+#include "tests/views/recordingdevice.h"
 
 #include <QColor>
 #include <QImage>
