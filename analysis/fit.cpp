@@ -494,8 +494,12 @@ double refineContinuous(Context& context, std::size_t continuous, const std::vec
     return cost;
 }
 
+// `screened` > 0: each round evaluates the moves with the continuous parameters held and
+// refines only that many of the best of them (a start from the peaks is near its answer);
+// 0 refines every move.
 void polishIntegers(Context& context, std::size_t continuous, const std::vector<double>& lower,
-                    const std::vector<double>& upper, std::vector<double>& best, double& bestCost) {
+                    const std::vector<double>& upper, std::vector<double>& best, double& bestCost,
+                    std::size_t screened = 0) {
     const std::size_t p = best.size();
     for (int round = 0; round < 8 && !context.stopRequested(); ++round) {
         std::vector<std::vector<double>> moves;
@@ -517,6 +521,21 @@ void polishIntegers(Context& context, std::size_t continuous, const std::vector<
                     for (double dj : {-1.0, 1.0})
                         add(i, di, j, dj);
         }
+        if (screened > 0 && moves.size() > screened) {
+            std::vector<double> raw(moves.size(), kInvalidCost);
+            context.forEach(moves.size(), [&](std::size_t m) {
+                raw[m] = Context::costOf(context.residualsAt(context.full(moves[m].data())));
+            });
+            std::vector<std::size_t> order(moves.size());
+            for (std::size_t m = 0; m < order.size(); ++m)
+                order[m] = m;
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return raw[a] < raw[b]; });
+            std::vector<std::vector<double>> kept;
+            for (std::size_t m = 0; m < screened; ++m)
+                kept.push_back(std::move(moves[order[m]]));
+            moves = std::move(kept);
+        }
         std::vector<double> costs(moves.size(), kInvalidCost);
         context.forEach(moves.size(), [&](std::size_t m) {
             costs[m] = refineContinuous(context, continuous, lower, upper, moves[m]);
@@ -527,6 +546,66 @@ void polishIntegers(Context& context, std::size_t continuous, const std::vector<
         bestCost = *winner;
         best = moves[std::size_t(winner - costs.begin())];
     }
+}
+
+// Guesses refined, the best of them by their cost as given.
+constexpr std::size_t kRefinedGuesses = 2;
+// Moves of the integers refined in each round of polishing a refined guess.
+constexpr std::size_t kScreenedMoves = 3;
+
+// Evaluates the problem's guesses, refines the best few (continuous parameters, then the
+// integers moved), and puts the best refined point into `point` with its cost when it beats
+// `cost`. True when it reaches the problem's acceptCost.
+bool refineGuesses(Context& context, const FitProblem& problem, std::size_t continuous,
+                   const std::vector<double>& lower, const std::vector<double>& upper,
+                   std::vector<double>& point, double& cost) {
+    const std::size_t p = context.freeAt.size();
+    std::vector<std::vector<double>> guesses;
+    for (const std::vector<double>& g : problem.guesses) {
+        if (g.size() != context.base.size())
+            continue;
+        std::vector<double> v(p);
+        bool finite = true;
+        for (std::size_t j = 0; j < p; ++j) {
+            const double x = g[std::size_t(context.freeAt[j])];
+            finite = finite && std::isfinite(x);
+            v[j] = std::clamp(j < continuous ? x : std::round(x), lower[j], upper[j]);
+        }
+        if (finite)
+            guesses.push_back(std::move(v));
+    }
+    if (guesses.empty())
+        return false;
+    std::vector<double> costs(guesses.size(), kInvalidCost);
+    context.forEach(guesses.size(), [&](std::size_t i) {
+        costs[i] = Context::costOf(context.residualsAt(context.full(guesses[i].data())));
+    });
+    std::vector<std::size_t> order(guesses.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return costs[a] < costs[b]; });
+    order.resize(std::min(order.size(), kRefinedGuesses));
+    std::vector<std::vector<double>> refined(order.size());
+    std::vector<double> refinedCost(order.size(), kInvalidCost);
+    context.forEach(order.size(), [&](std::size_t i) {
+        refined[i] = guesses[order[i]];
+        if (costs[order[i]] < kInvalidCost)
+            refinedCost[i] = refineContinuous(context, continuous, lower, upper, refined[i]);
+    });
+    const std::size_t winner =
+        std::size_t(std::min_element(refinedCost.begin(), refinedCost.end()) - refinedCost.begin());
+    std::vector<double> best = refined[winner];
+    double bestCost = refinedCost[winner];
+    if (!(bestCost < kInvalidCost))
+        return false;
+    if (p > continuous)
+        polishIntegers(context, continuous, lower, upper, best, bestCost, kScreenedMoves);
+    if (bestCost < cost) {
+        cost = bestCost;
+        point = best;
+    }
+    return problem.acceptCost > 0.0 && bestCost <= problem.acceptCost;
 }
 
 } // namespace
@@ -594,66 +673,80 @@ FitOutcome runFit(const FitProblem& problem) {
         startSearched[j] = context->base[k];
     }
     std::vector<double> bestSearched = startSearched;
+    double seedCost = out.startCost;
+
+    if (p > 0 && !problem.guesses.empty())
+        out.fromGuess = refineGuesses(*context, problem, continuous, searchLower, searchUpper,
+                                      startSearched, seedCost);
+    if (seedCost < out.bestCost) {
+        out.bestCost = seedCost;
+        bestSearched = startSearched;
+    }
 
     if (p > 0) {
-        try {
-            SearchProblem search{context, searchLower, searchUpper, p - continuous};
-            const int populationSize = problem.populationSize > 0 ? problem.populationSize
-                                                                  : std::clamp(10 * int(p), 20, 64);
-            pagmo::population population(
-                pagmo::problem(search), pagmo::bfe(BatchEvaluator{context}),
-                pagmo::population::size_type(populationSize), problem.seed);
-            // The start point takes the place of the first random member.
-            population.set_xf(0, startSearched, {out.startCost});
-            pagmo::gaco colony(1u, unsigned(populationSize), 1.0, 0.0, 0.01, 1u, 7u, 100000u,
-                               100000u, 0.0, true, problem.seed);
-            colony.set_bfe(pagmo::bfe(BatchEvaluator{context}));
-            pagmo::algorithm algorithm(colony);
+        if (!out.fromGuess) {
+            try {
+                SearchProblem search{context, searchLower, searchUpper, p - continuous};
+                const int populationSize = problem.populationSize > 0
+                                               ? problem.populationSize
+                                               : std::clamp(10 * int(p), 20, 64);
+                pagmo::population population(
+                    pagmo::problem(search), pagmo::bfe(BatchEvaluator{context}),
+                    pagmo::population::size_type(populationSize), problem.seed);
+                // The start point takes the place of the first random member.
+                population.set_xf(0, startSearched, {seedCost});
+                pagmo::gaco colony(1u, unsigned(populationSize), 1.0, 0.0, 0.01, 1u, 7u, 100000u,
+                                   100000u, 0.0, true, problem.seed);
+                colony.set_bfe(pagmo::bfe(BatchEvaluator{context}));
+                pagmo::algorithm algorithm(colony);
 
-            const int generations =
-                problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations;
-            std::vector<double> history;
-            std::vector<std::vector<double>> champions;
-            QElapsedTimer sinceProgress;
-            sinceProgress.start();
-            for (int g = 0; g < generations; ++g) {
-                if (context->stopRequested()) {
-                    out.stopped = true;
-                    break;
-                }
-                population = algorithm.evolve(population);
-                out.generations = g + 1;
-                const double best = population.champion_f()[0];
-                history.push_back(best);
-                if (problem.progress && sinceProgress.elapsed() >= 250) {
-                    problem.progress(out.generations, best,
-                                     context->full(population.champion_x().data()));
-                    sinceProgress.restart();
-                }
-                champions.push_back(population.champion_x());
-                if (searchSettled(champions, searchLower, searchUpper, continuous)) {
-                    out.converged = true;
-                    break;
-                }
-                if (history.size() > std::size_t(kPatience)) {
-                    const double before = history[history.size() - 1 - std::size_t(kPatience)];
-                    if (before - best <= kImprovementTolerance * std::fabs(before))
+                const int generations =
+                    problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations;
+                std::vector<double> history;
+                std::vector<std::vector<double>> champions;
+                QElapsedTimer sinceProgress;
+                sinceProgress.start();
+                for (int g = 0; g < generations; ++g) {
+                    if (context->stopRequested()) {
+                        out.stopped = true;
                         break;
+                    }
+                    population = algorithm.evolve(population);
+                    out.generations = g + 1;
+                    const double best = population.champion_f()[0];
+                    history.push_back(best);
+                    if (problem.progress && sinceProgress.elapsed() >= 250) {
+                        problem.progress(out.generations, best,
+                                         context->full(population.champion_x().data()));
+                        sinceProgress.restart();
+                    }
+                    champions.push_back(population.champion_x());
+                    if (searchSettled(champions, searchLower, searchUpper, continuous)) {
+                        out.converged = true;
+                        break;
+                    }
+                    if (history.size() > std::size_t(kPatience)) {
+                        const double before = history[history.size() - 1 - std::size_t(kPatience)];
+                        if (before - best <= kImprovementTolerance * std::fabs(before))
+                            break;
+                    }
                 }
+                if (context->stopRequested())
+                    out.stopped = true;
+                if (population.champion_f()[0] < out.bestCost) {
+                    bestSearched = population.champion_x();
+                    out.bestCost = population.champion_f()[0];
+                }
+            } catch (const std::exception& e) {
+                // The library's own text names its source files; the person is told what
+                // failed, the debug output keeps the details.
+                qDebug("global search: %s", e.what());
+                out.problem =
+                    QStringLiteral("the global search could not run within the FIT ranges");
+                return out;
             }
-            if (context->stopRequested())
-                out.stopped = true;
-            if (population.champion_f()[0] < out.bestCost) {
-                bestSearched = population.champion_x();
-                out.bestCost = population.champion_f()[0];
-            }
-        } catch (const std::exception& e) {
-            // The library's own text names its source files; the person is told what failed,
-            // the debug output keeps the details.
-            qDebug("global search: %s", e.what());
-            out.problem = QStringLiteral("the global search could not run within the FIT ranges");
-            return out;
         }
+
         if (problem.progress)
             problem.progress(out.generations, out.bestCost, context->full(bestSearched.data()));
         // A start point without residuals left their count open; the best point fixes it.
@@ -710,7 +803,8 @@ FitOutcome runFit(const FitProblem& problem) {
     // alike and opposite), each with the continuous parameters refined again, are kept while
     // they lower the cost.
     if (p > continuous && !out.stopped && out.bestCost < kInvalidCost)
-        polishIntegers(*context, continuous, searchLower, searchUpper, bestSearched, out.bestCost);
+        polishIntegers(*context, continuous, searchLower, searchUpper, bestSearched, out.bestCost,
+                       out.fromGuess ? kScreenedMoves : 0);
 
     out.best = context->full(bestSearched.data());
     if (out.bestCost >= kInvalidCost) {

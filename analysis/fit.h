@@ -47,6 +47,14 @@ struct FitProblem {
     // Wall-clock seconds the whole fit may take; 0: no limit. Past it the fit ends as if
     // stopped, at the best point so far.
     double maxSeconds = 0.0;
+    // Starts known from outside the model (the measurement's peaks, say): full parameter
+    // vectors, tried before the global search. Each is evaluated once, the best few refined
+    // locally (the continuous parameters, then moves of the integers), and the best refined
+    // point joins the global search's population in place of the start point.
+    std::vector<std::vector<double>> guesses;
+    // When the best refined guess reaches a cost at or below this, the global search is
+    // skipped (0: never): a start that good needs only the refinement.
+    double acceptCost = 0.0;
 };
 
 // The continuous parameters' spread, as a fraction of their ranges, that counts as converged.
@@ -69,6 +77,7 @@ struct FitOutcome {
     bool stopped = false;
     bool timedOut = false;  // stopped by FitProblem::maxSeconds
     bool converged = false; // the global search ended because its best point settled
+    bool fromGuess = false; // a refined guess was good enough: no global search ran
     double seconds = 0.0;   // wall-clock time of the whole fit
     QString problem;        // empty when it ran; otherwise why not
 };

@@ -1,5 +1,6 @@
 #include "analysis/fitroad.h"
 
+#include "analysis/fitstart.h"
 #include "analysis/instrument.h"
 #include "analysis/scanroad.h"
 #include "common/regularfile.h"
@@ -83,6 +84,17 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
         if (!(countingTime_ > 0))
             notes_ << tr("The scan gives no counting times: the fit is unweighted.");
     }
+    if (settings.peakStart) {
+        const PeakStart start =
+            peakStart(config, read.scan, fitStartValues(config), countingTime_ > 0);
+        // Starts that hold file values for some layer parameters can lead the search into the
+        // wrong basin: the fit then starts from the file as it is.
+        if (start.complete) {
+            guesses_ = start.starts;
+            noiseFloor_ = start.noiseFloor;
+            notes_ << start.notes;
+        }
+    }
 }
 
 StructureFit::~StructureFit() = default;
@@ -132,6 +144,8 @@ FitProblem StructureFit::searchProblem() const {
     problem.progress = settings_.progress;
     problem.stop = settings_.stop;
     problem.maxSeconds = settings_.maxSeconds;
+    problem.guesses = guesses_;
+    problem.acceptCost = kAcceptedNoise * noiseFloor_;
     return problem;
 }
 
@@ -248,6 +262,10 @@ FitReport StructureFit::run() const {
                       .arg(o.evaluations)
                       .arg(o.generations)
                       .arg(o.stopped ? tr(", stopped early") : QString());
+    if (o.fromGuess)
+        report.log << tr("The start from the measurement's peaks refined to within %1 times the "
+                         "scan's noise: no global search was needed.")
+                          .arg(kAcceptedNoise);
     report.log << fitTable(report);
     for (const auto& c : o.strongCorrelations)
         report.log << tr("Correlated: %1 and %2 (%3).")

@@ -27,7 +27,15 @@ struct FitSettings {
     // nothing is written.
     const std::atomic<bool>* abandon = nullptr;
     double maxSeconds = 0.0; // ends the fit at the best point so far after this long; 0: never
+    // Starts from the measurement's peaks (fitstart.h), when the peaks give every free layer
+    // parameter, are refined first, and the global search is skipped when one refines to
+    // within kAcceptedNoise times the scan's noise floor. Off by default: a caller turns it on.
+    bool peakStart = false;
 };
+
+// A refined start from the peaks whose cost is at most this many times the scan's noise floor
+// ends the fit without a global search.
+constexpr double kAcceptedNoise = 4.0;
 
 // One row of the parameter table.
 struct FitRow {
@@ -88,6 +96,8 @@ private:
     QString scanPath_;
     std::unique_ptr<ScanComparison> comparison_;
     double countingTime_ = 0.0; // seconds per point for weights; 0 for the plain figure
+    std::vector<std::vector<double>> guesses_; // starts from the measurement's peaks
+    double noiseFloor_ = 0.0;                  // the cost the scan's noise alone leaves
 };
 
 // Why NAME-fitted.EXT of this structure could not be written (it is a folder, it or its folder

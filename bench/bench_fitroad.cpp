@@ -2,9 +2,11 @@
 // superlattice with 6 free parameters and the laser-like stack with 8, each against a
 // synthetic scan of 1,400 points, every parameter started from the middle of its range (as
 // the files give them).
-// And the real GaAsP layer of tests/data/measured (879 points) with the dynamical model, on
-// one thread: free thickness, As fraction and offset within sensible bounds, started near
-// but not on the answer (about 194 monolayers of As 0.64).
+// And the real scans of tests/data/measured with the dynamical model, on one thread, each
+// with and without the start from the measurement's peaks: the GaAsP layer (879 points; free
+// thickness, As fraction and offset, started near but not on the answer, about 194
+// monolayers of As 0.64) and the 3-period InGaAs/GaAs superlattice (1,399 points; free In
+// fraction, both thicknesses and offset).
 // Counters: evaluations, evaluations per second, generations.
 
 #include "analysis/fitroad.h"
@@ -54,15 +56,12 @@ double processSeconds() {
     return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
-void realGaAsPFit(benchmark::State& state) {
+// A fit of a real scan on one thread, in process CPU seconds: the structure text, the seed
+// and whether the fit starts from the measurement's peaks.
+FitReport realFit(benchmark::State& state, const QByteArray& text) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("gaasp.txt"));
+    const QString path = dir.filePath(QStringLiteral("real.txt"));
     QFile f(path);
-    const QByteArray text =
-        "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 185 0 0.7\nREPEAT 1\n"
-        "MODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00\n"
-        "FIT LAYER 1 N 150 240\nFIT LAYER 1 Y 0.5 0.8\n"
-        "FIT OFFSET -0.02 0.02\n";
     if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
         qFatal("cannot write %s", qPrintable(path));
     f.close();
@@ -72,6 +71,8 @@ void realGaAsPFit(benchmark::State& state) {
     FitSettings settings;
     settings.threads = 1;
     settings.seed = unsigned(state.range(0));
+    settings.peakStart = state.range(1) != 0;
+    settings.outputDir = dir.path();
     FitReport report;
     for (auto _ : state) {
         const double before = processSeconds();
@@ -82,19 +83,63 @@ void realGaAsPFit(benchmark::State& state) {
     }
     state.counters["evaluations"] = double(report.outcome.evaluations);
     state.counters["generations"] = report.outcome.generations;
+    state.counters["agreement"] = report.agreementAfter;
+    // XRD_BENCH_LOG set: the fit's log on stderr, to see where the fit went.
+    if (qEnvironmentVariableIsSet("XRD_BENCH_LOG"))
+        for (const QString& line : report.log)
+            fprintf(stderr, "%s\n", qPrintable(line));
+    return report;
+}
+
+void realGaAsPFit(benchmark::State& state) {
+    const FitReport report = realFit(
+        state, "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 185 0 0.7\nREPEAT 1\n"
+               "MODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00\n"
+               "FIT LAYER 1 N 150 240\nFIT LAYER 1 Y 0.5 0.8\n"
+               "FIT OFFSET -0.02 0.02\n");
     if (report.rows.size() == 3) {
         state.counters["N"] = report.rows[0].value;
         state.counters["As"] = report.rows[1].value;
         state.counters["offset"] = report.rows[2].value;
         state.counters["sigmaN"] = report.rows[0].sigma;
     }
-    state.counters["agreement"] = report.agreementAfter;
-    state.SetLabel("real GaAsP, dynamical, process CPU seconds");
+    state.SetLabel(state.range(1) ? "real GaAsP, dynamical, peak start, process CPU seconds"
+                                  : "real GaAsP, dynamical, global search, process CPU seconds");
+}
+
+// The real 3-period InGaAs/GaAs superlattice (1,399 points): free In fraction and both
+// thicknesses and the offset, started off the answer (period 254.6 Å, In 0.2545 by a peer).
+void realSuperlatticeFit(benchmark::State& state) {
+    const FitReport report =
+        realFit(state, "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 22 0.22 1\nLAYER 60 0 1\n"
+                       "REPEAT 3\nMODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR
+                       "/measured/ingaas-gaas-sl-004.x00\n"
+                       "FIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
+                       "FIT OFFSET -0.02 0.02\n");
+    if (report.rows.size() == 4) {
+        state.counters["N1"] = report.rows[0].value;
+        state.counters["In"] = report.rows[1].value;
+        state.counters["N2"] = report.rows[2].value;
+        state.counters["offset"] = report.rows[3].value;
+        state.counters["period"] = report.rows[0].value * report.rows[0].nmPerUnit * 10 +
+                                   report.rows[2].value * report.rows[2].nmPerUnit * 10;
+    }
+    state.SetLabel(state.range(1) ? "real superlattice, dynamical, peak start, CPU seconds"
+                                  : "real superlattice, dynamical, global search, CPU seconds");
 }
 
 } // namespace
 
-BENCHMARK(realGaAsPFit)->DenseRange(1, 3)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(realGaAsPFit)
+    ->ArgsProduct({{1, 2, 3, 4, 5}, {1, 0}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(realSuperlatticeFit)
+    ->ArgsProduct({{1, 2, 3, 4, 5}, {1, 0}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 BENCHMARK(wholeFit)
     ->ArgsProduct({{0, 1}, {1, 2}})

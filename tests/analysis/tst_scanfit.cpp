@@ -4,13 +4,16 @@
 
 #include "analysis/comparison.h"
 #include "analysis/fitroad.h"
+#include "analysis/fitstart.h"
 #include "analysis/scanroad.h"
 #include "measured/measuredscan.h"
 #include "simulation/calculation.h"
 #include "simulation/expansion.h"
+#include "simulation/model.h"
 #include "simulation/physicsstack.h"
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
+#include "structure/fitparameters.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -21,6 +24,17 @@
 namespace {
 
 const QString kRealScan = QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
+// The real 3-period InGaAs/GaAs superlattice; a peer fitted In 0.2545 and a period of 254.6 Å
+// (7.41 nm of InGaAs, 18.05 nm of GaAs).
+const QString kRealSuperlattice =
+    QStringLiteral(XRD_TEST_DATA_DIR "/measured/ingaas-gaas-sl-004.x00");
+
+QByteArray superlatticeStructure(const char* model, const char* wells, const char* barriers) {
+    return QByteArray("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER ") + wells + "\nLAYER " + barriers +
+           "\nREPEAT 3\nMODEL " + model + "\nMEASURED " + kRealSuperlattice.toUtf8() +
+           "\nFIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
+           "FIT OFFSET -0.02 0.02\n";
+}
 
 // The peer's structure for the real scan (see its README): GaAs(0.637)P(0.363), 53.5 nm.
 QByteArray realStructure(const char* model, const char* layer, const char* fits = "") {
@@ -191,6 +205,108 @@ private slots:
         expandLayersElastic(fitted, profile);
         QVERIFY2(std::fabs(profile.depth.last() - 535.0) < 10.0,
                  qPrintable(QString::number(profile.depth.last())));
+    }
+
+    // Fitted to the real superlattice from starts off the answer, both realistic models land
+    // on the peer's period within 1.5 % and its In fraction within 0.01, with or without the
+    // start from the measurement's peaks.
+    void realSuperlatticeFit_data() {
+        QTest::addColumn<QByteArray>("model");
+        QTest::addColumn<QByteArray>("wells");
+        QTest::addColumn<QByteArray>("barriers");
+        QTest::addColumn<bool>("peakStart");
+        QTest::newRow("kinematical")
+            << QByteArray("kinematical") << QByteArray("22 0.22 1") << QByteArray("60 0 1") << true;
+        QTest::newRow("dynamical")
+            << QByteArray("dynamical") << QByteArray("30 0.3 1") << QByteArray("75 0 1") << true;
+        QTest::newRow("dynamical, global search")
+            << QByteArray("dynamical") << QByteArray("22 0.22 1") << QByteArray("60 0 1") << false;
+    }
+    void realSuperlatticeFit() {
+        QFETCH(QByteArray, model);
+        QFETCH(QByteArray, wells);
+        QFETCH(QByteArray, barriers);
+        QFETCH(bool, peakStart);
+        Config c;
+        QVERIFY(
+            c.load(write("slfit.txt", superlatticeStructure(model.constData(), wells.constData(),
+                                                            barriers.constData()))));
+        FitSettings settings;
+        settings.peakStart = peakStart;
+        const FitReport report = StructureFit(c, settings).run();
+        QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
+        QCOMPARE(report.rows.size(), 4);
+        const double period = 10 * (std::round(report.rows[0].value) * report.rows[0].nmPerUnit +
+                                    std::round(report.rows[2].value) * report.rows[2].nmPerUnit);
+        QVERIFY2(std::fabs(period / 254.6 - 1) < 0.015, qPrintable(report.log.join('\n')));
+        QVERIFY2(std::fabs(report.rows[1].value - 0.2545) < 0.01,
+                 qPrintable(report.log.join('\n')));
+    }
+
+    // The starts read from the real scans' peaks: the superlattice's satellites give a start
+    // with the peer's period, the GaAsP layer's peak and fringes one near the peer's
+    // composition and thickness (194 monolayers), and the substrate peak an offset below a
+    // hundredth of a degree (the peer's are about 0.0025° and 0.00001°).
+    void startsFromPeaks_data() {
+        QTest::addColumn<QByteArray>("structure");
+        QTest::addColumn<QString>("scan");
+        QTest::newRow("superlattice")
+            << superlatticeStructure("dynamical", "22 0.22 1", "60 0 1") << kRealSuperlattice;
+        QTest::newRow("GaAsP") << realStructure("dynamical", "180 0 0.7",
+                                                "FIT LAYER 1 N 100 300\nFIT LAYER 1 Y 0.4 0.95\n"
+                                                "FIT OFFSET -0.02 0.02\n")
+                               << kRealScan;
+    }
+    void startsFromPeaks() {
+        QFETCH(QByteArray, structure);
+        QFETCH(QString, scan);
+        Config c;
+        QVERIFY(c.load(write("start.txt", structure)) && c.valid);
+        const ScanReadResult read = readScanFor(c, scan);
+        QVERIFY(read.ok);
+        const PeakStart start = peakStart(c, read.scan, fitStartValues(c), false);
+        QVERIFY2(!start.starts.empty(), qPrintable(start.notes.join('\n')));
+        QVERIFY(start.noiseFloor > 0.0);
+        const std::unique_ptr<Model> model = makeModel(c.ext.model);
+        bool matched = false;
+        for (const std::vector<double>& v : start.starts) {
+            QCOMPARE(v.size(), std::size_t(c.ext.fits.size()));
+            const double offset = v.back();
+            QVERIFY2(std::fabs(offset) < 0.01, qPrintable(QString::number(offset)));
+            if (c.repeat > 1) {
+                const double period = v[0] * model->monolayerHeight(c, v[1], 1.0) +
+                                      v[2] * model->monolayerHeight(c, 0.0, 1.0);
+                matched = matched || std::fabs(period / 254.6 - 1) < 0.015;
+            } else {
+                matched = matched || (std::fabs(v[0] - 194) <= 6 && std::fabs(v[1] - 0.637) < 0.02);
+            }
+        }
+        QVERIFY2(matched, qPrintable(start.notes.join('\n')));
+    }
+
+    // The noise floor of log intensities: Gaussian noise of a known spread in log10 on a
+    // smooth curve comes back as its variance, whatever the curve's height.
+    void noiseFloor_data() {
+        QTest::addColumn<double>("spread");
+        QTest::addColumn<double>("height");
+        QTest::newRow("0.05 on a flat curve") << 0.05 << 0.0;
+        QTest::newRow("0.1 on a peak") << 0.1 << 3.0;
+        QTest::newRow("0.2 on a peak") << 0.2 << 5.0;
+    }
+    void noiseFloor() {
+        QFETCH(double, spread);
+        QFETCH(double, height);
+        std::mt19937 random(7);
+        std::normal_distribution<double> noise(0.0, spread);
+        std::vector<double> intensity;
+        for (int i = 0; i < 4000; ++i) {
+            const double x = (i - 2000) / 400.0;
+            intensity.push_back(std::pow(10.0, 1.0 + height * std::exp(-x * x) + noise(random)));
+        }
+        const double floor = logNoiseFloor(intensity);
+        QVERIFY2(std::fabs(floor / (spread * spread) - 1) < 0.15,
+                 qPrintable(QString::number(floor)));
+        QCOMPARE(logNoiseFloor({1.0, 2.0, 0.0}), 0.0);
     }
 
     // A scan measured with a known angle offset (the model at the measured angles plus the

@@ -329,12 +329,14 @@ private slots:
 
     void fitSeedsDifferAndRepeat() {
         // The same seed twice gives the same file but for its time; another seed takes another
-        // path through the search.
+        // path through the search. (Two free compositions, which the peaks cannot both give:
+        // the global search runs, rather than only a refinement of the start from the peaks.)
         const QString file = write("seeds.txt", "WAVELENGTH 1.54056\nSUBSTRATE 0 1\n"
                                                 "LAYER 194 0 0.66\nREPEAT 1\nMEASURED " +
                                                     kRealScan.toUtf8() +
                                                     "\nFIT LAYER 1 Y 0.5 0.8\nFIT LAYER 1 N "
-                                                    "150 240\nFIT OFFSET -0.02 0.02\n");
+                                                    "150 240\nFIT OFFSET -0.02 0.02\n"
+                                                    "FIT LAYER 1 X 0 0.05\n");
         const QString fitted = dir_.filePath("seeds-fitted.txt");
         auto fitWith = [&](const char* seed) {
             const Run r = run({"--threads", "2", "--fit", "--seed", seed, file});
