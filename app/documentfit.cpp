@@ -63,6 +63,7 @@ void Document::startFit() {
             settings.threads = job->threads;
             settings.stop = &job->stop;
             settings.abandon = &job->abandon;
+            settings.peakStart = true;
             const StructureFit* running = nullptr;
             FitJob* const id = job.get();
             settings.progress = [&running, id](int generation, double agreement,

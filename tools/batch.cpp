@@ -237,6 +237,7 @@ void runFits(std::vector<FitJob>& jobs, const Options& options) {
             settings.seed = options.seed;
             settings.threads = each;
             settings.weighted = options.weighted;
+            settings.peakStart = true;
             settings.maxSeconds = options.maxSeconds;
             settings.progress = progress.reporter(job);
             job.report = StructureFit(*job.config, settings).run();
@@ -332,6 +333,7 @@ bool fitFiles(const QStringList& names, const Options& options) {
         FitSettings settings;
         settings.scanOverride = options.measured;
         settings.weighted = options.weighted;
+        settings.peakStart = true;
         settings.threads = 1;
         job.fit = std::make_unique<StructureFit>(*job.config, settings);
         if (!job.fit->problem().isEmpty()) {

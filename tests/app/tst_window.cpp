@@ -505,9 +505,11 @@ private slots:
         QFETCH(QString, why);
         const QString scan = syntheticScan(*dir);
         const QString scan2 = write(*dir, "scan2.txt", bytes(scan));
-        // The dynamical model makes every evaluation slow enough that the fit surely still
-        // runs when its files change.
-        const QString start = write(*dir, "start.txt", kFitStart + "MODEL dynamical\n");
+        // The dynamical model makes every evaluation slow enough, and a second free
+        // composition (which the measured peaks cannot fix) makes the global search run, so
+        // that the fit surely still runs when its files change.
+        const QString start =
+            write(*dir, "start.txt", kFitStart + "MODEL dynamical\nFIT LAYER 1 Y 0.9 1\n");
         const QString small = write(*dir, "small.txt", kSmall);
         const QString fitted = dir->filePath("start-fitted.txt");
         Body body;
