@@ -25,16 +25,24 @@ QString tr(const char* text) {
     return QCoreApplication::translate("Calculation", text);
 }
 
-// The limits every model's curve shares: the number of points, then the cost of the sum over
-// the distinct monolayers of the profile (runs are found here for that count).
-QString costRefusal(const Structure& s, const ResultArrays& profile, double points,
-                    std::vector<MonolayerRun>& runs, double& work) {
+// Why a curve of `points` points is refused, or empty.
+QString pointsRefusal(const Structure& s, double points) {
     if (points > double(CalculationLimits::maxCurvePoints))
         return tr("Refused [%1]: about %2 curve points exceed the limit of %3; use a longer "
                   "wavelength or a thinner period.")
             .arg(s.fileName)
             .arg(points, 0, 'g', 3)
             .arg(CalculationLimits::maxCurvePoints);
+    return QString();
+}
+
+// The limits every model's curve shares: the number of points, then the cost of the sum over
+// the distinct monolayers of the profile (runs are found here for that count).
+QString costRefusal(const Structure& s, const ResultArrays& profile, double points,
+                    std::vector<MonolayerRun>& runs, double& work) {
+    QString refusal = pointsRefusal(s, points);
+    if (!refusal.isEmpty())
+        return refusal;
     runs = findRuns(profile.depth, profile.inProfile, profile.asProfile);
     work = points * LayerSum(profile.depth, profile.inProfile, profile.asProfile, s.repeat, runs)
                         .costPerPoint();
@@ -300,13 +308,10 @@ public:
 protected:
     QString angles(const Structure& s, const PhysicsStack&, const ResultArrays& profile, AngleRange,
                    QVector<double>& theta, QVector<double>& q) const override {
-        const double points = estimatedPointCount(profile.depth.last(), s.k);
-        if (points > double(CalculationLimits::maxCurvePoints))
-            return tr("Refused [%1]: about %2 curve points exceed the limit of %3; use a longer "
-                      "wavelength or a thinner period.")
-                .arg(s.fileName)
-                .arg(points, 0, 'g', 3)
-                .arg(CalculationLimits::maxCurvePoints);
+        // Refused before the grid is made, which would hold every point.
+        QString refusal = pointsRefusal(s, estimatedPointCount(profile.depth.last(), s.k));
+        if (!refusal.isEmpty())
+            return refusal;
         q = curveGrid(profile.depth.last(), s.k);
         for (double v : q)
             theta.append(braggAngle(v, s.k));
