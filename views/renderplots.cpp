@@ -7,6 +7,7 @@
 #include "views/diffractionview.h"
 #include "views/overlayview.h"
 
+#include <QBuffer>
 #include <QColor>
 #include <QFileInfo>
 #include <QPainter>
@@ -126,18 +127,22 @@ bool exportPlots(const QString& path, const ResultArrays& r, bool logScale, QSiz
                  const OverlayData* overlay, bool diffractionOnly) {
     if (plotSize.isEmpty())
         return false;
-    SafeFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    // Encoded in memory first: the image library is never handed a file that fails half-way
+    // (its error path on a full disk leaks), and the file is written in one piece.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
     bool drawn = false;
     if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
-        drawn = writeSvg(file, r, logScale, plotSize, overlay, diffractionOnly);
+        drawn = writeSvg(buffer, r, logScale, plotSize, overlay, diffractionOnly);
     } else {
         const QImage image = diffractionOnly ? renderDiffraction(r, logScale, plotSize, overlay)
                                              : renderPlots(r, logScale, plotSize, overlay);
-        drawn = !image.isNull() && image.save(&file, "PNG");
+        drawn = !image.isNull() && image.save(&buffer, "PNG");
     }
-    if (!drawn) {
+    buffer.close();
+    SafeFile file(path);
+    if (!drawn || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;
     }
