@@ -335,10 +335,10 @@ protected:
     // The default window around the reflection, widened to the scan.
     static QString window(const Structure& s, const PhysicsStack& stack, const ResultArrays&,
                           AngleRange cover, QVector<double>& theta) {
-        theta = dynamicalDefaultGrid(stack, s.ext.reflection);
+        theta = dynamicalDefaultGrid(stack, s.ext.reflection.l);
         if (theta.isEmpty()) {
             // Miller indices of more than one digit are written apart: (0 0 12), not (0012).
-            const int l = s.ext.reflection;
+            const int l = s.ext.reflection.l;
             const QString name =
                 l < 10 ? QStringLiteral("(00%1)").arg(l) : QStringLiteral("(0 0 %1)").arg(l);
             const double sinTheta = l * stack.wavelength / (2 * stack.aSubstrate);
@@ -379,7 +379,7 @@ protected:
         return refusal;
     }
     StackCurve curveOf(const Structure& s) const override {
-        const int reflection = s.ext.reflection;
+        const int reflection = s.ext.reflection.l;
         return [reflection](const PhysicsStack& stack, const QVector<double>& t,
                             const std::atomic<bool>* cancel) {
             return dynamicalReflectivity(stack, reflection, t, cancel);

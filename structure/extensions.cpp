@@ -110,7 +110,7 @@ void readReflection(StructureExtensions& ext, Statement& s) {
                                      "integer, such as 4 for the (004) reflection."));
         return;
     }
-    ext.reflection = l;
+    ext.reflection.l = l;
 }
 
 // FIT LAYER i N|X|Y min max, or FIT OFFSET|RESOLUTION|SCALE|BACKGROUND min max.

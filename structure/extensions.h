@@ -10,6 +10,20 @@ class LineTokens;
 // The physics model a structure asks for; Basic is the calculation done without a MODEL line.
 enum class ModelKind { Basic, Kinematical, Dynamical };
 
+// The reflection (h k l) a curve is computed for and, for an asymmetric one (h or k not 0),
+// on which side the beam grazes the surface: at incidence (the incident beam closer to the
+// surface than the exit beam) or at exit.
+struct Reflection {
+    enum Grazing : unsigned char { Incidence, Exit };
+    int h = 0, k = 0, l = 4;
+    Grazing grazing = Incidence;
+    bool symmetric() const { return h == 0 && k == 0; }
+    bool operator==(const Reflection& o) const {
+        return h == o.h && k == o.k && l == o.l && grazing == o.grazing;
+    }
+    bool operator!=(const Reflection& o) const { return !(*this == o); }
+};
+
 // One FIT line: which value of the structure the fit may move, and within which range.
 struct FitParameter {
     enum Target { Thickness, InFraction, AsFraction, Offset, Resolution, Scale, Background };
@@ -42,7 +56,7 @@ struct StructureExtensions {
     bool backgroundGiven = false;
     double background = 0.0; // counts per second
     ModelKind model = ModelKind::Basic;
-    int reflection = 4; // the (00l) reflection of the dynamical model
+    Reflection reflection; // of the dynamical model; (004) unless a REFLECTION line says
     QVector<FitParameter> fits;
     QStringList problems; // one line per malformed extension statement
 

@@ -31,7 +31,7 @@ QString describe(const StructureExtensions& e) {
     if (e.model != d.model)
         out << "model=" + modelName(e.model);
     if (e.reflection != d.reflection)
-        out << QString("reflection=%1").arg(e.reflection);
+        out << QString("reflection=%1").arg(e.reflection.l);
     for (const FitParameter& p : e.fits)
         out << QString("fit=%1:%2:%3@%4").arg(p.text).arg(p.min).arg(p.max).arg(p.lineNumber);
     return out.join(' ');
