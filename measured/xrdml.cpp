@@ -15,7 +15,10 @@
 #include <QCoreApplication>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -48,13 +51,179 @@ struct DataPoints {
     double commonTime = notANumber;
 };
 
+// The bytes of an XRDML document as the XML reader is to see them, with every long run of
+// text that holds nothing but numbers taken out and a short mark left in its place. A scan
+// of ten million points is one such run: handed to the XML reader whole, it would be held as
+// decoded text (two bytes a character) and copied again for the element's text. Marked, it
+// stays in the file's own bytes, where the numbers are read from. A mark is U+E000, the run's
+// index in decimal and U+E001, followed by the run's line ends, so that the XML reader counts
+// lines as in the file. Only a UTF-8 document without character references and without
+// U+E000/U+E001 of its own is marked, so that no text of the file can pass for a mark.
+class NumberRuns : public QIODevice {
+public:
+    explicit NumberRuns(const QByteArray& bytes) : bytes_(bytes) {}
+
+    static bool applies(const QByteArray& bytes);
+
+    struct Run {
+        qint64 begin = 0, end = 0;
+        int lineEnds = 0;
+    };
+    const QVector<Run>& runs() const { return runs_; }
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override {
+        return QIODevice::bytesAvailable() + pending_.size() - pendingAt_ + (bytes_.size() - pos_);
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    qint64 markupEnd(qint64 at) const;
+    void nextSegment();
+
+    // Runs shorter than this are left to the XML reader.
+    static constexpr qint64 minRun = 64;
+
+    const QByteArray& bytes_;
+    qint64 pos_ = 0;       // where the next segment of the file starts
+    qint64 passEnd_ = 0;   // bytes before this position are handed on as they are
+    QByteArray pending_;   // a mark being handed on
+    qint64 pendingAt_ = 0; // how much of it was
+    bool marking_ = true;  // false after a markup this class does not follow (a DTD)
+    QVector<Run> runs_;
+};
+
+bool NumberRuns::applies(const QByteArray& bytes) {
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF") || bytes.contains("&#") ||
+        bytes.contains("\xEE\x80\x80") || bytes.contains("\xEE\x80\x81"))
+        return false;
+    // An encoding other than UTF-8 declared in the XML declaration: left to the XML reader.
+    int i = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    if (bytes.mid(i, 5) != "<?xml")
+        return true;
+    const int close = bytes.indexOf("?>", i);
+    const QByteArray declaration = bytes.mid(i, close < 0 ? -1 : close - i).toLower();
+    const int at = declaration.indexOf("encoding");
+    if (at < 0)
+        return true;
+    const QByteArray rest = declaration.mid(at + 8);
+    return rest.contains("\"utf-8\"") || rest.contains("'utf-8'") || rest.contains("\"utf8\"") ||
+           rest.contains("'utf8'");
+}
+
+// Where the markup that starts at `at` (a '<') ends; the end of the bytes when it does not.
+qint64 NumberRuns::markupEnd(qint64 at) const {
+    const auto after = [this](qint64 from, const char* text, int length) -> qint64 {
+        const qint64 found = bytes_.indexOf(text, int(from));
+        return found < 0 ? bytes_.size() : found + length;
+    };
+    const char* p = bytes_.constData() + at;
+    const qint64 left = bytes_.size() - at;
+    if (left >= 4 && std::memcmp(p, "<!--", 4) == 0)
+        return after(at + 4, "-->", 3);
+    if (left >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0)
+        return after(at + 9, "]]>", 3);
+    if (left >= 2 && p[1] == '?')
+        return after(at + 2, "?>", 2);
+    if (left >= 2 && p[1] == '!')
+        return -1; // a document type: not followed, the rest goes through as it is
+    char quote = 0;
+    for (qint64 i = at + 1; i < bytes_.size(); ++i) {
+        const char c = bytes_[int(i)];
+        if (quote != 0) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return bytes_.size();
+}
+
+// Decides how the bytes from pos_ on are handed on: a markup or a short or mixed run of text
+// as they are, a long run of numbers as a mark.
+void NumberRuns::nextSegment() {
+    const qint64 size = bytes_.size();
+    if (!marking_) {
+        passEnd_ = size;
+        return;
+    }
+    if (bytes_[int(pos_)] == '<') {
+        const qint64 end = markupEnd(pos_);
+        marking_ = end >= 0;
+        passEnd_ = end >= 0 ? end : size;
+        return;
+    }
+    qint64 end = bytes_.indexOf('<', int(pos_));
+    if (end < 0)
+        end = size;
+    bool numbers = end - pos_ >= minRun;
+    bool blank = true;
+    int lineEnds = 0;
+    for (qint64 i = pos_; numbers && i < end; ++i) {
+        const char c = bytes_[int(i)];
+        if (c == '\n' || (c == '\r' && (i + 1 == end || bytes_[int(i + 1)] != '\n')))
+            ++lineEnds;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            continue;
+        blank = false;
+        numbers =
+            (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
+    }
+    if (!numbers || blank) {
+        passEnd_ = end;
+        return;
+    }
+    pending_ = "\xEE\x80\x80" + QByteArray::number(runs_.size()) + "\xEE\x80\x81" +
+               QByteArray(lineEnds, '\n');
+    pendingAt_ = 0;
+    runs_.append({pos_, end, lineEnds});
+    pos_ = end;
+    passEnd_ = end;
+}
+
+qint64 NumberRuns::readData(char* data, qint64 maxSize) {
+    qint64 done = 0;
+    while (done < maxSize) {
+        if (pendingAt_ < pending_.size()) {
+            const qint64 n = std::min(maxSize - done, qint64(pending_.size()) - pendingAt_);
+            std::memcpy(data + done, pending_.constData() + pendingAt_, size_t(n));
+            pendingAt_ += n;
+            done += n;
+        } else if (pos_ < passEnd_) {
+            const qint64 n = std::min(maxSize - done, passEnd_ - pos_);
+            std::memcpy(data + done, bytes_.constData() + pos_, size_t(n));
+            pos_ += n;
+            done += n;
+        } else if (pos_ < bytes_.size()) {
+            pending_.clear();
+            pendingAt_ = 0;
+            nextSegment();
+        } else {
+            break;
+        }
+    }
+    return done;
+}
+
 class XrdmlParser {
 public:
-    // Read through a buffer rather than handed the bytes: the XML reader then decodes them
+    // Read through a device rather than handed the bytes: the XML reader then decodes them
     // piece by piece instead of holding a decoded copy of the whole file.
-    explicit XrdmlParser(QByteArray bytes) : bytes_(std::move(bytes)), buffer_(&bytes_) {
-        buffer_.open(QIODevice::ReadOnly);
-        xml_.setDevice(&buffer_);
+    explicit XrdmlParser(QByteArray bytes)
+        : bytes_(std::move(bytes)), buffer_(&bytes_), runs_(bytes_) {
+        if (NumberRuns::applies(bytes_)) {
+            runs_.open(QIODevice::ReadOnly);
+            xml_.setDevice(&runs_);
+        } else {
+            buffer_.open(QIODevice::ReadOnly);
+            xml_.setDevice(&buffer_);
+        }
     }
     XrdmlParser(const XrdmlParser&) = delete;
     XrdmlParser& operator=(const XrdmlParser&) = delete;
@@ -63,36 +232,93 @@ public:
 
 private:
     bool isNamed(const char* name) const { return xml_.name() == QLatin1String(name); }
+    // The text of the current element as the file holds it: marks are put back as the runs
+    // of numbers they stand for. When the text is one run alone (white space aside), `begin`
+    // and `end` point at it in the file's bytes and `text` stays empty.
+    void elementText(QByteArray& text, const char*& begin, const char*& end);
     double number();
     void numbers(QVector<double>& out);
     void readWavelength(double& wavelength);
     void readPositions(DataPoints& data);
     void readDataPoints(DataPoints& data);
-    QString build(const DataPoints& data, MeasuredScan& scan) const;
+    QString build(DataPoints& data, MeasuredScan& scan) const;
 
     QByteArray bytes_; // shares the caller's bytes
     QBuffer buffer_;
+    NumberRuns runs_;
     QXmlStreamReader xml_;
     QString failure_; // a failure of the content that the XML reader does not see
 };
 
+void XrdmlParser::elementText(QByteArray& text, const char*& begin, const char*& end) {
+    const QString raw = xml_.readElementText();
+    text.clear();
+    begin = end = nullptr;
+    const QChar open(0xE000);
+    const QChar close(0xE001);
+    // The text as pieces of marks and of plain text; a lone run amid white space is read
+    // where it lies in the file.
+    if (!runs_.isOpen()) {
+        text = raw.toLatin1();
+        begin = text.constData();
+        end = begin + text.size();
+        return;
+    }
+    int marks = 0;
+    bool blankBesides = true;
+    NumberRuns::Run lone;
+    int at = 0;
+    while (at < raw.size()) {
+        const int mark = raw.indexOf(open, at);
+        const int stop = mark < 0 ? -1 : raw.indexOf(close, mark);
+        const QString plain = raw.mid(at, (mark < 0 || stop < 0 ? raw.size() : mark) - at);
+        blankBesides = blankBesides && plain.trimmed().isEmpty();
+        text += plain.toLatin1();
+        if (mark < 0 || stop < 0)
+            break;
+        const NumberRuns::Run run = runs_.runs().value(raw.mid(mark + 1, stop - mark - 1).toInt());
+        ++marks;
+        lone = run;
+        text.append(bytes_.constData() + run.begin, int(run.end - run.begin));
+        at = stop + 1 + run.lineEnds; // the line ends that stand in for the run's own
+    }
+    if (marks == 1 && blankBesides) {
+        text.clear();
+        begin = bytes_.constData() + lone.begin;
+        end = bytes_.constData() + lone.end;
+        return;
+    }
+    begin = text.constData();
+    end = begin + text.size();
+}
+
 // The text of the current element as one number; a failure when it is none.
 double XrdmlParser::number() {
     const QString element = xml_.name().toString();
-    const QByteArray text = xml_.readElementText().toLatin1().trimmed();
+    QByteArray text;
+    const char* b = nullptr;
+    const char* e = nullptr;
+    elementText(text, b, e);
+    while (b < e && std::isspace(uchar(*b)))
+        ++b;
+    while (e > b && std::isspace(uchar(e[-1])))
+        --e;
     double value = notANumber;
-    if (!xml_.hasError() && !toNumber(text, value) && failure_.isEmpty())
+    if (!xml_.hasError() && !toNumber(b, e, value) && failure_.isEmpty())
         failure_ = QCoreApplication::translate("Scan", "<%1> holds %2, which is not a number")
-                       .arg(element, quoted(text.constData(), text.constData() + text.size()));
+                       .arg(element, quoted(b, e));
     return value;
 }
 
 // The text of the current element as a list of numbers separated by white space.
 void XrdmlParser::numbers(QVector<double>& out) {
     const QString element = xml_.name().toString();
-    const QByteArray text = xml_.readElementText().toLatin1();
+    QByteArray text;
+    const char* from = nullptr;
+    const char* to = nullptr;
+    elementText(text, from, to);
     out.clear();
-    Fields fields(text.constData(), text.constData() + text.size());
+    Fields fields(from, to);
     const char* b = nullptr;
     const char* e = nullptr;
     while (!xml_.hasError() && failure_.isEmpty() && fields.next(b, e)) {
@@ -194,7 +420,9 @@ QString axisPoints(const AxisPositions& axis, const char* name, int n, QVector<d
     return QString();
 }
 
-QString XrdmlParser::build(const DataPoints& data, MeasuredScan& scan) const {
+// Builds the scan from what the file gave, taking over its lists, so that a large scan is
+// held about three times (angles, intensities, counting times) and not more.
+QString XrdmlParser::build(DataPoints& data, MeasuredScan& scan) const {
     if (!data.haveValues || data.values.isEmpty())
         return QCoreApplication::translate("Scan", "the scan holds no intensities");
     const int n = data.values.size();
@@ -208,15 +436,19 @@ QString XrdmlParser::build(const DataPoints& data, MeasuredScan& scan) const {
         failure = axisPoints(data.omega, "Omega", n, omega, omegaMoves);
     if (!failure.isEmpty())
         return failure;
+    data.twoTheta.list.clear();
+    data.omega.list.clear();
     // An omega-2theta scan lists both axes: 2theta is the one tied to the Bragg angle.
     if (twoThetaMoves) {
+        omega.clear();
         scan.axis = QStringLiteral("2theta/2");
-        scan.theta.resize(n);
-        for (int i = 0; i < n; ++i)
-            scan.theta[i] = twoTheta[i] / 2;
+        scan.theta = std::move(twoTheta);
+        for (double& t : scan.theta)
+            t /= 2;
     } else if (omegaMoves) {
+        twoTheta.clear();
         scan.axis = QStringLiteral("omega");
-        scan.theta = omega;
+        scan.theta = std::move(omega);
     } else {
         return QCoreApplication::translate("Scan", "neither 2Theta nor Omega moves in the scan");
     }
@@ -226,30 +458,28 @@ QString XrdmlParser::build(const DataPoints& data, MeasuredScan& scan) const {
             return QCoreApplication::translate("Scan", "%1 counting times but %2 intensities")
                 .arg(data.times.size())
                 .arg(n);
-        scan.countingTime = data.times;
+        scan.countingTime = std::move(data.times);
     } else if (!std::isnan(data.commonTime)) {
         scan.countingTime = QVector<double>(n, data.commonTime);
     } else {
         return QCoreApplication::translate("Scan", "the scan gives no counting time");
     }
 
-    QVector<double> factor(n, 1.0);
-    if (data.rawCounts && data.haveAttenuation) {
-        if (data.attenuation.size() != n)
-            return QCoreApplication::translate("Scan", "%1 beam attenuation factors but %2 counts")
-                .arg(data.attenuation.size())
-                .arg(n);
-        factor = data.attenuation;
-    } else if (data.rawCounts && !std::isnan(data.commonAttenuation)) {
-        factor.fill(data.commonAttenuation);
-    }
-    scan.intensity.resize(n);
+    const bool listedFactors = data.rawCounts && data.haveAttenuation;
+    if (listedFactors && data.attenuation.size() != n)
+        return QCoreApplication::translate("Scan", "%1 beam attenuation factors but %2 counts")
+            .arg(data.attenuation.size())
+            .arg(n);
+    const double common =
+        data.rawCounts && !std::isnan(data.commonAttenuation) ? data.commonAttenuation : 1.0;
+    scan.intensity = std::move(data.values);
     for (int i = 0; i < n; ++i) {
         if (!(scan.countingTime[i] > 0.0))
             return QCoreApplication::translate("Scan",
                                                "the counting time of point %1 is not positive")
                 .arg(i + 1);
-        scan.intensity[i] = data.values[i] * factor[i] / scan.countingTime[i];
+        scan.intensity[i] = scan.intensity[i] * (listedFactors ? data.attenuation[i] : common) /
+                            scan.countingTime[i];
     }
     return QString();
 }

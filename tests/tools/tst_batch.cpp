@@ -487,6 +487,38 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList({"*.part"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // The same on a real full disk: a small tmpfs in a private mount namespace, filled to a
+    // few kB before the run.
+    void fullDisk_data() { failedWrites_data(); }
+
+    void fullDisk() {
+        QFETCH(QString, result);
+        if (QProcess::execute("unshare", {"-rm", "true"}) != 0)
+            QSKIP("this machine allows no private mount namespace for a small tmpfs");
+        QTemporaryDir dir;
+        const char* script = R"sh(d=$1; tool=$2; result=$3
+mount -t tmpfs -o size=256k none "$d" || exit 3
+printf 'SUBSTRATE 0 1\nLAYER 5 0 1\n' > "$d/f.txt"
+printf 'old\n' > "$d/$result"
+dd if=/dev/zero of="$d/filler" bs=1k count=1024 2>/dev/null
+truncate -s -6K "$d/filler"
+"$tool" --png "$d/f.txt"
+echo "STATUS $?"
+echo "KEPT $(cat "$d/$result")"
+ls -a "$d" | grep -c '\.part$' | sed 's/^/PARTS /')sh";
+        QProcess p;
+        p.start("unshare", {"-rm", "/bin/sh", "-c", script, "sh", dir.path(),
+                            QStringLiteral(XRD_BATCH_TOOL), result});
+        QVERIFY(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString path = QDir(dir.path()).filePath(result);
+        QVERIFY2(out.contains(QString("Can't write [%1].").arg(path)), qPrintable(out));
+        QVERIFY2(!out.contains(QString("Wrote [%1]").arg(path)), qPrintable(out));
+        QVERIFY2(out.contains("STATUS 1\n"), qPrintable(out));
+        QVERIFY2(out.contains("KEPT old\n"), qPrintable(out));
+        QVERIFY2(out.contains("PARTS 0\n"), qPrintable(out));
+    }
+
     // A lenient line is noted in the output; with --strict it stops that file alone.
     void strict_data() {
         QTest::addColumn<QByteArray>("content");
