@@ -62,12 +62,24 @@ int keptColumnPoints(const ColumnRoles& roles, ColumnPoint (&kept)[9]) {
 
 CurvePainter::CurvePainter(QPainter& painter, const QRectF& pixelArea, Detail detail)
     : painter(painter), detail(detail) {
-    const QRectF area = pixelArea.normalized();
+    QRectF area = pixelArea.normalized();
+    double reach = viewsupport::kReach;
+    // A clip set on the painter is applied here too, to the geometry: not every paint engine
+    // honours it (the SVG generator does not), and what it cuts away need not be drawn.
+    if (painter.hasClipping()) {
+        const QRectF clip = painter.clipBoundingRect().normalized();
+        if (std::isfinite(clip.left()) && std::isfinite(clip.right()) &&
+            std::isfinite(clip.top()) && std::isfinite(clip.bottom()) && clip.width() > 0.0 &&
+            clip.height() > 0.0) {
+            area = clip;
+            reach = 0.0;
+        }
+    }
     using viewsupport::kReach;
-    left = area.left() - kReach;
-    right = area.right() + kReach;
-    top = area.top() - kReach;
-    bottom = area.bottom() + kReach;
+    left = area.left() - reach;
+    right = area.right() + reach;
+    top = area.top() - reach;
+    bottom = area.bottom() + reach;
     if (!(std::isfinite(left) && std::isfinite(right) && std::isfinite(top) &&
           std::isfinite(bottom))) {
         left = top = -kReach;
