@@ -2,6 +2,7 @@
 
 #include "views/viewsupport.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 
 #include <algorithm>
@@ -64,9 +65,11 @@ CurvePainter::CurvePainter(QPainter& painter, const QRectF& pixelArea, Detail de
     : painter(painter), detail(detail) {
     QRectF area = pixelArea.normalized();
     double reach = viewsupport::kReach;
-    // A clip set on the painter is applied here too, to the geometry: not every paint engine
-    // honours it (the SVG generator does not), and what it cuts away need not be drawn.
-    if (painter.hasClipping()) {
+    // The SVG generator does not honour a clip set on the painter; for it the clip is applied
+    // here, to the geometry. (Raster engines clip exactly themselves: cutting segments short
+    // here would move their pixels inside the clip by rounding.)
+    if (painter.hasClipping() && painter.paintEngine() &&
+        painter.paintEngine()->type() == QPaintEngine::SVG) {
         const QRectF clip = painter.clipBoundingRect().normalized();
         if (std::isfinite(clip.left()) && std::isfinite(clip.right()) &&
             std::isfinite(clip.top()) && std::isfinite(clip.bottom()) && clip.width() > 0.0 &&

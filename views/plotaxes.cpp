@@ -68,7 +68,12 @@ QString powerOfTenLabel(double exponent) {
         return QStringLiteral("10") + superscript(static_cast<int>(whole));
     if (std::fabs(exponent) > 300.0)
         return QString();
-    return QString::number(std::pow(10.0, exponent), 'g', 3);
+    const double value = std::pow(10.0, exponent);
+    if (value >= 0.01 && value < 1000.0)
+        return QString::number(value, 'g', 3);
+    const double power = std::floor(exponent);
+    return QString::number(std::pow(10.0, exponent - power), 'g', 3) + QChar(0x00D7) +
+           QStringLiteral("10") + superscript(static_cast<int>(power));
 }
 
 QString intensityLabel(double v, bool logScale) {

@@ -43,7 +43,8 @@ DiffractionAxes withReference(DiffractionAxes axes, const QVector<double>& theta
 
 // A label of the logarithmic intensity axis, whose scale is the base-10 exponent: "10" with
 // the exponent as superscript digits for a whole exponent ("10²", "10⁻³"), else the value
-// itself to three significant figures. NaN and infinities give an empty text.
+// to three significant figures, plainly from 0.01 to 1000 ("31.6") and beyond as a mantissa
+// times a power of ten ("3.16×10³"). NaN and infinities give an empty text.
 QString powerOfTenLabel(double exponent);
 
 // A tick label of the intensity axis: the value as 'g' 6 on the linear scale, powerOfTenLabel
