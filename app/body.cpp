@@ -4,6 +4,7 @@
 #include "app/helptext.h"
 #include "views/compositionview.h"
 #include "views/diffractionview.h"
+#include "views/plotcontrols.h"
 #include "views/renderplots.h"
 
 #include <QAction>
@@ -47,6 +48,7 @@ Body::Body(QWidget* parent) : QMainWindow(parent) {
     connect(Comp, &DispA::drawImage1, this, &Body::drawComp);
     connect(KSpace, &DispA::drawImage1, this, &Body::drawKSpace);
     connect(LogScale, &QCheckBox::toggled, this, &Body::logScale);
+    connectPlotControls();
 
     setWindowTitle(QString::fromLatin1(kProgram));
     document = new Document(config, *results, this);
@@ -75,6 +77,24 @@ bool Body::busy() const {
 
 void Body::setThreads(int count) {
     document->setThreads(count);
+}
+
+// Cursor readouts in the status bar, Home or a double click for the full view, and the
+// Delta-theta toggle of the angle axis.
+void Body::connectPlotControls() {
+    compControls = new PlotControls(Comp, PlotControls::Kind::Composition, this);
+    kspaceControls = new PlotControls(KSpace, PlotControls::Kind::Diffraction, this);
+    for (PlotControls* c : {compControls, kspaceControls})
+        connect(c, &PlotControls::cursorText, this,
+                [this](const QString& t) { statusBar()->showMessage(t, 4000); });
+    connect(compControls, &PlotControls::resetRequested, this, [this] {
+        neverDrawComp = true;
+        Comp->update();
+    });
+    connect(kspaceControls, &PlotControls::resetRequested, this, [this] {
+        neverDrawKSpace = true;
+        KSpace->update();
+    });
 }
 
 void Body::buildStatusBar() {
@@ -156,6 +176,7 @@ void Body::buildMenus() {
     quitAction = file->addAction(tr("&Quit"), this, &QWidget::close);
     quitAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_Q));
 
+    menubar->addMenu(tr("&View"))->addAction(kspaceControls->deltaThetaAction());
     QMenu* fitMenu = menubar->addMenu(tr("F&it"));
     fitAction = fitMenu->addAction(tr("&Fit"), document, &Document::startFit);
     fitAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_F));
@@ -223,8 +244,9 @@ void Body::exportTo(const QString& path, bool diffractionOnly) {
     }
     const std::optional<OverlayData>& overlay = document->overlay();
     const QSize size = KSpace->isVisible() ? KSpace->size() : QSize(800, 600);
-    const bool written = exportPlots(path, *results, LogScale->isChecked(), size,
-                                     overlay ? &*overlay : nullptr, diffractionOnly);
+    const bool written =
+        exportPlots(path, *results, LogScale->isChecked(), size, overlay ? &*overlay : nullptr,
+                    diffractionOnly, kspaceControls->exportAxes(intensityUnitOf(config.ext.model)));
     log((written ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(path));
 }
 
@@ -319,7 +341,9 @@ void Body::drawKSpace(QPainter* p) {
                 showRange(KSpace->coord, *range);
             neverDrawKSpace = false;
         }
-        drawOverlay(*p, KSpace->coord, *overlay, logarithmic);
+        drawOverlay(*p, KSpace->coord, *overlay, logarithmic,
+                    kspaceControls->axes(IntensityUnit::CountsPerSecond, overlay->theta,
+                                         overlay->measured, logarithmic));
         return;
     }
     if (results->theta.isEmpty())
@@ -331,7 +355,10 @@ void Body::drawKSpace(QPainter* p) {
             showRange(KSpace->coord, *range);
         neverDrawKSpace = false;
     }
-    drawDiffraction(*p, KSpace->coord, results->theta, results->intensity, logarithmic);
+    drawDiffraction(*p, KSpace->coord, results->theta, results->intensity, logarithmic,
+                    CurvePainter::Detail::Reduced,
+                    kspaceControls->axes(intensityUnitOf(config.ext.model), results->theta,
+                                         results->intensity, logarithmic));
 }
 
 void Body::resetNeverDraw() {

@@ -12,6 +12,7 @@
 #include <memory>
 
 class Document;
+class PlotControls;
 class QAction;
 class QLabel;
 class QMenu;
@@ -60,6 +61,7 @@ private:
 
     void buildMenus();
     void buildStatusBar();
+    void connectPlotControls();
     void connectDocument();
     Chosen askForFile(Choice choice);
     void showProgress(double part);
@@ -95,4 +97,6 @@ private:
     QProgressBar* progressBar = nullptr;
     QPushButton* cancelButton = nullptr;
     QWidget* helpWindow = nullptr;
+    PlotControls* compControls = nullptr;
+    PlotControls* kspaceControls = nullptr;
 };

@@ -19,6 +19,7 @@
 #include "views/curvepainter.h"
 #include "views/datacurve.h"
 #include "views/diffractionview.h"
+#include "views/overlayview.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -221,6 +222,35 @@ void BM_CompositionRepaint(benchmark::State& state) {
     state.counters["monolayers"] = static_cast<double>(r.depth.size() - 1);
 }
 
+// One repaint of the overlay of a measured scan and its model (the curve's first 20 000 points
+// as both, the model a little off), with legend, titles and the residual strip.
+void BM_OverlayRepaint(benchmark::State& state) {
+    const Curve& c = curve(0);
+    OverlayData d;
+    const int n = std::min(20000, static_cast<int>(c.theta.size()));
+    for (int i = 0; i < n; ++i) {
+        d.theta.append(c.theta[i]);
+        d.measured.append(c.intensity[i]);
+        d.model.append(1.1 * c.intensity[i]);
+    }
+    d.measuredPeaks = {d.theta[n / 2]};
+    d.modelPeaks = {d.theta[n / 2]};
+    ChCoord coord;
+    setDiffractionMargins(coord);
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    std::optional<PlotRange> range = overlayRange(d, true);
+    for (auto _ : state) {
+        image.fill(Qt::white);
+        QPainter p(&image);
+        coord.setArea(0, kHeight, kWidth, 0);
+        coord.applyMargins();
+        if (range)
+            showRange(coord, *range);
+        drawOverlay(p, coord, d, true);
+    }
+    state.counters["points"] = n;
+}
+
 void arguments(benchmark::internal::Benchmark* b) {
     b->Args({0, 1})->Args({0, 10})->Args({1, 1})->Args({1, 10});
     b->Unit(benchmark::kMillisecond);
@@ -233,6 +263,7 @@ BENCHMARK(BM_CurvePainterEveryPoint)->Apply(arguments);
 BENCHMARK(BM_DataCurveReduced)->Apply(arguments);
 BENCHMARK(BM_ViewAllPoints)->Apply(arguments);
 BENCHMARK(BM_ViewReduced)->Apply(arguments);
+BENCHMARK(BM_OverlayRepaint)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompositionRepaint)
     ->Args({780, 140, 1})
     ->Args({780, 140, 10})

@@ -153,7 +153,8 @@ bool computeFile(const QString& name, const Options& options) {
     if (options.png) {
         const QString png = plotFileName(name, options.outputDir);
         const OverlayData overlay = overlayFrom(scan);
-        if (exportPlots(png, results, options.logScale, options.plotSize, &overlay, false)) {
+        if (exportPlots(png, results, options.logScale, options.plotSize, &overlay, false,
+                        DiffractionAxes{intensityUnitOf(config.ext.model)})) {
             say(tr("Wrote [%1].").arg(png));
         } else {
             say(tr("Can't write [%1].").arg(png));

@@ -3,11 +3,12 @@
 #include "plot/chcoord.h"
 #include "plot/drawtext.h"
 #include "simulation/resultarrays.h"
+#include "views/diffractionview.h"
+#include "views/plotaxes.h"
 #include "views/viewsupport.h"
 
 #include <QColor>
 #include <QFont>
-#include <QPaintDevice>
 #include <QPainter>
 #include <QPen>
 #include <QString>
@@ -51,53 +52,118 @@ void drawProfile(QPainter& p, const ChCoord& coord, const QVector<double>& depth
     }
 }
 
-// Whether a label box is too narrow for its fitted font to reach one pixel. fitText scales a
-// label to min(box width / width at 10 points, box height / height at 10 points) x 10 points,
-// and the painter's font rounds its size to whole pixels (size in points x dpi / 72), so a
-// size below half a pixel gets no font engine and draws nothing. A label is at least as wide
-// as its narrowest digit, which bounds its fitted size from above without laying it out. The
-// bound is used with a margin (0.4 instead of 0.5 pixels); a box of zero width or height is
-// never skipped (fitText then draws at the 10-point size). The digit widths are measured on
-// the first narrow box only, so ordinary paints do not pay for them.
-class TinyLabels {
-public:
-    explicit TinyLabels(QPainter& p) : painter(p) {}
+const QColor kInColour(0, 0, 255);
+const QColor kAsColour(255, 0, 0);
 
-    bool invisible(const QRectF& box, int boxHeight) {
-        const double w = std::fabs(box.width());
-        if (!(w > 0.0) || !(w < 4.0) || boxHeight <= 0)
-            return false;
-        return w < narrowestWidth();
-    }
+// Boundary lines closer than this many pixels on average are not drawn one by one.
+constexpr double kMinLinePitch = 4.0;
 
-private:
-    double narrowestWidth() {
-        if (limit >= 0.0)
-            return limit;
-        limit = 0.0;
-        const int dpi = painter.device() ? painter.device()->logicalDpiY() : 0;
-        if (dpi <= 0)
-            return limit;
-        const QFont saved = painter.font();
-        QFont f;
-        f.setPointSizeF(10.0);
-        painter.setFont(f);
-        double narrowest = std::numeric_limits<double>::infinity();
-        for (int d = 0; d <= 9; ++d) {
-            const QRectF b =
-                painter.boundingRect(QRectF(0, 0, 5000, 5000), kCentred, QString::number(d));
-            narrowest = std::min(narrowest, b.width());
-        }
-        painter.setFont(saved);
-        // Fitted size in pixels = 10 x w / narrowest x dpi / 72 < 0.4.
-        if (std::isfinite(narrowest) && narrowest > 0.0)
-            limit = 0.4 * narrowest * 72.0 / (10.0 * dpi);
-        return limit;
-    }
-
-    QPainter& painter;
-    double limit = -1.0; // box width below which a label draws nothing; not yet measured
+// The monolayer boundaries whose lines fall inside the plot rectangle: the first and last
+// index, how many, and the average width of a monolayer there in pixels.
+struct Visible {
+    int first = -1;
+    int last = -2;
+    int count = 0;
+    double pixelsPerMonolayer = 0.0;
 };
+
+Visible visibleBoundaries(const ChCoord& coord, const QVector<double>& depth) {
+    Visible v;
+    const double left = std::min(coord.plotX0, coord.plotX1) - 1.0;
+    const double right = std::max(coord.plotX0, coord.plotX1) + 1.0;
+    double firstX = 0.0;
+    double lastX = 0.0;
+    for (int i = 0; i + 1 < depth.size(); ++i) {
+        const double x = coord.toPixX(depth[i]);
+        if (!(x >= left && x <= right))
+            continue;
+        if (v.count == 0) {
+            v.first = i;
+            firstX = x;
+        }
+        v.last = i;
+        lastX = x;
+        ++v.count;
+    }
+    if (v.count >= 2)
+        v.pixelsPerMonolayer = std::fabs(lastX - firstX) / (v.last - v.first);
+    else if (v.count == 1 && v.first + 1 < depth.size())
+        v.pixelsPerMonolayer = std::fabs(coord.lenPixX(depth[v.first + 1] - depth[v.first]));
+    if (!std::isfinite(v.pixelsPerMonolayer))
+        v.pixelsPerMonolayer = 0.0;
+    return v;
+}
+
+// Monolayers between two labels: 1, 2 or 5 times a power of ten, the smallest that leaves
+// each label about four label heights (room for five digits). 0 when nothing is visible.
+qint64 labelStep(const Visible& v, int labelHeight) {
+    if (v.count == 0)
+        return 0;
+    const double room = 4.0 * std::max(labelHeight, 4);
+    if (!(v.pixelsPerMonolayer > 0.0))
+        return std::max<qint64>(1, v.count);
+    for (qint64 decade = 1; decade <= 1000000000; decade *= 10) {
+        for (qint64 f : {1, 2, 5}) {
+            if (f * decade * v.pixelsPerMonolayer >= room)
+                return f * decade;
+        }
+    }
+    return std::max<qint64>(1, v.count);
+}
+
+// The label sizes of the composition plot: those of its own frame, but never a smaller label
+// height than the diffraction plot would give a display of the same size (its plot
+// rectangle is taller), so the two plots' labels match.
+LabelSizes compositionLabelSizes(const ChCoord& coord) {
+    LabelSizes s = labelSizes(coord);
+    ChCoord diffraction;
+    setDiffractionMargins(diffraction);
+    diffraction.setArea(coord.winX0, coord.winY0, coord.winX1, coord.winY1);
+    diffraction.applyMargins();
+    const LabelSizes d = labelSizes(diffraction);
+    if (d.k > s.k) {
+        s.k = d.k;
+        s.h = d.h;
+    }
+    return s;
+}
+
+// The two curves' colours and names in a white box at the top right of the plot, where the
+// derived range leaves compositions above 1 free.
+void drawCompositionLegend(QPainter& p, const ChCoord& coord, const LabelSizes& s) {
+    const QRectF frame = frameRect(coord);
+    const double k = s.k;
+    const double sample = 2.0 * k;
+    const double textWidth = 7.0 * k;
+    const double width = 2.0 * (sample + textWidth + 10.0) + 4.0;
+    const double height = k + 4.0;
+    if (!(k >= 4.0) || !(frame.width() > width + 8.0) || !(frame.height() > 4.0 * height))
+        return;
+    const double left = frame.right() - 3.0 - width;
+    const double top = frame.top() + 2.0;
+    p.setPen(QColor(128, 128, 128));
+    p.setBrush(QColor(255, 255, 255));
+    p.drawRect(QRectF(left, top, width, height));
+    p.setBrush(Qt::NoBrush);
+    DrawText text;
+    const QFont font;
+    const struct {
+        QColor colour;
+        QString name;
+    } entries[] = {{kInColour, QStringLiteral("In on group III")},
+                   {kAsColour, QStringLiteral("As on group V")}};
+    const double y = top + 0.5 * height;
+    for (int e = 0; e < 2; ++e) {
+        const double x = left + 4.0 + e * (sample + textWidth + 10.0);
+        QPen pen(entries[e].colour);
+        pen.setWidth(2);
+        p.setPen(pen);
+        p.drawLine(pixelInt(x), pixelInt(y), pixelInt(x + sample), pixelInt(y));
+        p.setPen(QColor(128, 128, 128));
+        text.fitText(&p, QRectF(x + sample + 4.0, y - 0.5 * k, textWidth, k), font,
+                     Qt::AlignLeft | Qt::AlignVCenter, 1, entries[e].name, kMaxLabelPoints);
+    }
+}
 
 } // namespace
 
@@ -112,7 +178,7 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
     const QVector<double>& depth = r.depth;
     if (depth.isEmpty())
         return;
-    const LabelSizes s = labelSizes(coord);
+    const LabelSizes s = compositionLabelSizes(coord);
     const Reach reach(coord);
 
     DrawText text;
@@ -120,52 +186,47 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
     p.setPen(QColor(128, 128, 128));
     outlinePlot(p, coord);
 
-    // A boundary line and the monolayer's index under it, in a box as wide as the monolayer;
-    // the closing entry is the end of the period, not a monolayer, and gets neither.
+    // Boundary lines where the monolayers are wide enough to tell apart (else they would only
+    // smear the plot grey); index labels, and the depth in nm under them, at whole steps of
+    // monolayers chosen so that the labels have room.
     const int bottomY = pixelInt(coord.plotY0);
     const int topY = pixelInt(coord.plotY1);
-    const double labelY = coord.plotY0 + std::abs(s.h) - s.halfK();
-    // Lines and labels that cannot touch the widget are skipped: zoomed into a thick stack,
-    // most boundaries lie off to the sides, and fitting their labels (two text layouts each)
-    // would make every repaint slow. A fitted label can overrun its box by rounding, so
-    // boxes are kept up to kLabelSlack pixels beyond the edges.
-    // Unzoomed, a thick stack puts many boundaries on one pixel column and gives labels too
-    // small to draw a pixel: a line that repeats the last one drawn (with no label drawn since,
-    // whose antialiased edge it might have covered) and such labels are skipped
-    // (Detail::AllPoints draws them all; the tests compare both pixel by pixel).
-    constexpr double kLabelSlack = 16.0;
-    const double widgetLeft = std::min(coord.winX0, coord.winX1);
-    const double widgetRight = std::max(coord.winX0, coord.winX1);
+    const Visible visible = visibleBoundaries(coord, depth);
+    const bool everyLine = visible.count > 0 && visible.pixelsPerMonolayer >= kMinLinePitch;
+    const qint64 step = labelStep(visible, s.k);
+    const double row1 = coord.plotY0 + std::abs(s.h) - s.halfK();
+    const double row2 = row1 + std::abs(s.h);
     const bool shortcuts = detail == CurvePainter::Detail::Reduced;
-    TinyLabels tiny(p);
     bool haveLastLine = false;
     int lastLineX = 0;
-    for (int i = 0; i + 1 < depth.size(); ++i) {
+    for (int i = visible.first; i >= 0 && i <= visible.last && i + 1 < depth.size(); ++i) {
         if (!std::isfinite(depth[i]))
             continue;
         const double x = coord.toPixX(depth[i]);
         if (!reach.containsX(x))
             continue;
-        if (x >= widgetLeft - 1 && x <= widgetRight + 1) {
+        const bool labelled = step > 0 && i % step == 0;
+        if (everyLine || labelled) {
             const int lineX = pixelInt(x);
             if (!shortcuts || !haveLastLine || lineX != lastLineX)
                 p.drawLine(lineX, bottomY, lineX, topY);
             haveLastLine = true;
             lastLineX = lineX;
         }
-        const double thickness = depth[i + 1] - depth[i];
-        if (!std::isfinite(thickness))
+        if (!labelled)
             continue;
-        const QRectF box =
-            text.centeredRect(x, labelY, boundedLabelWidth(coord.lenPixX(thickness)), s.k);
-        const QRectF normal = box.normalized();
-        if (normal.right() < widgetLeft - kLabelSlack || normal.left() > widgetRight + kLabelSlack)
-            continue;
-        if (shortcuts && tiny.invisible(box, s.k))
-            continue;
-        text.fitText(&p, box, font, kCentred, 1, QString::number(i), kMaxLabelPoints);
+        const double width = boundedLabelWidth(step * visible.pixelsPerMonolayer);
+        text.fitText(&p, text.centeredRect(x, row1, width, s.k), font, kCentred, 1,
+                     QString::number(i), kMaxLabelPoints);
+        text.fitText(&p, text.centeredRect(x, row2, width, s.k), font, kCentred, 1,
+                     QString::number(depth[i] / 10.0, 'g', 4), kMaxLabelPoints);
         haveLastLine = false;
     }
+    // What the two label rows count, in the left margin beside them.
+    text.fitText(&p, text.centeredRect(0.4 * s.m, row1, 0.75 * s.m, s.k), font, kRightCentred, 1,
+                 QStringLiteral("ML"), kMaxLabelPoints);
+    text.fitText(&p, text.centeredRect(0.4 * s.m, row2, 0.75 * s.m, s.k), font, kRightCentred, 1,
+                 QStringLiteral("nm"), kMaxLabelPoints);
 
     // Grid lines at compositions 0, 0.1, ... 1, by repeated addition as the labels show it.
     const int leftX = pixelInt(coord.plotX0);
@@ -180,12 +241,16 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
         text.fitText(&p, box, font, kRightCentred, 1, QString::number(v, 'g', 6), kMaxLabelPoints);
     }
 
+    p.save();
+    p.setClipRect(frameRect(coord));
     QPen pen;
     pen.setWidth(2);
-    pen.setColor(QColor(0, 0, 255));
+    pen.setColor(kInColour);
     p.setPen(pen);
     drawProfile(p, coord, depth, r.inProfile, detail);
-    pen.setColor(QColor(255, 0, 0));
+    pen.setColor(kAsColour);
     p.setPen(pen);
     drawProfile(p, coord, depth, r.asProfile, detail);
+    p.restore();
+    drawCompositionLegend(p, coord, s);
 }

@@ -2,6 +2,7 @@
 
 #include "views/viewsupport.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 
 #include <algorithm>
@@ -62,12 +63,26 @@ int keptColumnPoints(const ColumnRoles& roles, ColumnPoint (&kept)[9]) {
 
 CurvePainter::CurvePainter(QPainter& painter, const QRectF& pixelArea, Detail detail)
     : painter(painter), detail(detail) {
-    const QRectF area = pixelArea.normalized();
+    QRectF area = pixelArea.normalized();
+    double reach = viewsupport::kReach;
+    // The SVG generator does not honour a clip set on the painter; for it the clip is applied
+    // here, to the geometry. (Raster engines clip exactly themselves: cutting segments short
+    // here would move their pixels inside the clip by rounding.)
+    if (painter.hasClipping() && painter.paintEngine() &&
+        painter.paintEngine()->type() == QPaintEngine::SVG) {
+        const QRectF clip = painter.clipBoundingRect().normalized();
+        if (std::isfinite(clip.left()) && std::isfinite(clip.right()) &&
+            std::isfinite(clip.top()) && std::isfinite(clip.bottom()) && clip.width() > 0.0 &&
+            clip.height() > 0.0) {
+            area = clip;
+            reach = 0.0;
+        }
+    }
     using viewsupport::kReach;
-    left = area.left() - kReach;
-    right = area.right() + kReach;
-    top = area.top() - kReach;
-    bottom = area.bottom() + kReach;
+    left = area.left() - reach;
+    right = area.right() + reach;
+    top = area.top() - reach;
+    bottom = area.bottom() + reach;
     if (!(std::isfinite(left) && std::isfinite(right) && std::isfinite(top) &&
           std::isfinite(bottom))) {
         left = top = -kReach;

@@ -64,7 +64,8 @@ int keptColumnPoints(const ColumnRoles& roles, ColumnPoint (&kept)[9]);
 //   joints at least kReach pixels outside the widget change. The crossing is computed from
 //   the end nearer to the edge, so it is exact to rounding as long as one end is near the
 //   widget or both lie within some 10^13 pixels; for two ends near the largest double it is
-//   only guaranteed to be finite.
+//   only guaranteed to be finite. On an SVG generator, which ignores the painter's clip,
+//   segments are clipped to the clip's bounding rectangle instead (without the reach).
 // A point with a non-finite coordinate breaks the curve: the polyline ends at the point
 // before it and starts again at the point after it. A lone point between two breaks draws
 // nothing, as a one-point polyline does in QPainter.

@@ -97,8 +97,9 @@ std::optional<PlotRange> diffractionRange(const QVector<double>& theta,
     return PlotRange{thetaRange(theta), intensityRange({intensity}, logScale)};
 }
 
-void drawDiffractionAxes(QPainter& p, const ChCoord& coord) {
-    const LabelSizes s = labelSizes(coord);
+void drawDiffractionAxes(QPainter& p, const ChCoord& coord, bool logScale,
+                         const DiffractionAxes& axes, const LabelSizes* sizes) {
+    const LabelSizes s = sizes ? *sizes : labelSizes(coord);
     const Reach reach(coord);
 
     DrawText text;
@@ -106,14 +107,19 @@ void drawDiffractionAxes(QPainter& p, const ChCoord& coord) {
     p.setPen(QColor(128, 128, 128));
     outlinePlot(p, coord);
 
-    // Angle grid: a line per tick, its value centred under it in a box one step wide.
-    const TickRange xTicks = niceTicks(coord.scaleX0, coord.scaleX1);
-    const double xLabelWidth = boundedLabelWidth(coord.lenPixX(xTicks.tickStep));
+    // Angle grid: a line per tick, its value centred under it in a box one step wide. A
+    // relative axis gets its ticks in arcseconds from the reference.
+    const bool relative = axes.relative();
+    const double origin = relative ? axes.reference : 0.0;
+    const double unit = relative ? kArcsecPerDegree : 1.0;
+    const TickRange xTicks =
+        niceTicks((coord.scaleX0 - origin) * unit, (coord.scaleX1 - origin) * unit);
+    const double xLabelWidth = boundedLabelWidth(coord.lenPixX(xTicks.tickStep / unit));
     const double xLabelY = coord.plotY0 + std::abs(s.h) - s.halfK();
     const int bottomY = pixelInt(coord.plotY0);
     const int topY = pixelInt(coord.plotY1);
     forEachTick(xTicks, [&](double v) {
-        const double x = coord.toPixX(v);
+        const double x = coord.toPixX(origin + v / unit);
         if (!reach.containsX(x))
             return;
         p.drawLine(pixelInt(x), bottomY, pixelInt(x), topY);
@@ -121,7 +127,7 @@ void drawDiffractionAxes(QPainter& p, const ChCoord& coord) {
                      QString::number(v, 'g', 6), kMaxLabelPoints);
     });
 
-    // Intensity grid (exponents on the logarithmic scale), labels in the left margin.
+    // Intensity grid (powers of ten on the logarithmic scale), labels in the left margin.
     const TickRange yTicks = niceTicks(coord.scaleY0, coord.scaleY1);
     const int leftX = pixelInt(coord.plotX0);
     const int rightX = pixelInt(coord.plotX1);
@@ -131,15 +137,40 @@ void drawDiffractionAxes(QPainter& p, const ChCoord& coord) {
             return;
         p.drawLine(leftX, pixelInt(y), rightX, pixelInt(y));
         text.fitText(&p, text.centeredRect(s.halfM(), y, 0.9 * s.m, s.k), font, kRightCentred, 1,
-                     QString::number(v, 'g', 6), kMaxLabelPoints);
+                     intensityLabel(v, logScale), kMaxLabelPoints);
     });
 }
 
+void drawDiffractionTitles(QPainter& p, const ChCoord& coord, const DiffractionAxes& axes,
+                           const LabelSizes* sizes) {
+    const LabelSizes s = sizes ? *sizes : labelSizes(coord);
+    // Axis titles, one label height high, in the corners the derived ranges keep clear.
+    const QRectF frame = frameRect(coord);
+    const double height = s.k + 2.0;
+    if (!(frame.height() > 4.0 * height) || !std::isfinite(frame.width()))
+        return;
+    const double maxWidth = 0.45 * frame.width();
+    drawTextBox(p,
+                textBox(p, frame.right() - 2.0, frame.bottom() - 2.0 - height, height, maxWidth,
+                        angleTitle(axes), true),
+                angleTitle(axes));
+    drawTextBox(p,
+                textBox(p, frame.left() + 2.0, frame.top() + 2.0, height, maxWidth,
+                        intensityTitle(axes.unit), false),
+                intensityTitle(axes.unit));
+}
+
 void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
-                     const QVector<double>& intensity, bool logScale, CurvePainter::Detail detail) {
+                     const QVector<double>& intensity, bool logScale, CurvePainter::Detail detail,
+                     const DiffractionAxes& given) {
     if (theta.isEmpty())
         return;
-    drawDiffractionAxes(p, coord);
+    const DiffractionAxes axes = withReference(given, theta, intensity);
+    drawDiffractionAxes(p, coord, logScale, axes);
     p.setPen(QColor(0, 200, 0));
+    p.save();
+    p.setClipRect(frameRect(coord));
     drawDataCurve(p, coord, theta, intensity, logScale, detail);
+    p.restore();
+    drawDiffractionTitles(p, coord, axes);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "views/curvepainter.h"
+#include "views/plotaxes.h"
 #include "views/plotrange.h"
 
 #include <QVector>
@@ -32,11 +33,24 @@ using Curves = std::initializer_list<std::reference_wrapper<const QVector<double
 // together (each value counts as if it were one curve's).
 AxisRange intensityRange(Curves intensity, bool logScale);
 
+namespace viewsupport {
+struct LabelSizes;
+}
+
 // The frame of the diffraction plot as it stands (plot rectangle and scale set by the
 // caller), in grey: the outline, tick grids on both axes at the steps niceTicks chooses,
-// labelled with their values (the y labels are the scale's own values, so on the
-// logarithmic scale the base-10 exponents). Shared with the overlay of a measured scan.
-void drawDiffractionAxes(QPainter& p, const ChCoord& coord);
+// labelled with their values (on the logarithmic scale as powers of ten; with a relative
+// angle axis in arcseconds from the reference). Label sizes come from the frame unless
+// given. Shared with the overlay of a measured scan.
+void drawDiffractionAxes(QPainter& p, const ChCoord& coord, bool logScale,
+                         const DiffractionAxes& axes,
+                         const viewsupport::LabelSizes* sizes = nullptr);
+
+// The two axis titles on white boxes in the plot's corners (the angle at the bottom right,
+// the intensity at the top left), where the derived ranges leave 5 % free; drawn over the
+// curves. Left out when the plot is too small for them.
+void drawDiffractionTitles(QPainter& p, const ChCoord& coord, const DiffractionAxes& axes,
+                           const viewsupport::LabelSizes* sizes = nullptr);
 
 // Draws the diffraction curve into the frame as it stands (plot rectangle and scale set by
 // the caller): drawDiffractionAxes, then the curve in green. An empty curve draws nothing.
@@ -47,4 +61,5 @@ void drawDiffractionAxes(QPainter& p, const ChCoord& coord);
 // decisive points, Detail::AllPoints every point (same pixels; for tests and benchmarks).
 void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
                      const QVector<double>& intensity, bool logScale,
-                     CurvePainter::Detail detail = CurvePainter::Detail::Reduced);
+                     CurvePainter::Detail detail = CurvePainter::Detail::Reduced,
+                     const DiffractionAxes& axes = DiffractionAxes());

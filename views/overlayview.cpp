@@ -2,6 +2,7 @@
 
 #include "plot/chcoord.h"
 #include "plot/drawtext.h"
+#include "views/curvepainter.h"
 #include "views/datacurve.h"
 #include "views/diffractionview.h"
 #include "views/viewsupport.h"
@@ -9,6 +10,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPainter>
+#include <QRectF>
 #include <QString>
 
 #include <algorithm>
@@ -22,6 +24,12 @@ namespace {
 const QColor kMeasuredColour(40, 90, 220);
 const QColor kModelColour(220, 0, 0);
 const QColor kGrey(128, 128, 128);
+const QColor kResidualColour(120, 40, 160);
+
+// The residual strip takes this share of the plot height, when the plot is at least
+// kMinHeightForStrip pixels high.
+constexpr double kStripShare = 0.2;
+constexpr double kMinHeightForStrip = 160.0;
 
 // The measured range with 2 % of its span on either side.
 AxisRange angleRange(const QVector<double>& theta) {
@@ -110,33 +118,112 @@ void drawPeakTicks(QPainter& p, const ChCoord& coord, const PlotBox& box,
     }
 }
 
-// Two rows in the top right corner of the plot, each a sample of the curve's line and its
-// name, sized by the label height; left out when the plot is too small for it.
-void drawLegend(QPainter& p, const ChCoord& coord, const PlotBox& box) {
-    const double k = labelSizes(coord).k;
+// A box in the top right corner of the plot on a white ground with a grey outline, so no grid
+// line runs through it: a sample of each curve's line with its name, and a row with a peak
+// tick of each colour that says what the ticks mark. Sized by the label height; left out
+// when the plot is too small for it.
+void drawLegend(QPainter& p, const PlotBox& box, const LabelSizes& s) {
+    const double k = s.k;
     const double sample = 2.0 * k;
-    const double textWidth = 4.5 * k;
+    const double textWidth = 6.0 * k;
     const double width = sample + textWidth + 12.0;
-    const double height = 2.0 * k + 8.0;
-    if (!(k >= 4.0) || box.right - box.left < width + 8.0 || box.bottom - box.top < height + 8.0)
+    const double height = 3.0 * (k + 2.0) + 6.0;
+    if (!(k >= 4.0) || box.right - box.left < width + 8.0 || box.bottom - box.top < 3.0 * height)
         return;
     const double left = box.right - 4.0 - width;
+    const double top = box.top + 4.0;
+    p.setPen(kGrey);
+    p.setBrush(QColor(255, 255, 255));
+    p.drawRect(QRectF(left, top, width, height));
+    p.setBrush(Qt::NoBrush);
     DrawText text;
     const QFont font;
     const struct {
         QColor colour;
         QString name;
     } rows[] = {{kMeasuredColour, QStringLiteral("measured")},
-                {kModelColour, QStringLiteral("model")}};
-    for (int row = 0; row < 2; ++row) {
-        const double y = box.top + 4.0 + (row + 0.5) * (k + 2.0);
-        p.setPen(rows[row].colour);
-        p.drawLine(pixelInt(left + 4.0), pixelInt(y), pixelInt(left + 4.0 + sample), pixelInt(y));
+                {kModelColour, QStringLiteral("model")},
+                {kGrey, QStringLiteral("peaks found")}};
+    for (int row = 0; row < 3; ++row) {
+        const double y = top + 3.0 + (row + 0.5) * (k + 2.0);
+        if (row < 2) {
+            p.setPen(rows[row].colour);
+            p.drawLine(pixelInt(left + 4.0), pixelInt(y), pixelInt(left + 4.0 + sample),
+                       pixelInt(y));
+        } else {
+            // The peak marks as drawn on the curves: short vertical ticks in each colour.
+            const int half = std::max(2, pixelInt(0.4 * k));
+            p.setPen(kMeasuredColour);
+            p.drawLine(pixelInt(left + 4.0 + 0.3 * sample), pixelInt(y) - half,
+                       pixelInt(left + 4.0 + 0.3 * sample), pixelInt(y) + half);
+            p.setPen(kModelColour);
+            p.drawLine(pixelInt(left + 4.0 + 0.7 * sample), pixelInt(y) - half,
+                       pixelInt(left + 4.0 + 0.7 * sample), pixelInt(y) + half);
+        }
         p.setPen(kGrey);
         const QRectF label(left + sample + 8.0, y - 0.5 * k, textWidth, k);
         text.fitText(&p, label, font, Qt::AlignLeft | Qt::AlignVCenter, 1, rows[row].name,
                      kMaxLabelPoints);
     }
+}
+
+// Values with a finite residual; whether the strip has anything to show.
+bool anyFinite(const QVector<double>& values) {
+    return std::any_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// The strip under the overlay: its own frame, the zero line and the angle grid of the plot
+// above, a few labels, the residuals in purple clipped to the strip, and its title.
+void drawResidualStrip(QPainter& p, const ChCoord& coord, const QRectF& strip, const OverlayData& d,
+                       const QVector<double>& residuals, const LabelSizes& s) {
+    double largest = 0.0;
+    for (double r : residuals) {
+        if (std::isfinite(r))
+            largest = std::max(largest, std::fabs(r));
+    }
+    const double reach = std::max(0.25, std::min(4.0, 1.1 * largest));
+    const double top = strip.top();
+    const double bottom = strip.bottom();
+    const auto toY = [&](double r) {
+        return bottom + (r + reach) / (2.0 * reach) * (top - bottom);
+    };
+
+    p.setPen(kGrey);
+    p.drawRect(QRectF(strip.left(), top, strip.width() - 1.0, strip.height() - 1.0));
+    DrawText text;
+    const QFont font;
+    const TickRange ticks = niceTicks(-reach, reach);
+    double lastLabel = std::numeric_limits<double>::infinity();
+    forEachTick(ticks, [&](double v) {
+        const double y = toY(v);
+        p.drawLine(pixelInt(strip.left()), pixelInt(y), pixelInt(strip.right() - 1.0), pixelInt(y));
+        if (std::fabs(lastLabel - y) < s.k + 2.0)
+            return;
+        lastLabel = y;
+        text.fitText(&p, text.centeredRect(s.halfM(), y, 0.9 * s.m, s.k), font, kRightCentred, 1,
+                     QString::number(std::fabs(v) < 1e-12 ? 0.0 : v, 'g', 3), kMaxLabelPoints);
+    });
+
+    p.save();
+    p.setClipRect(strip);
+    p.setPen(kResidualColour);
+    {
+        CurvePainter curve(p, strip);
+        const int n = std::min(d.theta.size(), residuals.size());
+        for (int i = 0; i < n; ++i) {
+            const double x = coord.toPixX(d.theta[i]);
+            if (!std::isfinite(residuals[i]) || !std::isfinite(x) || std::fabs(x) > 1e9) {
+                curve.breakLine();
+                continue;
+            }
+            curve.addPoint(std::trunc(x), std::trunc(toY(residuals[i])));
+        }
+    }
+    p.restore();
+    const QString title = QStringLiteral("log\u2081\u2080 measured \u2212 log\u2081\u2080 model");
+    drawTextBox(
+        p, textBox(p, strip.left() + 2.0, top + 2.0, s.k + 2.0, 0.6 * strip.width(), title, false),
+        title);
 }
 
 } // namespace
@@ -147,14 +234,55 @@ std::optional<PlotRange> overlayRange(const OverlayData& d, bool logScale) {
     return PlotRange{angleRange(d.theta), intensityRange({d.measured, d.model}, logScale)};
 }
 
-void drawOverlay(QPainter& p, const ChCoord& coord, const OverlayData& d, bool logScale) {
+QVector<double> logResiduals(const QVector<double>& measured, const QVector<double>& model) {
+    const int n = std::min(measured.size(), model.size());
+    QVector<double> out(n, std::numeric_limits<double>::quiet_NaN());
+    for (int i = 0; i < n; ++i) {
+        const double m = measured[i];
+        const double c = model[i];
+        if (std::isfinite(m) && std::isfinite(c) && m > 0.0 && c > 0.0) {
+            const double r = std::log10(m) - std::log10(c);
+            if (std::isfinite(r))
+                out[i] = r;
+        }
+    }
+    return out;
+}
+
+std::optional<QRectF> reserveResidualStrip(ChCoord& coord) {
+    const double height = coord.plotY0 - coord.plotY1;
+    if (!(height >= kMinHeightForStrip) || !(height < 2 * kReach) || !std::isfinite(coord.plotX0) ||
+        !std::isfinite(coord.plotX1))
+        return std::nullopt;
+    const LabelSizes s = labelSizes(coord);
+    const double stripHeight = std::trunc(kStripShare * height);
+    const double stripTop = coord.plotY0 - stripHeight;
+    const double left = pixelInt(std::min(coord.plotX0, coord.plotX1));
+    const double right = pixelInt(std::max(coord.plotX0, coord.plotX1));
+    const QRectF strip(left, stripTop, right - left + 1.0, stripHeight + 1.0);
+    coord.plotY0 = pixelInt(stripTop - std::abs(s.h) - 4.0);
+    return strip;
+}
+
+void drawOverlay(QPainter& p, ChCoord& coord, const OverlayData& d, bool logScale,
+                 const DiffractionAxes& given) {
     if (d.theta.isEmpty())
         return;
-    drawDiffractionAxes(p, coord);
+    const DiffractionAxes axes = withReference(given, d.theta, d.measured);
+    // Labels keep the size the whole plot gives them when the strip takes its share.
+    const LabelSizes sizes = labelSizes(coord);
+    const QVector<double> residuals = logResiduals(d.measured, d.model);
+    const std::optional<QRectF> strip =
+        anyFinite(residuals) ? reserveResidualStrip(coord) : std::nullopt;
+
+    drawDiffractionAxes(p, coord, logScale, axes, &sizes);
+    p.save();
+    p.setClipRect(frameRect(coord));
     p.setPen(kMeasuredColour);
     drawDataCurve(p, coord, d.theta, d.measured, logScale);
     p.setPen(kModelColour);
     drawDataCurve(p, coord, d.theta, d.model, logScale);
+    p.restore();
 
     const PlotBox box(coord);
     if (!box.usable())
@@ -163,5 +291,8 @@ void drawOverlay(QPainter& p, const ChCoord& coord, const OverlayData& d, bool l
     drawPeakTicks(p, coord, box, d.theta, d.measured, d.measuredPeaks, logScale);
     p.setPen(kModelColour);
     drawPeakTicks(p, coord, box, d.theta, d.model, d.modelPeaks, logScale);
-    drawLegend(p, coord, box);
+    drawDiffractionTitles(p, coord, axes, &sizes);
+    drawLegend(p, box, sizes);
+    if (strip)
+        drawResidualStrip(p, coord, *strip, d, residuals, sizes);
 }

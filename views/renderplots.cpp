@@ -34,7 +34,7 @@ void paintComposition(QPainter& p, const ResultArrays& r, int w, int h) {
 
 // The lower plot: the overlay when there is a scan, else the full curve.
 void paintDiffraction(QPainter& p, const ResultArrays& r, bool logScale, int w, int h,
-                      const OverlayData* overlay) {
+                      const OverlayData* overlay, const DiffractionAxes& axes) {
     ChCoord coord;
     setDiffractionMargins(coord);
     coord.setArea(0, h, w, 0);
@@ -42,13 +42,16 @@ void paintDiffraction(QPainter& p, const ResultArrays& r, bool logScale, int w, 
         if (const std::optional<PlotRange> range = overlayRange(*overlay, logScale)) {
             coord.applyMargins();
             showRange(coord, *range);
-            drawOverlay(p, coord, *overlay, logScale);
+            DiffractionAxes counted = axes;
+            counted.unit = IntensityUnit::CountsPerSecond;
+            drawOverlay(p, coord, *overlay, logScale, counted);
         }
     } else if (const std::optional<PlotRange> range =
                    diffractionRange(r.theta, r.intensity, logScale)) {
         coord.applyMargins();
         showRange(coord, *range);
-        drawDiffraction(p, coord, r.theta, r.intensity, logScale);
+        drawDiffraction(p, coord, r.theta, r.intensity, logScale, CurvePainter::Detail::Reduced,
+                        axes);
     }
 }
 
@@ -60,22 +63,22 @@ QImage whiteImage(int w, int h) {
 }
 
 QImage renderDiffraction(const ResultArrays& r, bool logScale, QSize plotSize,
-                         const OverlayData* overlay) {
+                         const OverlayData* overlay, const DiffractionAxes& axes) {
     if (plotSize.isEmpty())
         return QImage();
     QImage image = whiteImage(plotSize.width(), plotSize.height());
     if (!image.isNull()) {
         QPainter p(&image);
-        paintDiffraction(p, r, logScale, plotSize.width(), plotSize.height(), overlay);
+        paintDiffraction(p, r, logScale, plotSize.width(), plotSize.height(), overlay, axes);
     }
     return image;
 }
 
 // The same drawing calls into an SVG generator: the plots one below the other on a white
-// page, each in its own frame. (With derived ranges nothing of one plot reaches into the
-// other, so no clipping is needed, which the SVG engine would not honour anyway.)
+// page, each in its own frame. (The SVG engine does not honour clips; the curves are clipped
+// to their frames geometrically as they are drawn.)
 bool writeSvg(QIODevice& device, const ResultArrays& r, bool logScale, QSize plotSize,
-              const OverlayData* overlay, bool diffractionOnly) {
+              const OverlayData* overlay, bool diffractionOnly, const DiffractionAxes& axes) {
     const int w = plotSize.width();
     const int h = plotSize.height();
     const int pageHeight = diffractionOnly ? h : 2 * h;
@@ -93,14 +96,14 @@ bool writeSvg(QIODevice& device, const ResultArrays& r, bool logScale, QSize plo
         paintComposition(p, r, w, h);
         p.translate(0, h);
     }
-    paintDiffraction(p, r, logScale, w, h, overlay);
+    paintDiffraction(p, r, logScale, w, h, overlay, axes);
     return p.end();
 }
 
 } // namespace
 
-QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize,
-                   const OverlayData* overlay) {
+QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize, const OverlayData* overlay,
+                   const DiffractionAxes& axes) {
     if (plotSize.isEmpty())
         return QImage();
     const int w = plotSize.width();
@@ -115,7 +118,7 @@ QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize,
         QPainter p(&comp);
         paintComposition(p, r, w, h);
     }
-    const QImage curve = renderDiffraction(r, logScale, plotSize, overlay);
+    const QImage curve = renderDiffraction(r, logScale, plotSize, overlay, axes);
 
     QPainter p(&image);
     p.drawImage(0, 0, comp);
@@ -124,7 +127,7 @@ QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize,
 }
 
 bool exportPlots(const QString& path, const ResultArrays& r, bool logScale, QSize plotSize,
-                 const OverlayData* overlay, bool diffractionOnly) {
+                 const OverlayData* overlay, bool diffractionOnly, const DiffractionAxes& axes) {
     if (plotSize.isEmpty())
         return false;
     // Encoded in memory first: the image library is never handed a file that fails half-way
@@ -134,10 +137,11 @@ bool exportPlots(const QString& path, const ResultArrays& r, bool logScale, QSiz
     buffer.open(QIODevice::WriteOnly);
     bool drawn = false;
     if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
-        drawn = writeSvg(buffer, r, logScale, plotSize, overlay, diffractionOnly);
+        drawn = writeSvg(buffer, r, logScale, plotSize, overlay, diffractionOnly, axes);
     } else {
-        const QImage image = diffractionOnly ? renderDiffraction(r, logScale, plotSize, overlay)
-                                             : renderPlots(r, logScale, plotSize, overlay);
+        const QImage image = diffractionOnly
+                                 ? renderDiffraction(r, logScale, plotSize, overlay, axes)
+                                 : renderPlots(r, logScale, plotSize, overlay, axes);
         drawn = !image.isNull() && image.save(&buffer, "PNG");
     }
     buffer.close();

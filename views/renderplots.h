@@ -4,6 +4,8 @@
 #include <QSize>
 #include <QString>
 
+#include "views/plotaxes.h"
+
 struct OverlayData;
 struct ResultArrays;
 
@@ -17,8 +19,10 @@ struct ResultArrays;
 // Labels need fonts, so a QGuiApplication (or QApplication) must exist; without a display
 // run it with the offscreen platform (QT_QPA_PLATFORM=offscreen). An empty or invalid
 // plotSize gives a null image.
+// `axes` titles and labels the diffraction plot (an overlay always counts per second).
 QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize,
-                   const OverlayData* overlay = nullptr);
+                   const OverlayData* overlay = nullptr,
+                   const DiffractionAxes& axes = DiffractionAxes());
 
 // Writes the plots as renderPlots draws them to `path`: an SVG drawing when its suffix is
 // "svg" (any case), else a PNG image. Both plots one above the other, or with diffractionOnly
@@ -27,4 +31,5 @@ QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize,
 // not be (a folder that does not exist or is not writable, a full disk) or plotSize is
 // empty. Needs a QGuiApplication as renderPlots does.
 bool exportPlots(const QString& path, const ResultArrays& r, bool logScale, QSize plotSize,
-                 const OverlayData* overlay, bool diffractionOnly);
+                 const OverlayData* overlay, bool diffractionOnly,
+                 const DiffractionAxes& axes = DiffractionAxes());
