@@ -172,6 +172,11 @@ void Body::buildMenus() {
         if (!c.path.isEmpty())
             exportTo(c.path, c.diffractionOnly);
     });
+    reportAction = file->addAction(tr("Export Re&port…"), this, [this] {
+        const Chosen c = chooseFile(Choice::Report);
+        if (!c.path.isEmpty())
+            log(document->writeReport(c.path, LogScale->isChecked()));
+    });
     file->addSeparator();
     quitAction = file->addAction(tr("&Quit"), this, &QWidget::close);
     quitAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_Q));
@@ -222,6 +227,20 @@ Body::Chosen Body::askForFile(Choice choice) {
                                                                          : QStringLiteral(".png");
         if (!chosen.path.isEmpty() && QFileInfo(chosen.path).suffix().isEmpty())
             chosen.path += suffix;
+        break;
+    }
+    case Choice::Report: {
+        QString filter = tr("Report, HTML (*.html)");
+        const QString pdf = tr("Report, PDF (*.pdf)");
+        const QString start =
+            currentStructure.isEmpty()
+                ? QString()
+                : QDir(folder).filePath(QFileInfo(currentStructure).completeBaseName() +
+                                        QStringLiteral("-report.html"));
+        chosen.path = QFileDialog::getSaveFileName(this, tr("Export Report"), start,
+                                                   filter + QStringLiteral(";;") + pdf, &filter);
+        if (!chosen.path.isEmpty() && QFileInfo(chosen.path).suffix().isEmpty())
+            chosen.path += filter == pdf ? QStringLiteral(".pdf") : QStringLiteral(".html");
         break;
     }
     }

@@ -53,7 +53,7 @@ private:
     friend class TestWindow;
 
     // What the user chose in a file dialog; tests replace the dialogs.
-    enum class Choice { Structure, Scan, Export };
+    enum class Choice { Structure, Scan, Export, Report };
     struct Chosen {
         QString path;
         bool diffractionOnly = false;
@@ -88,6 +88,7 @@ private:
     QAction* openScanAction = nullptr;
     QAction* reloadAction = nullptr;
     QAction* exportAction = nullptr;
+    QAction* reportAction = nullptr;
     QAction* quitAction = nullptr;
     QAction* fitAction = nullptr;
     QAction* stopAction = nullptr;

@@ -279,6 +279,7 @@ void Document::roadFinished(const RoadRequest& request, const RoadOutcome& outco
     const ScanOutcome& scan = outcome.scan;
     for (const QString& line : scan.log)
         log(line);
+    lastScan_ = std::make_shared<const ScanOutcome>(scan);
     if (scan.ok) {
         const bool arrived = !overlay_ || overlayScan_ != scan.scan.fileName;
         overlay_ = OverlayData{scan.model.theta, scan.model.measured, scan.model.model,

@@ -16,6 +16,8 @@ class FileWatch;
 class QTimer;
 struct ResultArrays;
 struct RoadOutcome;
+struct ScanOutcome;
+struct FitReport;
 
 // What the window shows, without a widget: the structure file on show and the scan compared
 // with it, the road that loads and computes them (on the GUI thread when quick, otherwise off
@@ -62,6 +64,10 @@ public:
     const QString& currentScan() const { return currentScan_; }
     // The measured scan and the model at its angles, while the structure on show has one.
     const std::optional<OverlayData>& overlay() const { return overlay_; }
+
+    // Writes the report of what is on show (and of the fit that wrote it) to `path`, an HTML
+    // or PDF file, checked as every result is; returns the line for the log.
+    QString writeReport(const QString& path, bool logScale) const;
 
 signals:
     void logLine(const QString& line);
@@ -129,4 +135,9 @@ private:
     std::shared_ptr<FitJob> fitJob_;
     FileWatch* watch_ = nullptr;
     QTimer* poll_ = nullptr; // the calculation's progress
+    // For the report: the last comparison with a scan, and the last fit that wrote a file
+    // with the seed it ran with.
+    std::shared_ptr<const ScanOutcome> lastScan_;
+    std::shared_ptr<const FitReport> lastFit_;
+    unsigned lastFitSeed_ = 0;
 };

@@ -35,6 +35,7 @@ struct Document::FitJob {
     FitReport report; // written by the worker, read after it ended
     QMutex lock;
     Document* receiver = nullptr;
+    unsigned seed = FitSettings().seed;
 };
 
 // The fit runs on a copy of the structure on show. Its progress (the generation, the
@@ -64,6 +65,7 @@ void Document::startFit() {
             settings.stop = &job->stop;
             settings.abandon = &job->abandon;
             settings.peakStart = true;
+            settings.seed = job->seed;
             const StructureFit* running = nullptr;
             FitJob* const id = job.get();
             settings.progress = [&running, id](int generation, double agreement,
@@ -127,6 +129,10 @@ void Document::fitEnded(const std::shared_ptr<FitJob>& job) {
     for (const QString& line : qAsConst(job->report.log))
         log(line);
     emit actionsChanged();
+    if (job->report.ok) {
+        lastFit_ = std::make_shared<const FitReport>(job->report);
+        lastFitSeed_ = job->seed;
+    }
     if (job->report.ok)
         startRoad({job->report.fittedFile, job->scanOverride, Origin::Fitted, QString()});
 }

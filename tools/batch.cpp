@@ -3,6 +3,7 @@
 
 #include "analysis/fitroad.h"
 #include "analysis/scanroad.h"
+#include "report/report.h"
 #include "simulation/calculation.h"
 #include "simulation/elastic.h"
 #include "simulation/materials.h"
@@ -69,6 +70,7 @@ struct Options {
     double maxSeconds = 600.0; // per fit
     QString summary;           // --summary: one CSV row per fitted structure
     bool strict = false;       // --strict: a file with notes on its lines is not computed
+    QString report;            // --report: an HTML or PDF report of the one structure
 };
 
 QString tr(const char* text) {
@@ -117,9 +119,29 @@ LoadedStructure load(Config& config, const QString& name, bool strict) {
     return loaded;
 }
 
+// Writes the report of a computed structure (and of the fit that made it); false when it
+// could not be written.
+bool writeReportOf(const Structure& structure, const ResultArrays& results, const ScanOutcome& scan,
+                   const FitReport* fit, const Options& options) {
+    ReportData data;
+    data.program = QStringLiteral("xrdsim-batch " XRDSIM_VERSION);
+    data.structure = structure;
+    data.results = results;
+    data.logScale = options.logScale || scan.ok;
+    if (scan.attempted)
+        data.scan = scan;
+    if (fit)
+        data.fit = *fit;
+    data.seed = options.seed;
+    const bool written = writeReport(options.report, data);
+    say((written ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(options.report));
+    return written;
+}
+
 // Loads and computes one structure file (and compares it with its measured scan); true when
-// every file was written.
-bool computeFile(const QString& name, const Options& options) {
+// every file was written. With --report the report goes with it (and with `fit`, the fit
+// that wrote this file).
+bool computeFile(const QString& name, const Options& options, const FitReport* fit = nullptr) {
     Config config;
     LoadedStructure loaded = load(config, name, options.strict);
     if (loaded.status != LoadedStructure::Ready)
@@ -161,6 +183,8 @@ bool computeFile(const QString& name, const Options& options) {
             written = false;
         }
     }
+    if (!options.report.isEmpty() && !writeReportOf(config, results, scan, fit, options))
+        written = false;
     return written;
 }
 
@@ -357,7 +381,7 @@ bool fitFiles(const QStringList& names, const Options& options) {
         }
         Options fitted = options;
         fitted.measured = job.fit->scanPath();
-        if (!computeFile(job.report.fittedFile, fitted))
+        if (!computeFile(job.report.fittedFile, fitted, &job.report))
             ok = false;
     }
     if (!options.summary.isEmpty()) {
@@ -403,23 +427,24 @@ QVector<QStringList> refusals(const QStringList& files, const Options& options) 
         const QString scan = loaded || !options.measured.isEmpty()
                                  ? scanPathFor(config, options.measured)
                                  : QString();
-        run.append(
-            {file,
-             {file, scan},
-             resultPaths(file, options.outputDir, !scan.isEmpty(), options.png, options.fit)});
+        QStringList outputs =
+            resultPaths(file, options.outputDir, !scan.isEmpty(), options.png, options.fit);
+        if (!options.report.isEmpty())
+            outputs << options.report;
+        run.append({file, {file, scan}, outputs});
     }
     return refuseClashes(run);
 }
 
 } // namespace
 
-// True when the command line asks for plot images, which need fonts and so the GUI module
-// (offscreen: no display is used). Decided before the application object exists.
+// True when the command line asks for plot images or a report, which need fonts and so the GUI
+// module (offscreen: no display is used). Decided before the application object exists.
 bool wantsPlots(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0)
             return false;
-        if (std::strcmp(argv[i], "--png") == 0)
+        if (std::strcmp(argv[i], "--png") == 0 || std::strncmp(argv[i], "--report", 8) == 0)
             return true;
     }
     return false;
@@ -522,6 +547,14 @@ int main(int argc, char* argv[]) {
                                              "nothing is written for it and the exit status "
                                              "is 1."));
     parser.addOption(strict);
+    const QCommandLineOption report(
+        QStringLiteral("report"),
+        QCoreApplication::translate("Batch", "Write a report of the one structure file (with "
+                                             "--fit: of its fit) into <file>: HTML with the plots "
+                                             "embedded when it ends in .html or .htm, PDF when "
+                                             "it ends in .pdf."),
+        QStringLiteral("file"));
+    parser.addOption(report);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QCoreApplication::translate("Batch", "Structure files."),
                                  QStringLiteral("FILE..."));
@@ -591,6 +624,14 @@ int main(int argc, char* argv[]) {
 
     if (!readFitOptions(parser, maxSeconds, summary, options))
         return UsageError;
+    options.report = parser.value(report);
+    if (parser.isSet(report) && (!isReportPath(options.report) || files.size() != 1)) {
+        complain(QCoreApplication::translate("Batch", "--report takes one structure file and a "
+                                                      "report name ending in .html, .htm or "
+                                                      ".pdf.")
+                     .append(QStringLiteral(" [%1]").arg(options.report)));
+        return UsageError;
+    }
 
     // Every result path is checked against every input before anything is written.
     const QVector<QStringList> refused = refusals(files, options);

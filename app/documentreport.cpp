@@ -1,0 +1,36 @@
+// The document's report: what is on show, its scan and the fit that wrote it, into one HTML or
+// PDF file.
+
+#include "app/document.h"
+
+#include "analysis/fitroad.h"
+#include "analysis/scanroad.h"
+#include "report/report.h"
+#include "simulation/outputguard.h"
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
+
+QString Document::writeReport(const QString& path, bool logScale) const {
+    if (current_.isEmpty() || (results_.depth.isEmpty() && results_.theta.isEmpty()))
+        return tr("Nothing to report in [%1]: no structure has been computed.").arg(path);
+    if (!isReportPath(path))
+        return tr("Can't write [%1]: a report ends in .html, .htm or .pdf.").arg(path);
+    const QString scan = scanPathFor(*shown_, currentScan_);
+    const QStringList clashes = refuseClashes({{current_, {current_, scan}, {path}}}).value(0);
+    if (!clashes.isEmpty())
+        return clashes.first();
+
+    ReportData data;
+    data.program = QStringLiteral("xrdsim " XRDSIM_VERSION);
+    data.structure = *shown_;
+    data.results = results_;
+    data.logScale = logScale;
+    if (lastScan_ && lastScan_->attempted)
+        data.scan = *lastScan_;
+    // The fit belongs to the report only while the file it wrote is on show.
+    if (lastFit_ && pathIdentity(lastFit_->fittedFile) == pathIdentity(current_)) {
+        data.fit = *lastFit_;
+        data.seed = lastFitSeed_;
+    }
+    return (::writeReport(path, data) ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(path);
+}
