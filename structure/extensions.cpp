@@ -132,7 +132,8 @@ void readReflection(StructureExtensions& ext, Statement& s) {
     // lattice), and the planes must face the surface (l > 0) for a Bragg reflection.
     const bool sameParity =
         okK && okL && (first % 2 == 0) == (k % 2 == 0) && (k % 2 == 0) == (l % 2 == 0);
-    const bool small = std::abs(first) <= 100 && std::abs(k) <= 100 && l <= 100;
+    // Compared without std::abs, which has no value for the smallest int.
+    const bool small = first >= -100 && first <= 100 && k >= -100 && k <= 100 && l <= 100;
     if (!okK || !okL || !s.next().isEmpty() || l <= 0 || !sameParity || !small) {
         s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                      "Ignored [%1] line %2: REFLECTION h k l needs three integers "

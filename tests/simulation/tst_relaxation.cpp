@@ -306,10 +306,9 @@ private slots:
         }
     }
 
-    // The asymmetric dynamical curve of a bare substrate: a Darwin plateau near total
-    // reflection at its Bragg angle, wider at grazing incidence than at grazing exit by
-    // sqrt(sin(out) / sin(in)) squared, the ratio of the beams' sines (b = 11.67 for GaAs
-    // (224)); the plateau's integral is the same in both geometries up to absorption.
+    // The asymmetric dynamical curve of a bare substrate: its Darwin width in omega goes as
+    // 1 / sqrt|b|, |b| = sin(in) / sin(out), so the plateau at grazing incidence is wider than
+    // at grazing exit by sin(77.14) / sin(6.61) = 8.47 for GaAs (224) at Cu K alpha1.
     void substrateWidths() {
         Config c;
         setUp(c, 0, 1, {layer(1, 0, 1)});

@@ -132,8 +132,9 @@ private slots:
             "reflection=6", "", "4");
         row("bad REFLECTION h k l",
             "REFLECTION 2 1 4\nREFLECTION 2 2 0\nREFLECTION 2 2 -4\nREFLECTION 2 2\n"
-            "REFLECTION 2 2 4 1\nREFLECTION 2 x 4\nREFLECTION 2 2 400\nREFLECTION 0 0 0",
-            "", "3 4 5 6 7 8 9 10");
+            "REFLECTION 2 2 4 1\nREFLECTION 2 x 4\nREFLECTION 2 2 400\nREFLECTION 0 0 0\n"
+            "REFLECTION -2147483648 0 4",
+            "", "3 4 5 6 7 8 9 10 11");
         row("RELAXATION per layer, the last line of a layer counts",
             "RELAXATION 1 0.25\nRELAXATION 1 1\nRELAXATION 1 0\nFIT LAYER 1 R 0 1",
             "relax=1:0 fit=LAYER 1 R:0:1@6", "");
