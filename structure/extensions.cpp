@@ -350,7 +350,7 @@ void finishExtensions(StructureExtensions& ext, const QString& fileName, int lay
                 continue;
             if (ext.problems.size() < kMaxListedProblems)
                 ext.problems << tr("Ignored [%1] line %2: RELAXATION names layer %3, but the "
-                                   "structure has %4 layers.")
+                                   "last LAYER line is layer %4.")
                                     .arg(fileName, QString::number(r.lineNumber),
                                          QString::number(r.layer), QString::number(layerCount));
             ext.relaxations.remove(i);
