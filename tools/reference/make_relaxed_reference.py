@@ -36,7 +36,13 @@ Two faults of xrayutilities 1.7.4 are patched here (monkey-patched, for this scr
      so that the phase of the structure factor is lost; that is wrong wherever it differs
      between layers (a sign change, as at (002), or a phase, as at (115) of InGaAs against
      InP). The patched set_hkl computes the complex chi_h and chi_-h (in xrayutilities'
-     convention chi = chi_r + i chi_i with chi_i > 0 for absorption).
+     convention chi = chi_r + i chi_i with chi_i > 0 for absorption, waves e^(i k.r)):
+     chi_h = -(r_e lambda^2 / (pi V)) sum_j (f0 + f' - i f'')_j exp(-i h.r_j) exp(-B s^2),
+     the cations at (0 0 0), the anions at (1/4 1/4 1/4), h the (hkl) vector with its
+     positive l (the diffracted beam k0 + h leaves through the surface). Its phase decides
+     the sign of the Bijvoet difference: the script prints the (115) superlattice with the
+     phases conjugated (as for the anion at -(1/4 1/4 1/4)), whose peaks are 10 to 20 %
+     higher.
 The script prints what the unpatched code gives for the relaxed layer at (224).
 
 Every reference peak is checked against Bragg's law by hand: the script computes a_par and
@@ -447,6 +453,27 @@ def grazing_exit_cutoff():
         print('  theta %.4f  alpha_f %.4f  R %.3e' % (t, af, v))
 
 
+def bijvoet_mate():
+    """The superlattice at (115) with every chi_h conjugated in phase (h.r -> -h.r)."""
+    global complex_chih
+    as_written = complex_chih
+    complex_chih = lambda mat, q, en: as_written(mat, -np.asarray(q), en)  # noqa: E731
+    try:
+        name, _, substrate, layers, repeat, hkl, grazing = cases()[-1]
+        stack, lat = build_stack(substrate, layers, repeat)
+        peaks, phi_sub = expected_peaks(stack, substrate, layers, repeat, hkl, grazing, lat)
+        use_patches(True)
+        dyn = model(stack)
+        print('%s with the phases of chi_h conjugated:' % name)
+        for label, _, pos in peaks:
+            t = pos + np.arange(-0.02, 0.02, FINE_STEP)
+            top, height, _, fwhm = local_peak(t, reflectivity(dyn, t, hkl, grazing, phi_sub),
+                                              pos)
+            print('  %-12s max %.4f height %.3e FWHM %.5f' % (label, top, height, fwhm))
+    finally:
+        complex_chih = as_written
+
+
 def main():
     out_dir = sys.argv[1] if len(sys.argv) > 1 else '.'
     xu_config.VERBOSITY = 0
@@ -510,6 +537,8 @@ def main():
                     pos))
     with open(os.path.join(out_dir, 'relaxed-peaks.txt'), 'w') as f:
         f.write('\n'.join(peak_lines) + '\n')
+    print()
+    bijvoet_mate()
     print()
     print('%-24s %-12s %8s %8s %8s %8s %7s %8s %8s  %s' % (
         'case', 'peak', 'Bragg', '+refr', 'ref max', 'ref ctr', 'ctr-hand', 'height', 'FWHM',
