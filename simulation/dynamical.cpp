@@ -3,6 +3,7 @@
 #include "simulation/physicsstack.h"
 #include "simulation/susceptibility.h"
 #include "structure/constants.h"
+#include "structure/extensions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -211,11 +212,10 @@ struct SlabOptics {
     double thickness; // Å
 };
 
-SlabOptics slabOptics(double x, double y, double h, double n, const PhysicsStack& stack,
-                      int reflection) {
-    const Susceptibility chi =
-        susceptibility(x, y, h, stack.aSubstrate, stack.wavelength, reflection, stack.dispersion,
-                       stack.options.meanSusceptibility);
+SlabOptics slabOptics(double x, double y, double h, double n, double aParallel,
+                      const PhysicsStack& stack, int reflection) {
+    const Susceptibility chi = susceptibility(x, y, h, aParallel, stack.wavelength, reflection,
+                                              stack.dispersion, stack.options.meanSusceptibility);
     return {chi.chi0, chi.chiH, chi.braggSine, n * h};
 }
 
@@ -246,7 +246,261 @@ bool validReflection(int reflection) {
     return reflection >= 2 && reflection % 2 == 0;
 }
 
+// ---- the asymmetric Bragg case ---------------------------------------------------------
+
+// One slab kind of an asymmetric reflection: its susceptibilities and the components of its
+// own reciprocal lattice vector in units of k, in the plane of incidence (signed for the
+// geometry) and along the outward normal.
+struct AsymmetricSlab {
+    Complex chi0;
+    Complex chiTilde; // sqrt(chi_h chi_-h), the branch that makes chi_-h rho = chiTilde
+    Complex rho;      // sqrt(chi_h / chi_-h)
+    double hx;
+    double hz;
+    double thickness; // Å
+};
+
+AsymmetricSlab asymmetricSlab(double x, double y, double h, double n, double aParallel,
+                              const PhysicsStack& stack, const Reflection& r) {
+    const GeneralSusceptibility chi =
+        reflectionSusceptibility(x, y, h, aParallel, stack.wavelength, r.h, r.k, r.l,
+                                 stack.dispersion, stack.options.meanSusceptibility);
+    AsymmetricSlab out;
+    out.chi0 = chi.chi0;
+    out.rho = chi.chiMinusH != 0.0 ? principalSqrt(chi.chiH / chi.chiMinusH) : Complex(1.0);
+    out.chiTilde = chi.chiMinusH * out.rho;
+    const double side = r.grazing == Reflection::Incidence ? -1.0 : 1.0;
+    out.hx = side * stack.wavelength * std::sqrt(double(r.h * r.h + r.k * r.k)) / aParallel;
+    out.hz = stack.wavelength * r.l / (2 * h);
+    out.thickness = n * h;
+    return out;
+}
+
+// The angle-dependent parts of one slab for an incident beam at glancing angle `in` to the
+// surface (sine g0, cosine c0): false when the diffracted beam of this slab cannot leave
+// the surface. With the exit sine v of the beam k0 + h that the surface lets out and u the
+// outward normal component of k0 + h (both over k), the deviation from the slab's Bragg
+// condition is 2 v (u - v), exact for the phase rate of a free diffracted wave as in the
+// symmetric case, and
+//   T eta = (pi t / (2 lambda)) (2 (u - v) - chi0 (1 / g0 + 1 / v)),
+//   T = pi t chiTilde / (lambda sqrt(g0 v)),
+// the equation of the symmetric case for Y = X / lambdaX, lambdaX = sqrt(g0 / v) rho.
+struct AsymmetricPoint {
+    Complex tEta;
+    Complex tSigma;
+    Complex scale; // lambdaX
+    double exitSine;
+};
+
+bool asymmetricPoint(const AsymmetricSlab& s, double g0, double c0, double lambda,
+                     AsymmetricPoint& p) {
+    const double px = c0 + s.hx;
+    const double v2 = 1 - px * px;
+    const double u = s.hz - g0;
+    if (!(v2 > 0) || !(u > 0))
+        return false;
+    const double v = std::sqrt(v2);
+    const double common = kPi * s.thickness / lambda;
+    p.tEta = (0.5 * common) * (2 * (u - v) - s.chi0 * (1 / g0 + 1 / v));
+    p.tSigma = common * s.chiTilde / std::sqrt(g0 * v);
+    p.scale = std::sqrt(g0 / v) * s.rho;
+    p.exitSine = v;
+    return true;
+}
+
+// The fixed point with |Y| <= 1 of the substrate's map, as X = lambdaX Y.
+Complex asymmetricSubstrateRatio(const AsymmetricSlab& s, double g0, double c0, double lambda,
+                                 double cFactor) {
+    AsymmetricSlab unit = s;
+    unit.thickness = 1;
+    AsymmetricPoint p;
+    if (!asymmetricPoint(unit, g0, c0, lambda, p))
+        return 0.0;
+    const Complex cT = cFactor * p.tSigma;
+    if (cT == 0.0)
+        return 0.0;
+    const Complex eta = p.tEta / cT;
+    const Complex root = principalSqrt(eta * eta - 1.0);
+    const Complex plus = eta + root;
+    const Complex minus = eta - root;
+    return p.scale * (std::norm(plus) <= std::norm(minus) ? plus : minus);
+}
+
+// The map of X = lambdaX Y from the map of Y: b times lambdaX, c divided by it.
+void scaleMap(Moebius& m, Complex scale) {
+    const Pair s = pair(scale, scale);
+    const Complex inverse = 1.0 / scale;
+    const Pair si = pair(inverse, inverse);
+    m.b = m.b * s;
+    m.c = m.c * si;
+}
+
 } // namespace
+
+double substrateInclination(const Reflection& r) {
+    return std::atan2(std::sqrt(double(r.h * r.h + r.k * r.k)), double(r.l)) * kDegreesPerRadian;
+}
+
+double substrateBraggAngle(const PhysicsStack& stack, const Reflection& r) {
+    const double n2 = double(r.h * r.h + r.k * r.k + r.l * r.l);
+    const double sine = stack.wavelength * std::sqrt(n2) / (2 * stack.aSubstrate);
+    if (!(sine > 0 && sine < 1))
+        return std::numeric_limits<double>::quiet_NaN();
+    return std::asin(sine) * kDegreesPerRadian;
+}
+
+void beamAngles(double thetaDegrees, const Reflection& r, double& incidence, double& exit) {
+    const double phi = substrateInclination(r);
+    const double sign = r.grazing == Reflection::Incidence ? -1.0 : 1.0;
+    incidence = thetaDegrees + sign * phi;
+    exit = thetaDegrees - sign * phi;
+}
+
+QVector<double> dynamicalReflectivity(const PhysicsStack& stack, const Reflection& reflection,
+                                      const QVector<double>& thetaDegrees,
+                                      const std::atomic<bool>* cancel) {
+    if (reflection.symmetric())
+        return dynamicalReflectivity(stack, reflection.l, thetaDegrees, cancel);
+    QVector<double> out;
+    if (!stack.error.isEmpty() || reflection.l < 1)
+        return out;
+    const double lambda = stack.wavelength;
+    const double aS = stack.aSubstrate;
+
+    std::vector<AsymmetricSlab> kinds;
+    std::vector<const Slab*> kindSlab;
+    std::vector<int> kindOf;
+    if (stack.repeat >= 1) {
+        for (const Slab& s : stack.period) {
+            std::size_t kind = 0;
+            while (kind < kindSlab.size() &&
+                   !(kindSlab[kind]->x == s.x && kindSlab[kind]->y == s.y &&
+                     kindSlab[kind]->monolayers == s.monolayers &&
+                     kindSlab[kind]->aParallel == s.aParallel))
+                ++kind;
+            if (kind == kindSlab.size()) {
+                kindSlab.push_back(&s);
+                kinds.push_back(asymmetricSlab(s.x, s.y, s.monolayerHeight, s.monolayers,
+                                               s.aParallel, stack, reflection));
+            }
+            kindOf.push_back(int(kind));
+        }
+    }
+    const AsymmetricSlab substrate =
+        asymmetricSlab(stack.xs, stack.ys, aS / 2, 0, aS, stack, reflection);
+    const unsigned periods = stack.repeat >= 1 ? unsigned(stack.repeat) : 0u;
+    const bool usePower = periods > 1 && !kindOf.empty();
+    const bool unpolarised = stack.options.polarisation;
+
+    std::vector<AsymmetricPoint> points(kinds.size());
+    std::vector<Moebius> maps(kinds.size());
+    out.reserve(thetaDegrees.size());
+    for (int i = 0; i < thetaDegrees.size(); ++i) {
+        if (cancel && i % kCancelStride == 0 && cancel->load(std::memory_order_relaxed))
+            return {};
+        double incidence = 0;
+        double exit = 0;
+        beamAngles(thetaDegrees[i], reflection, incidence, exit);
+        const double theta = thetaDegrees[i] / kDegreesPerRadian;
+        const double omega = incidence / kDegreesPerRadian;
+        if (!(theta > 0 && theta < kHalfPi && omega > 0 && omega < kPi)) {
+            out.append(0.0);
+            continue;
+        }
+        const double g0 = std::sin(omega);
+        const double c0 = std::cos(omega);
+        const double cPi = unpolarised ? std::cos(2 * theta) : 1.0;
+        bool leaves = true;
+        for (std::size_t k = 0; k < kinds.size() && leaves; ++k) {
+            leaves = asymmetricPoint(kinds[k], g0, c0, lambda, points[k]);
+            if (leaves) {
+                maps[k] = slabMap(points[k].tEta, points[k].tSigma, cPi);
+                scaleMap(maps[k], points[k].scale);
+            }
+        }
+        AsymmetricPoint top;
+        AsymmetricSlab unit = substrate;
+        unit.thickness = 1;
+        leaves = leaves && asymmetricPoint(unit, g0, c0, lambda, top);
+        if (!leaves) {
+            // Some diffracted beam runs below the surface: none leaves it (see dynamical.h).
+            out.append(0.0);
+            continue;
+        }
+        if (!kindOf.empty())
+            top.exitSine = points[std::size_t(kindOf.back())].exitSine;
+        Pair x = {{0, 0}, {0, 0}};
+        if (stack.withSubstrate)
+            x = pair(asymmetricSubstrateRatio(substrate, g0, c0, lambda, 1.0),
+                     asymmetricSubstrateRatio(substrate, g0, c0, lambda, cPi));
+        if (usePower) {
+            Moebius period = maps[std::size_t(kindOf[0])];
+            for (std::size_t j = 1; j < kindOf.size(); ++j) {
+                period = multiply(maps[std::size_t(kindOf[j])], period);
+                if (j % 8 == 0)
+                    normalise(period);
+            }
+            normalise(period);
+            x = mapRatio(power(period, periods), x);
+        } else {
+            for (int kind : kindOf)
+                x = mapRatio(maps[std::size_t(kind)], x);
+        }
+        // The reflectivity is the ratio of the two beams' power through the surface:
+        // |X|^2 times the exit sine over the incidence sine.
+        const double toPower = top.exitSine / g0;
+        const double sigma = (x.re[0] * x.re[0] + x.im[0] * x.im[0]) * toPower;
+        const double pi = (x.re[1] * x.re[1] + x.im[1] * x.im[1]) * toPower;
+        const double r = unpolarised ? 0.5 * (sigma + pi) : sigma;
+        out.append(r <= 1.0 ? r : (r > 1.0 ? 1.0 : 0.0));
+    }
+    return out;
+}
+
+QVector<double> dynamicalDefaultGrid(const PhysicsStack& stack, const Reflection& reflection) {
+    if (reflection.symmetric())
+        return dynamicalDefaultGrid(stack, reflection.l);
+    QVector<double> grid;
+    if (!stack.error.isEmpty() || reflection.l < 1)
+        return grid;
+    const double thetaB = substrateBraggAngle(stack, reflection);
+    if (!std::isfinite(thetaB))
+        return grid;
+    constexpr double halfRange = 1.5;
+    constexpr int maxPoints = 200001;
+    double step = 0.0004;
+    const GeneralSusceptibility chi = reflectionSusceptibility(
+        stack.xs, stack.ys, stack.aSubstrate / 2, stack.aSubstrate, stack.wavelength, reflection.h,
+        reflection.k, reflection.l, stack.dispersion, stack.options.meanSusceptibility);
+    // The Darwin width of an asymmetric reflection: the symmetric one over sqrt|b|, narrowest
+    // at grazing exit.
+    double incidence = 0;
+    double exit = 0;
+    beamAngles(thetaB, reflection, incidence, exit);
+    const double gIn = std::sin(incidence / kDegreesPerRadian);
+    const double gOut = std::sin(exit / kDegreesPerRadian);
+    if (gIn > 0 && gOut > 0) {
+        const double darwin = 2 * std::sqrt(std::abs(chi.chiH * chi.chiMinusH)) /
+                              std::sin(2 * thetaB / kDegreesPerRadian) * std::sqrt(gOut / gIn) *
+                              kDegreesPerRadian;
+        if (darwin > 0)
+            step = std::min(step, darwin / 6);
+    }
+    const double thickness = stackThickness(stack);
+    if (thickness > 0 && gIn > 0 && gOut > 0) {
+        // Thickness fringes of a stack of thickness D lie lambda / (D (sin in + sin out))
+        // apart in the incidence angle.
+        const double fringe = stack.wavelength / (thickness * (gIn + gOut));
+        step = std::min(step, fringe * kDegreesPerRadian / 6);
+    }
+    step = std::max(step, 2 * halfRange / (maxPoints - 1));
+    const int count = int(std::floor(2 * halfRange / step + 1e-9)) + 1;
+    grid.reserve(count);
+    const double start = thetaB - halfRange;
+    for (int n = 0; n < count; ++n)
+        grid.append(start + n * step);
+    return grid;
+}
 
 QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
                                       const QVector<double>& thetaDegrees,
@@ -267,17 +521,18 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
             std::size_t kind = 0;
             while (kind < kindSlab.size() &&
                    !(kindSlab[kind]->x == s.x && kindSlab[kind]->y == s.y &&
-                     kindSlab[kind]->monolayers == s.monolayers))
+                     kindSlab[kind]->monolayers == s.monolayers &&
+                     kindSlab[kind]->aParallel == s.aParallel))
                 ++kind;
             if (kind == kindSlab.size()) {
                 kindSlab.push_back(&s);
-                kinds.push_back(
-                    slabOptics(s.x, s.y, s.monolayerHeight, s.monolayers, stack, reflection));
+                kinds.push_back(slabOptics(s.x, s.y, s.monolayerHeight, s.monolayers, s.aParallel,
+                                           stack, reflection));
             }
             kindOf.push_back(int(kind));
         }
     }
-    const SlabOptics substrate = slabOptics(stack.xs, stack.ys, aS / 2, 0, stack, reflection);
+    const SlabOptics substrate = slabOptics(stack.xs, stack.ys, aS / 2, 0, aS, stack, reflection);
     const unsigned periods = stack.repeat >= 1 ? unsigned(stack.repeat) : 0u;
     const bool usePower = periods > 1 && !kindOf.empty();
     const bool unpolarised = stack.options.polarisation;
@@ -331,7 +586,8 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
 double substrateDarwinWidth(const PhysicsStack& stack, int reflection) {
     if (!stack.error.isEmpty() || !validReflection(reflection))
         return 0.0;
-    const SlabOptics s = slabOptics(stack.xs, stack.ys, stack.aSubstrate / 2, 0, stack, reflection);
+    const SlabOptics s = slabOptics(stack.xs, stack.ys, stack.aSubstrate / 2, 0, stack.aSubstrate,
+                                    stack, reflection);
     if (!(s.braggSine < 1))
         return 0.0;
     const double thetaB = std::asin(s.braggSine);

@@ -5,6 +5,7 @@
 #include <atomic>
 
 struct PhysicsStack;
+struct Reflection;
 
 // Two-beam dynamical diffraction for the symmetric (00l) reflection of the stack, l even
 // (4 by default), for an unpolarised beam: the mean of the sigma and pi reflectivities
@@ -48,3 +49,34 @@ double substrateDarwinWidth(const PhysicsStack& stack, int reflection);
 // of the finest thickness fringe (that of the whole stack) and 0.0004 degrees, but no more
 // than 200,001 points. Empty when the reflection cannot be reached at the wavelength.
 QVector<double> dynamicalDefaultGrid(const PhysicsStack& stack, int reflection);
+
+// ---- any reflection (h k l) ---------------------------------------------------------------
+//
+// An asymmetric reflection (h or k not 0) is computed in the asymmetric Bragg case. Each slab
+// has its own reciprocal lattice vector from its in-plane and perpendicular lattices (its
+// own plane spacing of (hkl) and its own inclination of the planes to the surface), its own
+// chi_h and chi_-h of (hkl) with their phases, and the incident beam meets the surface at the
+// glancing angle omega of the scan point: omega = theta - phi at grazing incidence, theta +
+// phi at grazing exit, phi the substrate's inclination of the (hkl) planes and theta half
+// the scattering angle 2theta of the omega-2theta scan. The diffracted beam of each slab is
+// the one the surface lets out (its component along the surface is that of k0 + h), at the
+// glancing angle `out`; the two beams' sines give the asymmetry factor b = -sin(in) /
+// sin(out) and the absorption path lengths (chi0 enters as chi0 (1 / sin(in) + 1 / sin(out))
+// / 2). The ratio X obeys the equation of the symmetric case for Y = X / (sqrt(|b|) rho),
+// rho^2 = chi_h / chi_-h, and the reflectivity is |X|^2 sin(out) / sin(in) at the surface.
+// Where the diffracted beam of some slab would run below the surface (near grazing exit,
+// where no beam leaves the crystal) the curve is 0.
+// A symmetric reflection goes to the (00l) functions above, unchanged.
+QVector<double> dynamicalReflectivity(const PhysicsStack& stack, const Reflection& reflection,
+                                      const QVector<double>& thetaDegrees,
+                                      const std::atomic<bool>* cancel = nullptr);
+QVector<double> dynamicalDefaultGrid(const PhysicsStack& stack, const Reflection& reflection);
+
+// The inclination in degrees of the (hkl) planes to the (001) surface of a cubic crystal.
+double substrateInclination(const Reflection& reflection);
+// The substrate's Bragg angle of (hkl) in degrees, NaN when the wavelength cannot reach it.
+double substrateBraggAngle(const PhysicsStack& stack, const Reflection& reflection);
+// The glancing angles in degrees of the incident and the exit beam to the surface at the
+// scan angle theta (degrees), for the substrate's planes: theta -/+ phi (grazing
+// incidence / exit) and theta +/- phi.
+void beamAngles(double thetaDegrees, const Reflection& reflection, double& incidence, double& exit);

@@ -1,9 +1,11 @@
 #include "simulation/kinematical.h"
 
+#include "simulation/dynamical.h"
 #include "simulation/layersum.h"
 #include "simulation/physicsstack.h"
 #include "simulation/susceptibility.h"
 #include "structure/constants.h"
+#include "structure/extensions.h"
 
 #include <cmath>
 #include <complex>
@@ -47,6 +49,8 @@ Complex geometricSum(double count, Complex countPhiM1, Complex phiM1) {
 
 // One monolayer of a slab as seen from its top: the group-V plane h/2 down, the group-III
 // plane h down, with phi = psi h. Also gives e^(i phi) - 1.
+// `lateral` multiplies the group-V plane: the phase of its offset along the surface in an
+// asymmetric reflection.
 Complex monolayerAmplitude(const ComplexElementFactors& f, double x, double y, Complex phi,
                            Complex& phiM1) {
     const Complex halfM1 = expm1I(0.5 * phi);
@@ -56,12 +60,23 @@ Complex monolayerAmplitude(const ComplexElementFactors& f, double x, double y, C
     return groupVSite(f, y) * halfPhase + groupIIISite(f, x) * (phiM1 + 1.0);
 }
 
+Complex monolayerAmplitude(const ComplexElementFactors& f, double x, double y, Complex phi,
+                           Complex lateral, Complex& phiM1) {
+    const Complex halfM1 = expm1I(0.5 * phi);
+    const Complex halfPhase = halfM1 + 1.0;
+    phiM1 = halfM1 * (halfPhase + 1.0);
+    return groupVSite(f, y) * lateral * halfPhase + groupIIISite(f, x) * (phiM1 + 1.0);
+}
+
 // A slab kind: composition, monolayer height, number of monolayers and chi0; the slabs of
 // a period that share all of them (the graded edges of repeated layers) share one
 // evaluation per point.
 struct SlabKind {
     double x, y, h, n;
     Complex chi0;
+    double aParallel;
+    double area; // (aSubstrate / aParallel)^2: a relaxed layer's atoms per substrate area
+    double hx;   // asymmetric reflections: the in-plane component of h over k, signed
 };
 
 // What a kind contributes at one point: the amplitude of its monolayers seen from its top,
@@ -92,13 +107,17 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
             const Slab& s = *it;
             std::size_t kind = 0;
             while (kind < kinds.size() &&
-                   !(kinds[kind].x == s.x && kinds[kind].y == s.y && kinds[kind].n == s.monolayers))
+                   !(kinds[kind].x == s.x && kinds[kind].y == s.y &&
+                     kinds[kind].n == s.monolayers && kinds[kind].aParallel == s.aParallel))
                 ++kind;
             if (kind == kinds.size()) {
-                const Complex chi0 = withChi0 ? meanSusceptibility(s.x, s.y, s.monolayerHeight, aS,
-                                                                   lambda, stack.dispersion)
-                                              : 0.0;
-                kinds.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0});
+                const Complex chi0 = withChi0
+                                         ? meanSusceptibility(s.x, s.y, s.monolayerHeight,
+                                                              s.aParallel, lambda, stack.dispersion)
+                                         : 0.0;
+                const double ratio = aS / s.aParallel;
+                kinds.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0,
+                                 s.aParallel, ratio * ratio, 0.0});
             }
             kindOf.push_back(int(kind));
         }
@@ -128,7 +147,9 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
             // Inside the slab the scattering vector is q + k chi0 / sin(theta).
             const Complex phi = (q + k * s.chi0 / g) * s.h;
             Complex phiM1;
-            const Complex monolayer = monolayerAmplitude(f, s.x, s.y, phi, phiM1);
+            Complex monolayer = monolayerAmplitude(f, s.x, s.y, phi, phiM1);
+            if (s.area != 1.0)
+                monolayer *= s.area;
             // Reduced by whole turns, so that near a peak (phi close to a multiple of 2 pi)
             // the numerator and the denominator of the geometric sum see the same small
             // remainder instead of independent rounding errors.
@@ -172,6 +193,147 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
         const double polarisation = stack.options.polarisation ? (1 + cos2 * cos2) / 2 : 1.0;
         const double scale = kClassicalElectronRadius * lambda / (siteArea * g);
         const double intensity = std::norm(amplitude) * (scale * scale) * polarisation;
+        out.append(std::isfinite(intensity) ? intensity : 0.0);
+    }
+    return out;
+}
+
+QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflection& reflection,
+                                        const QVector<double>& thetaDegrees,
+                                        const std::atomic<bool>* cancel) {
+    if (reflection.symmetric())
+        return kinematicalReflectivity(stack, thetaDegrees, cancel);
+    QVector<double> out;
+    if (!stack.error.isEmpty() || reflection.l < 1)
+        return out;
+    const double lambda = stack.wavelength;
+    const double k = kTwoPi / lambda;
+    const double aS = stack.aSubstrate;
+    const bool withChi0 = stack.options.meanSusceptibility;
+    const double side = reflection.grazing == Reflection::Incidence ? -1.0 : 1.0;
+    const double inPlane =
+        std::sqrt(double(reflection.h * reflection.h + reflection.k * reflection.k));
+    // A monolayer is a lattice translation with half a cell along the surface: its planes
+    // add pi h to the phase; the group-V plane sits a quarter cell along both in-plane axes.
+    const double lateralTurn = kPi * reflection.h;
+    const Complex lateralV = std::polar(1.0, 0.5 * kPi * reflection.k);
+
+    std::vector<SlabKind> kinds;
+    std::vector<int> kindOf; // top slab first
+    if (stack.repeat >= 1) {
+        for (auto it = stack.period.crbegin(); it != stack.period.crend(); ++it) {
+            const Slab& s = *it;
+            std::size_t kind = 0;
+            while (kind < kinds.size() &&
+                   !(kinds[kind].x == s.x && kinds[kind].y == s.y &&
+                     kinds[kind].n == s.monolayers && kinds[kind].aParallel == s.aParallel))
+                ++kind;
+            if (kind == kinds.size()) {
+                const Complex chi0 = withChi0
+                                         ? meanSusceptibility(s.x, s.y, s.monolayerHeight,
+                                                              s.aParallel, lambda, stack.dispersion)
+                                         : 0.0;
+                const double ratio = aS / s.aParallel;
+                kinds.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0,
+                                 s.aParallel, ratio * ratio,
+                                 side * lambda * inPlane / s.aParallel});
+            }
+            kindOf.push_back(int(kind));
+        }
+    }
+    const Complex chi0Substrate =
+        withChi0 ? meanSusceptibility(stack.xs, stack.ys, aS / 2, aS, lambda, stack.dispersion)
+                 : 0.0;
+    const double hxSubstrate = side * lambda * inPlane / aS;
+    const double siteArea = aS * aS / 2;
+
+    std::vector<KindTerms> terms(kinds.size());
+    out.reserve(thetaDegrees.size());
+    for (int i = 0; i < thetaDegrees.size(); ++i) {
+        if (cancel && i % kCancelStride == 0 && cancel->load(std::memory_order_relaxed))
+            return {};
+        double incidence = 0;
+        double exit = 0;
+        beamAngles(thetaDegrees[i], reflection, incidence, exit);
+        const double theta = thetaDegrees[i] / kDegreesPerRadian;
+        const double omega = incidence / kDegreesPerRadian;
+        if (!(theta > 0 && theta < kHalfPi && omega > 0 && omega < kPi)) {
+            out.append(0.0);
+            continue;
+        }
+        const double g = std::sin(theta);
+        const double g0 = std::sin(omega);
+        const double c0 = std::cos(omega);
+        const ComplexElementFactors f = complexElementFactors(stack.dispersion, g / lambda);
+
+        // The exit sine of the beam whose component along the surface is that of k0 + h of
+        // a slab (lateral momentum kept by a laterally infinite layer); false when none leaves.
+        auto exitSine = [c0](double hx, double& v) {
+            const double px = c0 + hx;
+            const double v2 = 1 - px * px;
+            v = v2 > 0 ? std::sqrt(v2) : 0.0;
+            return v2 > 0;
+        };
+        // Phase per monolayer of height h: the normal component k (g0 + v) of the scattering
+        // vector, corrected for refraction and absorption on both paths, plus the lateral turn.
+        auto monolayerPhase = [&](double h, Complex chi0, double v) {
+            return (k * (g0 + v) + 0.5 * k * chi0 * (1 / g0 + 1 / v)) * h + lateralTurn;
+        };
+
+        bool leaves = true;
+        for (std::size_t j = 0; j < kinds.size() && leaves; ++j) {
+            const SlabKind& s = kinds[j];
+            double v = 0;
+            leaves = exitSine(s.hx, v);
+            if (!leaves)
+                break;
+            const Complex phi = monolayerPhase(s.h, s.chi0, v);
+            Complex phiM1;
+            Complex monolayer = monolayerAmplitude(f, s.x, s.y, phi, lateralV, phiM1);
+            if (s.area != 1.0)
+                monolayer *= s.area;
+            const Complex slabPhi = s.n * reduceTurns(phi);
+            const Complex slabM1 = s.n == 1 ? phiM1 : expm1I(slabPhi);
+            terms[j] = {monolayer * geometricSum(s.n, slabM1, phiM1), slabM1 + 1.0, slabPhi};
+        }
+        double vSubstrate = 0;
+        leaves = leaves && exitSine(hxSubstrate, vSubstrate);
+        if (!leaves) {
+            out.append(0.0);
+            continue;
+        }
+
+        Complex period = 0.0;
+        Complex above = 1.0;
+        Complex periodPhi = 0.0;
+        for (int kind : kindOf) {
+            const KindTerms& t = terms[std::size_t(kind)];
+            period += above * t.amplitude;
+            above *= t.phase;
+            periodPhi += t.phi;
+        }
+        Complex amplitude = 0.0;
+        Complex belowStack = 1.0;
+        if (!kindOf.empty()) {
+            periodPhi = reduceTurns(periodPhi);
+            const Complex stackM1 = expm1I(double(stack.repeat) * periodPhi);
+            amplitude = period * geometricSum(stack.repeat, stackM1, expm1I(periodPhi));
+            belowStack = stackM1 + 1.0;
+        }
+        if (stack.withSubstrate) {
+            const Complex phi = monolayerPhase(aS / 2, chi0Substrate, vSubstrate);
+            Complex phiM1;
+            const Complex monolayer =
+                monolayerAmplitude(f, stack.xs, stack.ys, phi, lateralV, phiM1);
+            const Complex denominator = std::norm(phiM1) < 1e-30 ? Complex(1e-15) : phiM1;
+            amplitude += belowStack * monolayer * (-1.0 / denominator);
+        }
+        const double cos2 = std::cos(2 * theta);
+        const double polarisation = stack.options.polarisation ? (1 + cos2 * cos2) / 2 : 1.0;
+        // Amplitude over sin(out), power through the surface times sin(out) / sin(in).
+        const double scale2 = kClassicalElectronRadius * lambda / siteArea *
+                              kClassicalElectronRadius * lambda / siteArea / (g0 * vSubstrate);
+        const double intensity = std::norm(amplitude) * scale2 * polarisation;
         out.append(std::isfinite(intensity) ? intensity : 0.0);
     }
     return out;

@@ -5,6 +5,7 @@
 #include <atomic>
 
 struct PhysicsStack;
+struct Reflection;
 
 // The kinematical model with realistic physics: the sum over every atomic plane of the basic
 // model (group-III plane at a monolayer's start, group-V plane half-way up), with
@@ -24,5 +25,17 @@ struct PhysicsStack;
 // 0 < theta < 90 degrees give 0). Empty when the stack carries an error or `cancel` was set
 // during the calculation. Re-entrant: reads the stack only.
 QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
+                                        const QVector<double>& thetaDegrees,
+                                        const std::atomic<bool>* cancel = nullptr);
+
+// The same sum for any reflection. A symmetric one is the function above (the curve holds
+// every (00l) order). For an asymmetric one, to first order in the geometry of
+// dynamicalReflectivity: the incident beam meets the surface at omega (theta -/+ phi), each
+// slab's diffracted beam leaves with the component along the surface of k0 + h of its own
+// in-plane lattice, the normal component of the scattering vector k (sin(in) + sin(out))
+// sets the phase of each monolayer (refraction and absorption on both paths), the group-V
+// plane carries the phase of its offset along the surface, and the intensity is
+// |amplitude|^2 / (sin(in) sin(out)) in the units above. 0 where no beam leaves the surface.
+QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflection& reflection,
                                         const QVector<double>& thetaDegrees,
                                         const std::atomic<bool>* cancel = nullptr);

@@ -86,6 +86,51 @@ QVector<double> inChunks(const AngleCurve& model, const QVector<double>& theta,
     return all;
 }
 
+// The basic model keeps every layer coherent with the substrate.
+QString relaxationRefusal(const Structure& s) {
+    return tr("Refused [%1]: the basic model keeps every layer coherent with the substrate; "
+              "RELAXATION needs MODEL kinematical or MODEL dynamical.")
+        .arg(s.fileName);
+}
+
+// "(224)", or "(1 1 15)" when an index has more than one digit.
+QString reflectionName(const Reflection& r) {
+    const bool wide =
+        std::abs(r.h) > 9 || std::abs(r.k) > 9 || std::abs(r.l) > 9 || r.h < 0 || r.k < 0;
+    if (wide)
+        return QStringLiteral("(%1 %2 %3)").arg(r.h).arg(r.k).arg(r.l);
+    return QStringLiteral("(%1%2%3)").arg(r.h).arg(r.k).arg(r.l);
+}
+
+// Why an asymmetric reflection cannot give a curve over `theta`: the wavelength cannot reach
+// it, or the incident or exit beam of the substrate would meet the surface at an angle of
+// 0 or below at the scan's lowest angle (where both are smallest). Empty when it can.
+QString asymmetricRefusal(const Structure& s, const PhysicsStack& stack,
+                          const QVector<double>& theta) {
+    const Reflection& r = s.ext.reflection;
+    const QString name = reflectionName(r);
+    if (!std::isfinite(substrateBraggAngle(stack, r)))
+        return tr("Refused [%1]: the %2 reflection cannot be reached at a wavelength of %3 "
+                  "\u00c5.")
+            .arg(s.fileName, name, QString::number(s.wavelength));
+    if (theta.isEmpty())
+        return QString();
+    double incidence = 0;
+    double exit = 0;
+    beamAngles(theta.first(), r, incidence, exit);
+    if (incidence > 0 && exit > 0)
+        return QString();
+    const bool atIncidence = incidence <= 0;
+    return tr("Refused [%1]: at %2 \u03b8 = %3\u00b0 the %4 beam of the %5 reflection would "
+              "meet the surface at %6\u00b0 (the planes are inclined by %7\u00b0); no beam "
+              "enters or leaves below 0\u00b0.")
+        .arg(s.fileName,
+             r.grazing == Reflection::Incidence ? tr("grazing incidence") : tr("grazing exit"),
+             QString::number(theta.first(), 'f', 3), atIncidence ? tr("incident") : tr("exit"),
+             name, QString::number(atIncidence ? incidence : exit, 'f', 3),
+             QString::number(substrateInclination(r), 'f', 3));
+}
+
 double substrateLattice(const Structure& s) {
     return latticeConstant(s.substrate.inFraction, s.substrate.asFraction);
 }
@@ -147,6 +192,8 @@ public:
 
     bool curve(const Structure& structure, std::vector<double>& out,
                const SumControl& control) const override {
+        if (anyRelaxation(structure.ext))
+            return false;
         std::vector<double> atQ;
         if (!sum_.intensities(structure, atQ, control))
             return false;
@@ -183,6 +230,10 @@ public:
 
     std::unique_ptr<CurvePlan> plan(const Structure& s, const ResultArrays& profile, AngleRange,
                                     QString& refusal) const override {
+        if (anyRelaxation(s.ext)) {
+            refusal = relaxationRefusal(s);
+            return nullptr;
+        }
         const double points = estimatedPointCount(profile.depth.last(), s.k);
         std::vector<MonolayerRun> runs;
         double work = 0;
@@ -199,6 +250,40 @@ public:
 };
 
 // ---- the realistic models: elastic strain, anomalous scattering, absorption ---------------
+
+// `theta` (a window of equal steps) widened in the same step to cover a scan's range.
+QString widenToCover(const Structure& s, AngleRange cover, QVector<double>& theta) {
+    if (cover.isEmpty() || !(cover.low > 0 && cover.high < 90) ||
+        (cover.low >= theta.first() && cover.high <= theta.last()))
+        return QString();
+    const double step = (theta.last() - theta.first()) / std::max(theta.size() - 1, 1);
+    const double low = std::min(cover.low, theta.first());
+    const double high = std::max(cover.high, theta.last());
+    const double count = std::floor((high - low) / step) + 1;
+    if (count > double(CalculationLimits::maxCurvePoints))
+        return tr("Refused [%1]: about %2 curve points exceed the limit of %3.")
+            .arg(s.fileName)
+            .arg(count, 0, 'g', 3)
+            .arg(CalculationLimits::maxCurvePoints);
+    theta.clear();
+    for (int i = 0; i < int(count); ++i)
+        theta.append(low + step * i);
+    return QString();
+}
+
+// The window around an asymmetric reflection, widened to the scan, or why there is none.
+QString reflectionWindow(const Structure& s, const PhysicsStack& stack, AngleRange cover,
+                         QVector<double>& theta) {
+    theta = dynamicalDefaultGrid(stack, s.ext.reflection);
+    QString refusal = asymmetricRefusal(s, stack, theta);
+    if (refusal.isEmpty() && !theta.isEmpty())
+        refusal = widenToCover(s, cover, theta);
+    if (refusal.isEmpty())
+        refusal = asymmetricRefusal(s, stack, theta);
+    if (!refusal.isEmpty())
+        theta.clear();
+    return refusal;
+}
 
 // The curve of a slab stack at given angles.
 using StackCurve = std::function<QVector<double>(const PhysicsStack&, const QVector<double>&,
@@ -306,8 +391,16 @@ public:
     ModelKind kind() const override { return ModelKind::Kinematical; }
 
 protected:
-    QString angles(const Structure& s, const PhysicsStack&, const ResultArrays& profile, AngleRange,
-                   QVector<double>& theta, QVector<double>& q) const override {
+    QString angles(const Structure& s, const PhysicsStack& stack, const ResultArrays& profile,
+                   AngleRange cover, QVector<double>& theta, QVector<double>& q) const override {
+        if (!s.ext.reflection.symmetric()) {
+            // An asymmetric reflection has no sum over every order: the window of the
+            // dynamical model around it.
+            QString refusal = reflectionWindow(s, stack, cover, theta);
+            for (double t : theta)
+                q.append(scatteringVector(t, s.k));
+            return refusal;
+        }
         // Refused before the grid is made, which would hold every point.
         QString refusal = pointsRefusal(s, estimatedPointCount(profile.depth.last(), s.k));
         if (!refusal.isEmpty())
@@ -317,7 +410,14 @@ protected:
             theta.append(braggAngle(v, s.k));
         return QString();
     }
-    StackCurve curveOf(const Structure&) const override {
+    StackCurve curveOf(const Structure& s) const override {
+        if (!s.ext.reflection.symmetric()) {
+            const Reflection reflection = s.ext.reflection;
+            return [reflection](const PhysicsStack& stack, const QVector<double>& t,
+                                const std::atomic<bool>* cancel) {
+                return kinematicalReflectivity(stack, reflection, t, cancel);
+            };
+        }
         return [](const PhysicsStack& stack, const QVector<double>& t,
                   const std::atomic<bool>* cancel) {
             return kinematicalReflectivity(stack, t, cancel);
@@ -325,8 +425,8 @@ protected:
     }
 };
 
-// Two-beam dynamical theory of the (00l) reflection, around its Bragg angle; the curve widens
-// to cover a measured scan.
+// Two-beam dynamical theory of the reflection, around its Bragg angle; the curve widens to
+// cover a measured scan.
 class DynamicalModel : public RealisticModel {
 public:
     ModelKind kind() const override { return ModelKind::Dynamical; }
@@ -335,6 +435,8 @@ protected:
     // The default window around the reflection, widened to the scan.
     static QString window(const Structure& s, const PhysicsStack& stack, const ResultArrays&,
                           AngleRange cover, QVector<double>& theta) {
+        if (!s.ext.reflection.symmetric())
+            return reflectionWindow(s, stack, cover, theta);
         theta = dynamicalDefaultGrid(stack, s.ext.reflection.l);
         if (theta.isEmpty()) {
             // Miller indices of more than one digit are written apart: (0 0 12), not (0012).
@@ -353,23 +455,8 @@ protected:
                 .arg(s.fileName, name, QString::number(s.wavelength),
                      QString::number(sinTheta, 'g', 4), QString::number(stack.aSubstrate, 'g', 6));
         }
-        if (cover.isEmpty() || !(cover.low > 0 && cover.high < 90) ||
-            (cover.low >= theta.first() && cover.high <= theta.last()))
-            return QString();
         // The same step over the union of the default window and the scan's range.
-        const double step = (theta.last() - theta.first()) / std::max(theta.size() - 1, 1);
-        const double low = std::min(cover.low, theta.first());
-        const double high = std::max(cover.high, theta.last());
-        const double count = std::floor((high - low) / step) + 1;
-        if (count > double(CalculationLimits::maxCurvePoints))
-            return tr("Refused [%1]: about %2 curve points exceed the limit of %3.")
-                .arg(s.fileName)
-                .arg(count, 0, 'g', 3)
-                .arg(CalculationLimits::maxCurvePoints);
-        theta.clear();
-        for (int i = 0; i < int(count); ++i)
-            theta.append(low + step * i);
-        return QString();
+        return widenToCover(s, cover, theta);
     }
     QString angles(const Structure& s, const PhysicsStack& stack, const ResultArrays& profile,
                    AngleRange cover, QVector<double>& theta, QVector<double>& q) const override {
@@ -379,6 +466,13 @@ protected:
         return refusal;
     }
     StackCurve curveOf(const Structure& s) const override {
+        if (!s.ext.reflection.symmetric()) {
+            const Reflection reflection = s.ext.reflection;
+            return [reflection](const PhysicsStack& stack, const QVector<double>& t,
+                                const std::atomic<bool>* cancel) {
+                return dynamicalReflectivity(stack, reflection, t, cancel);
+            };
+        }
         const int reflection = s.ext.reflection.l;
         return [reflection](const PhysicsStack& stack, const QVector<double>& t,
                             const std::atomic<bool>* cancel) {

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -24,6 +25,10 @@ double strainedMonolayerHeight(double x, double y, double aSubstrate,
     if (options.elasticStrain)
         return elasticMonolayerHeight(x, y, aSubstrate);
     return monolayerHeight(latticeConstant(x, y), aSubstrate);
+}
+
+double relaxedInPlane(double aBelow, double aBulk, double r) {
+    return aBelow + r * (aBulk - aBelow);
 }
 
 PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& options) {
@@ -50,20 +55,27 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
     if (options.anomalous && !elementDispersion(config.wavelength, stack.dispersion, &stack.error))
         return stack;
 
-    for (const Layer& l : config.layers) {
+    const bool relaxed = anyRelaxation(config.ext);
+    double aBelow = stack.aSubstrate; // the in-plane lattice the next layer grows on
+    for (int i = 0; i < config.layers.size(); ++i) {
+        const Layer& l = config.layers.at(i);
+        const double r = relaxed ? layerRelaxation(config.ext, i) : 0.0;
+        const double aRef = aBelow;
         for (int j = 0; j < l.monolayers; ++j) {
             double x = 0.0;
             double y = 0.0;
             gradedComposition(l, j, x, y);
+            const double aPar = r != 0 ? relaxedInPlane(aRef, latticeConstant(x, y), r) : aRef;
+            aBelow = aPar;
             if (!stack.period.isEmpty()) {
                 Slab& last = stack.period.last();
-                if (last.x == x && last.y == y &&
+                if (last.x == x && last.y == y && last.aParallel == aPar &&
                     last.monolayers < std::numeric_limits<int>::max()) {
                     ++last.monolayers;
                     continue;
                 }
             }
-            const double h = strainedMonolayerHeight(x, y, stack.aSubstrate, options);
+            const double h = strainedMonolayerHeight(x, y, aPar, options);
             // A composition far outside 0..1 can extrapolate C11 or the lattice constant
             // through zero; such a layer has no meaning and would poison every sum.
             if (!(h > 0) || !std::isfinite(h)) {
@@ -74,7 +86,16 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
                 stack.period.clear();
                 return stack;
             }
-            stack.period.append({x, y, h, 1});
+            if (!(aPar > 0) || !std::isfinite(aPar)) {
+                stack.error = QStringLiteral("In %1 As %2 gives an in-plane lattice constant of "
+                                             "%3 Å")
+                                  .arg(x)
+                                  .arg(y)
+                                  .arg(aPar);
+                stack.period.clear();
+                return stack;
+            }
+            stack.period.append({x, y, h, 1, aPar});
         }
     }
     return stack;
@@ -82,8 +103,33 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
 
 void expandLayersElastic(const Structure& config, ResultArrays& profile,
                          const PhysicsOptions& options) {
-    expandLayers(config, profile, [&options](double x, double y, double aS) {
-        return strainedMonolayerHeight(x, y, aS, options);
+    if (!anyRelaxation(config.ext)) {
+        expandLayers(config, profile, [&options](double x, double y, double aS) {
+            return strainedMonolayerHeight(x, y, aS, options);
+        });
+        return;
+    }
+    // The expansion asks for the monolayers in stack order; each takes the in-plane lattice
+    // of its layer's relaxation (buildPhysicsStack).
+    std::vector<double> inPlane;
+    double aBelow = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
+    for (int i = 0; i < config.layers.size(); ++i) {
+        const Layer& l = config.layers.at(i);
+        const double r = layerRelaxation(config.ext, i);
+        const double aRef = aBelow;
+        for (int j = 0; j < l.monolayers; ++j) {
+            double x = 0.0;
+            double y = 0.0;
+            gradedComposition(l, j, x, y);
+            aBelow = r != 0 ? relaxedInPlane(aRef, latticeConstant(x, y), r) : aRef;
+            inPlane.push_back(aBelow);
+        }
+    }
+    std::size_t next = 0;
+    expandLayers(config, profile, [&](double x, double y, double aS) {
+        const double aPar = next < inPlane.size() ? inPlane[next] : aS;
+        ++next;
+        return strainedMonolayerHeight(x, y, aPar, options);
     });
 }
 

@@ -20,12 +20,14 @@ struct PhysicsOptions {
 };
 
 // A run of identical consecutive monolayers: In fraction x, As fraction y, the strained
-// monolayer height in Å and the number of monolayers.
+// monolayer height in Å, the number of monolayers and the in-plane lattice constant in Å
+// (the substrate's for a coherent layer).
 struct Slab {
     double x = 0.0;
     double y = 0.0;
     double monolayerHeight = 0.0;
     int monolayers = 0;
+    double aParallel = 0.0;
 };
 
 // The structure as the realistic models see it: one period of slabs, first slab next to
@@ -36,7 +38,7 @@ struct PhysicsStack {
     double wavelength = 1.0; // Å
     double xs = 0.0;         // substrate In fraction
     double ys = 0.0;         // substrate As fraction
-    double aSubstrate = 0.0; // Å, the in-plane lattice constant of every layer
+    double aSubstrate = 0.0; // Å, the in-plane lattice constant of every coherent layer
     bool withSubstrate = true;
     int repeat = 1;       // periods; below 1 no layer scatters
     QVector<Slab> period; // bottom first
@@ -50,11 +52,22 @@ struct PhysicsStack {
 double strainedMonolayerHeight(double x, double y, double aSubstrate,
                                const PhysicsOptions& options);
 
-// The stack of a loaded structure: compositions from gradedValue, heights from
-// strainedMonolayerHeight, runs of identical consecutive monolayers (also across layer
-// records) merged into one slab, and xraylib's f' and f'' at the structure's wavelength.
-// Sets `error` when xraylib has no data at that wavelength or a monolayer height is not a
-// positive finite length (a composition far outside 0..1).
+// The in-plane lattice constant of a layer of bulk lattice constant aBulk relaxed by the
+// fraction r from aBelow, the in-plane lattice it grows on: aBelow + r (aBulk - aBelow).
+double relaxedInPlane(double aBelow, double aBulk, double r);
+
+// The stack of a loaded structure: compositions from gradedValue, in-plane lattices from the
+// RELAXATION lines, heights from strainedMonolayerHeight on each monolayer's in-plane lattice, runs
+// of identical consecutive monolayers (also across layer records) merged into one slab, and
+// xraylib's f' and f'' at the structure's wavelength. Sets `error` when xraylib has no data at that
+// wavelength or a monolayer height is not a positive finite length (a composition far outside
+// 0..1).
+//
+// Relaxation: layer i starts from the in-plane lattice aRef at the top of the layer below it
+// (the substrate's for the first), and each of its monolayers takes
+// relaxedInPlane(aRef, its own bulk lattice constant, r_i); a graded layer thus follows its
+// grading by the fraction r_i, and the next layer starts from its top monolayer. The periods
+// of a REPEAT all take the first period's lattices (the first period grows on the substrate).
 PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& options = {});
 
 // The depth profile of one period as expandLayers makes it (depth, inProfile, asProfile,

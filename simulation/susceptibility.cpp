@@ -3,6 +3,8 @@
 #include "simulation/materials.h"
 #include "structure/constants.h"
 
+#include <cmath>
+
 namespace {
 
 // r_e lambda^2 / (pi V) of a cell aSubstrate x aSubstrate x 2h: the factor that turns a
@@ -46,5 +48,35 @@ Susceptibility susceptibility(double x, double y, double monolayerHeight, double
     if (withChi0)
         out.chi0 = meanSusceptibility(x, y, monolayerHeight, aSubstrate, wavelength, dispersion);
     out.braggSine = sB * wavelength;
+    return out;
+}
+
+double planeSpacing(double aParallel, double aPerpendicular, int h, int k, int l) {
+    const double inPlane = double(h * h + k * k) / (aParallel * aParallel);
+    const double perpendicular = double(l * l) / (aPerpendicular * aPerpendicular);
+    return 1 / std::sqrt(inPlane + perpendicular);
+}
+
+GeneralSusceptibility reflectionSusceptibility(double x, double y, double monolayerHeight,
+                                               double aParallel, double wavelength, int h, int k,
+                                               int l, const ElementDispersion& dispersion,
+                                               bool withChi0) {
+    GeneralSusceptibility out;
+    const double d = planeSpacing(aParallel, 2 * monolayerHeight, h, k, l);
+    const double s = 1 / (2 * d);
+    const ComplexElementFactors f = complexElementFactors(dispersion, s);
+    // e^(-i pi n / 2) for n = h + k + l: 1, -i, -1, i.
+    const int quarter = (((h + k + l) % 4) + 4) % 4;
+    static constexpr double kRe[4] = {1, 0, -1, 0};
+    static constexpr double kIm[4] = {0, -1, 0, 1};
+    const std::complex<double> phase(kRe[quarter], kIm[quarter]);
+    const std::complex<double> fIII = groupIIISite(f, x);
+    const std::complex<double> fV = groupVSite(f, y);
+    const double scale = susceptibilityScale(monolayerHeight, aParallel, wavelength);
+    out.chiH = -scale * 4.0 * (fIII + phase * fV);
+    out.chiMinusH = -scale * 4.0 * (fIII + std::conj(phase) * fV);
+    if (withChi0)
+        out.chi0 = meanSusceptibility(x, y, monolayerHeight, aParallel, wavelength, dispersion);
+    out.braggSine = s * wavelength;
     return out;
 }

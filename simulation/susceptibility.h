@@ -47,6 +47,28 @@ Susceptibility susceptibility(double x, double y, double monolayerHeight, double
                               double wavelength, int reflection,
                               const ElementDispersion& dispersion, bool withChi0);
 
+// Susceptibilities of the same layer, with in-plane lattice constant aParallel and
+// perpendicular one c = 2 monolayerHeight, for any reflection (h k l) of zinc blende (all
+// even or all odd): the plane spacing d of 1/d^2 = (h^2 + k^2) / aParallel^2 + l^2 / c^2,
+// V = aParallel^2 c, s = 1 / (2 d), and with the group-V atom at (1/4 1/4 1/4)
+//   F_h = 4 (f_III(s) + e^(-i pi (h + k + l) / 2) f_V(s)),  F_-h with the opposite phase,
+// so that chi_h and chi_-h keep their phases (they differ for an odd reflection such as
+// (115), where h + k + l is odd). For (00l) this is susceptibility() with chiMinusH = chiH.
+struct GeneralSusceptibility {
+    std::complex<double> chi0;
+    std::complex<double> chiH;
+    std::complex<double> chiMinusH;
+    double braggSine = 0.0; // lambda / (2 d)
+};
+GeneralSusceptibility reflectionSusceptibility(double x, double y, double monolayerHeight,
+                                               double aParallel, double wavelength, int h, int k,
+                                               int l, const ElementDispersion& dispersion,
+                                               bool withChi0);
+
+// Spacing in Å of the (h k l) planes of a tetragonal cell with in-plane lattice constant
+// aParallel and perpendicular one aPerpendicular.
+double planeSpacing(double aParallel, double aPerpendicular, int h, int k, int l);
+
 // Mean susceptibility chi0 alone (for the kinematical model's refraction and absorption).
 std::complex<double> meanSusceptibility(double x, double y, double monolayerHeight,
                                         double aSubstrate, double wavelength,

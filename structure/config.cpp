@@ -178,7 +178,7 @@ bool onlyLastCounts(const QString& keyword) {
     static const QStringList keywords{QStringLiteral("MEASURED"),   QStringLiteral("RESOLUTION"),
                                       QStringLiteral("OFFSET"),     QStringLiteral("SCALE"),
                                       QStringLiteral("BACKGROUND"), QStringLiteral("MODEL"),
-                                      QStringLiteral("REFLECTION")};
+                                      QStringLiteral("REFLECTION"), QStringLiteral("GEOMETRY")};
     return keywords.contains(keyword);
 }
 
@@ -212,7 +212,7 @@ bool Config::load(const QString& name) {
 
     if (wavelength > 0 && substrate.defined && !layers.isEmpty()) {
         valid = true;
-        finishExtensions(ext);
+        finishExtensions(ext, fileName, layers.size());
     } else {
         reset();
     }

@@ -102,15 +102,88 @@ void readModel(StructureExtensions& ext, Statement& s) {
                word);
 }
 
+// REFLECTION l, the symmetric (00l), or REFLECTION h k l.
 void readReflection(StructureExtensions& ext, Statement& s) {
-    int l = 0;
-    if (!s.integer(l) || l <= 0 || l % 2 != 0) {
+    int first = 0;
+    if (!s.integer(first)) {
         s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                      "Ignored [%1] line %2: REFLECTION must be a positive even "
                                      "integer, such as 4 for the (004) reflection."));
         return;
     }
+    const QString second = s.next();
+    if (second.isEmpty()) {
+        if (first <= 0 || first % 2 != 0) {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: REFLECTION must be a positive "
+                                         "even integer, such as 4 for the (004) reflection."));
+            return;
+        }
+        ext.reflection.h = 0;
+        ext.reflection.k = 0;
+        ext.reflection.l = first;
+        return;
+    }
+    bool okK = false;
+    const int k = second.toInt(&okK, 10);
+    int l = 0;
+    const bool okL = s.integer(l);
+    // The Miller indices of a zinc-blende reflection are all even or all odd (the face-centred
+    // lattice), and the planes must face the surface (l > 0) for a Bragg reflection.
+    const bool sameParity =
+        okK && okL && (first % 2 == 0) == (k % 2 == 0) && (k % 2 == 0) == (l % 2 == 0);
+    // Compared without std::abs, which has no value for the smallest int.
+    const bool small = first >= -100 && first <= 100 && k >= -100 && k <= 100 && l <= 100;
+    if (!okK || !okL || !s.next().isEmpty() || l <= 0 || !sameParity || !small) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: REFLECTION h k l needs three integers "
+                                     "up to 100, all even or all odd, with l above 0, such as "
+                                     "2 2 4."));
+        return;
+    }
+    ext.reflection.h = first;
+    ext.reflection.k = k;
     ext.reflection.l = l;
+}
+
+void readGeometry(StructureExtensions& ext, Statement& s) {
+    const QString word = s.next().toLower();
+    if (word == QLatin1String("incidence")) {
+        ext.reflection.grazing = Reflection::Incidence;
+    } else if (word == QLatin1String("exit")) {
+        ext.reflection.grazing = Reflection::Exit;
+    } else {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: GEOMETRY must be incidence (grazing "
+                                     "incidence) or exit (grazing exit), not \"%3\"."),
+                   word);
+    }
+}
+
+// RELAXATION i r: layer i relaxed by the fraction r, 0 to 1.
+void readRelaxation(StructureExtensions& ext, Statement& s) {
+    int layer = 0;
+    double r = 0;
+    if (!s.integer(layer) || layer < 1 || layer > StructureExtensions::maxFitLayers) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: RELAXATION needs the number of the "
+                                     "layer, counted from 1 in file order."));
+        return;
+    }
+    if (!s.number(r) || !(r >= 0 && r <= 1)) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: RELAXATION %3 needs a fraction from 0 "
+                                     "(coherent) to 1 (fully relaxed)."),
+                   QString::number(layer));
+        return;
+    }
+    for (LayerRelaxation& old : ext.relaxations) {
+        if (old.layer == layer) {
+            old = {layer, r, s.lineNumber()};
+            return;
+        }
+    }
+    ext.relaxations.append({layer, r, s.lineNumber()});
 }
 
 // FIT LAYER i N|X|Y min max, or FIT OFFSET|RESOLUTION|SCALE|BACKGROUND min max.
@@ -131,7 +204,7 @@ void readFit(StructureExtensions& ext, Statement& s) {
         if (!found) {
             s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                          "Ignored [%1] line %2: FIT LAYER %3 needs N (thickness), "
-                                         "X (In fraction) or Y (As fraction)."),
+                                         "X (In fraction), Y (As fraction) or R (relaxation)."),
                        QString::number(p.layer));
             return;
         }
@@ -141,7 +214,8 @@ void readFit(StructureExtensions& ext, Statement& s) {
         if (!found) {
             s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                          "Ignored [%1] line %2: FIT needs LAYER i N, LAYER i X, "
-                                         "LAYER i Y, OFFSET, RESOLUTION, SCALE or BACKGROUND."));
+                                         "LAYER i Y, LAYER i R, OFFSET, RESOLUTION, SCALE or "
+                                         "BACKGROUND."));
             return;
         }
         p.text = target;
@@ -249,6 +323,10 @@ ExtensionRead readExtensionStatement(StructureExtensions& ext, const QString& ke
         readModel(ext, s);
     } else if (keyword == QLatin1String("REFLECTION")) {
         readReflection(ext, s);
+    } else if (keyword == QLatin1String("GEOMETRY")) {
+        readGeometry(ext, s);
+    } else if (keyword == QLatin1String("RELAXATION")) {
+        readRelaxation(ext, s);
     } else if (keyword == QLatin1String("FIT")) {
         readFit(ext, s);
     } else {
@@ -264,10 +342,49 @@ void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNei
         ext.written = QVector<WrittenNeighbours>();
 }
 
-void finishExtensions(StructureExtensions& ext) {
+void finishExtensions(StructureExtensions& ext, const QString& fileName, int layerCount) {
+    if (layerCount >= 0) {
+        for (int i = ext.relaxations.size() - 1; i >= 0; --i) {
+            const LayerRelaxation& r = ext.relaxations.at(i);
+            if (r.layer <= layerCount)
+                continue;
+            if (ext.problems.size() < kMaxListedProblems)
+                ext.problems << tr("Ignored [%1] line %2: RELAXATION names layer %3, but the "
+                                   "structure has %4 layers.")
+                                    .arg(fileName, QString::number(r.lineNumber),
+                                         QString::number(r.layer), QString::number(layerCount));
+            ext.relaxations.remove(i);
+        }
+    }
     for (const FitParameter& p : qAsConst(ext.fits)) {
         if (p.target == FitParameter::InFraction || p.target == FitParameter::AsFraction)
             return;
     }
     ext.written = QVector<WrittenNeighbours>();
+}
+
+double layerRelaxation(const StructureExtensions& ext, int index) {
+    for (const LayerRelaxation& r : ext.relaxations) {
+        if (r.layer == index + 1)
+            return r.fraction;
+    }
+    return 0.0;
+}
+
+void setLayerRelaxation(StructureExtensions& ext, int index, double fraction) {
+    for (LayerRelaxation& r : ext.relaxations) {
+        if (r.layer == index + 1) {
+            r.fraction = fraction;
+            return;
+        }
+    }
+    ext.relaxations.append({index + 1, fraction, 0});
+}
+
+bool anyRelaxation(const StructureExtensions& ext) {
+    for (const LayerRelaxation& r : ext.relaxations) {
+        if (r.fraction != 0)
+            return true;
+    }
+    return false;
 }

@@ -24,9 +24,26 @@ struct Reflection {
     bool operator!=(const Reflection& o) const { return !(*this == o); }
 };
 
+// One RELAXATION line: layer (1-based, file order) relaxed by `fraction` (0 coherent, 1 its
+// own bulk lattice) of its mismatch to the in-plane lattice below it.
+struct LayerRelaxation {
+    int layer = 0;
+    double fraction = 0.0;
+    int lineNumber = 0;
+};
+
 // One FIT line: which value of the structure the fit may move, and within which range.
 struct FitParameter {
-    enum Target { Thickness, InFraction, AsFraction, Offset, Resolution, Scale, Background };
+    enum Target {
+        Thickness,
+        InFraction,
+        AsFraction,
+        Offset,
+        Resolution,
+        Scale,
+        Background,
+        Relaxation
+    };
     Target target = Thickness;
     int layer = 0; // 1-based, layer targets only
     double min = 0, max = 0;
@@ -56,7 +73,10 @@ struct StructureExtensions {
     bool backgroundGiven = false;
     double background = 0.0; // counts per second
     ModelKind model = ModelKind::Basic;
-    Reflection reflection; // of the dynamical model; (004) unless a REFLECTION line says
+    Reflection reflection; // of the realistic models; (004) unless a REFLECTION line says
+    // RELAXATION lines, one entry per layer named (the last line for a layer counts); empty
+    // for a structure without them. A layer not named is coherent (0).
+    QVector<LayerRelaxation> relaxations;
     QVector<FitParameter> fits;
     QStringList problems; // one line per malformed extension statement
 
@@ -90,4 +110,14 @@ ExtensionRead readExtensionStatement(StructureExtensions& ext, const QString& ke
                                      LineTokens& tokens, const QString& fileName,
                                      qint64 lineNumber);
 void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w);
-void finishExtensions(StructureExtensions& ext);
+// `layerCount` (when not negative) drops, with a line in `problems`, every RELAXATION line
+// that names a layer the structure does not have.
+void finishExtensions(StructureExtensions& ext, const QString& fileName = QString(),
+                      int layerCount = -1);
+
+// The relaxation of layer `index` (0-based): 0 unless a RELAXATION line names it.
+double layerRelaxation(const StructureExtensions& ext, int index);
+// Sets it (a fit's value), adding an entry when the layer had none.
+void setLayerRelaxation(StructureExtensions& ext, int index, double fraction);
+// True when some layer is relaxed by a fraction other than 0.
+bool anyRelaxation(const StructureExtensions& ext);

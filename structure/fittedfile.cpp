@@ -226,6 +226,29 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
     if (layerLines != original.layers.size() + original.ignoredLayers)
         return QString();
 
+    // A fitted relaxation goes into the RELAXATION line of its layer that the reader kept (the
+    // last one), or into a new line at the end.
+    QMap<int, QString> relaxationValues; // layer (1-based) -> value
+    for (const FitParameter& p : fits) {
+        if (p.target == FitParameter::Relaxation)
+            relaxationValues.insert(p.layer,
+                                    number(fitTarget(p.target).read(fitted, p.layer - 1, p)));
+    }
+    QMap<int, int> relaxationLine; // layer -> line index
+    if (!relaxationValues.isEmpty()) {
+        for (int i = first; i < lines.size(); ++i) {
+            const QString line = originalText.mid(lines[i].start, lines[i].length);
+            if (keywordOf(line) != QLatin1String("RELAXATION"))
+                continue;
+            LineTokens tokens(line, LineTokens::commentStart(line));
+            tokens.next();
+            bool ok = false;
+            const int layer = tokens.next().toInt(&ok, 10);
+            if (ok && relaxationValues.contains(layer))
+                relaxationLine.insert(layer, i);
+        }
+    }
+
     const bool haveWritten = original.ext.written.size() == original.layers.size() &&
                              fitted.ext.written.size() == fitted.layers.size();
     std::vector<QMap<int, QString>> instrumentChanges(kinds);
@@ -292,6 +315,10 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
             if (fittedInstrument[t] && lastInstrumentLine[t] == i)
                 line = withArguments(line, instrumentChanges[t], false);
         }
+        for (auto r = relaxationLine.constBegin(); r != relaxationLine.constEnd(); ++r) {
+            if (r.value() == i)
+                line = withArguments(line, {{2, relaxationValues.value(r.key())}}, false);
+        }
         out += line;
         out += originalText.midRef(span.start + span.length, span.endLength);
     }
@@ -304,6 +331,14 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
         needsEol = false;
         out += QLatin1String(instrument[t]->word) + QLatin1Char(' ') +
                instrumentChanges[t].value(1) + eol;
+    }
+    for (auto r = relaxationValues.constBegin(); r != relaxationValues.constEnd(); ++r) {
+        if (relaxationLine.contains(r.key()))
+            continue;
+        if (needsEol)
+            out += eol;
+        needsEol = false;
+        out += QStringLiteral("RELAXATION %1 %2").arg(r.key()).arg(r.value()) + eol;
     }
     return out;
 }

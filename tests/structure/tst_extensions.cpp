@@ -30,8 +30,17 @@ QString describe(const StructureExtensions& e) {
     real("background", e.background, d.background, e.backgroundGiven);
     if (e.model != d.model)
         out << "model=" + modelName(e.model);
-    if (e.reflection != d.reflection)
+    if (e.reflection != d.reflection && e.reflection.symmetric() &&
+        e.reflection.grazing == Reflection::Incidence)
         out << QString("reflection=%1").arg(e.reflection.l);
+    else if (e.reflection != d.reflection)
+        out << QString("reflection=%1 %2 %3 %4")
+                   .arg(e.reflection.h)
+                   .arg(e.reflection.k)
+                   .arg(e.reflection.l)
+                   .arg(e.reflection.grazing == Reflection::Exit ? "exit" : "incidence");
+    for (const LayerRelaxation& r : e.relaxations)
+        out << QString("relax=%1:%2").arg(r.layer).arg(r.fraction);
     for (const FitParameter& p : e.fits)
         out << QString("fit=%1:%2:%3@%4").arg(p.text).arg(p.min).arg(p.max).arg(p.lineNumber);
     return out.join(' ');
@@ -116,6 +125,24 @@ private slots:
             "FIT THICKNESS 1 2\nFIT LAYER 1 Z 0 1\nFIT LAYER 0 X 0 1\nFIT LAYER 1.0 X 0 1\n"
             "FIT OFFSET 0.1\nFIT OFFSET 0.1 abc\nFIT OFFSET 0 # 1\nFIT\nFIT LAYER",
             "", "3 4 5 6 7 8 9 10 11");
+        row("asymmetric reflections and geometries",
+            "REFLECTION 2 2 4\nGEOMETRY Exit\nGEOMETRY\nGEOMETRY grazing\nREFLECTION -1 1 5",
+            "reflection=-1 1 5 exit", "5 6", "7");
+        row("REFLECTION l keeps meaning (00l) and resets h and k", "REFLECTION 2 2 4\nREFLECTION 6",
+            "reflection=6", "", "4");
+        row("bad REFLECTION h k l",
+            "REFLECTION 2 1 4\nREFLECTION 2 2 0\nREFLECTION 2 2 -4\nREFLECTION 2 2\n"
+            "REFLECTION 2 2 4 1\nREFLECTION 2 x 4\nREFLECTION 2 2 400\nREFLECTION 0 0 0\n"
+            "REFLECTION -2147483648 0 4",
+            "", "3 4 5 6 7 8 9 10 11");
+        row("RELAXATION per layer, the last line of a layer counts",
+            "RELAXATION 1 0.25\nRELAXATION 1 1\nRELAXATION 1 0\nFIT LAYER 1 R 0 1",
+            "relax=1:0 fit=LAYER 1 R:0:1@6", "");
+        row("bad RELAXATION lines",
+            "RELAXATION 0 0.5\nRELAXATION 1 1.5\nRELAXATION 1 -0.1\nRELAXATION 1 nan\n"
+            "RELAXATION 1\nRELAXATION x 0.5\nRELAXATION 2 0.5\nRELAXATION 1.5 0.2",
+            "", "3 4 5 6 7 8 10 9"); // a missing layer is found after the last line
+        row("FIT LAYER i R", "FIT LAYER 1 r 0.2 0.8", "fit=LAYER 1 R:0.2:0.8@3", "");
         row("NaN bound kept for fitProblem", "FIT OFFSET nan 1", "fit=OFFSET:nan:1@3", "");
         row("CR-only line ends count as lines", "RESOLUTION 0\rMODEL x\r\nREFLECTION 6",
             "reflection=6", "3 4");
@@ -213,6 +240,10 @@ private slots:
             "whole number a layer holds.");
         row("fraction beyond 1", "FIT LAYER 1 X 0.4 1.2",
             "line 4: FIT LAYER 1 X: a fraction must stay within 0 to 1.");
+        row("relaxation beyond 1", "FIT LAYER 1 R 0 1.5",
+            "line 4: FIT LAYER 1 R: a relaxation must stay within 0 to 1.");
+        row("relaxation start outside", "RELAXATION 2 0.5\nFIT LAYER 2 R 0.6 1",
+            "line 5: FIT LAYER 2 R: the start value 0.5 lies outside 0.6 to 1.");
         row("negative thickness", "FIT LAYER 1 N -1 12",
             "line 4: FIT LAYER 1 N: a thickness cannot be negative.");
         row("resolution reaching 0", "FIT RESOLUTION 0 0.01",
@@ -246,6 +277,18 @@ private slots:
         for (int k = 0; k < 7; ++k)
             QCOMPARE(v[size_t(k)], want[k]);
         QVERIFY(std::isnan(v[7])); // no layer 3
+
+        // A relaxation starts from its RELAXATION line, 0 without one; a value put in by the
+        // fit is read back, and a layer without a line gets one.
+        Config r;
+        load(r, "SUBSTRATE 1 0\nLAYER 10 0.5 1\nLAYER 20 0.25 0.75\nRELAXATION 2 0.4\n"
+                "FIT LAYER 2 R 0 1\nFIT LAYER 1 R 0 1\n");
+        QCOMPARE(fitStartValues(r), (std::vector<double>{0.4, 0.0}));
+        Config moved;
+        applyFitValues(r, {0.7, 0.125}, moved);
+        QVERIFY(moved.valid);
+        QCOMPARE(fitStartValues(moved), (std::vector<double>{0.7, 0.125}));
+        QCOMPARE(fitStartValues(r), (std::vector<double>{0.4, 0.0})); // the base is untouched
     }
 
     // The neighbour rule, worked by hand: the LAYER lines after the fit are written out as a
@@ -357,6 +400,15 @@ private slots:
                         "# fitted SCALE: 2 ± 0.01\nSUBSTRATE 1 0\nMODEL dynamical\nlayer 10 0.25\n"
                         "FIT LAYER 1 X 0 1\nFIT SCALE 1 3\nSCALE 2\n"
             << "\r";
+        QTest::newRow("relaxations: the kept line replaced, a new one appended")
+            << "SUBSTRATE 1 0\nLAYER 10 0.2\nLAYER 10 0.1\nRELAXATION 1 0.9\n"
+               "RELAXATION 1 0.5 # kept\nFIT LAYER 1 R 0 1\nFIT LAYER 2 R 0 1\n"
+            << QVector<double>{0.25, 0.75}
+            << header + "basic\n# fitted LAYER 1 R: 0.25 ± 0.01 at bound\n"
+                        "# fitted LAYER 2 R: 0.75 ± 0.01\nSUBSTRATE 1 0\nLAYER 10 0.2\n"
+                        "LAYER 10 0.1\nRELAXATION 1 0.9\nRELAXATION 1 0.25 # kept\n"
+                        "FIT LAYER 1 R 0 1\nFIT LAYER 2 R 0 1\nRELAXATION 2 0.75\n"
+            << "\n";
         QTest::newRow("quoted tokens keep their quotes; an unclosed one is closed")
             << "SUBSTRATE 1 0\nLAYER 10 \"0.2\"\nLAYER 5 \"0.3\nFIT LAYER 1 X 0 1\n"
                "FIT LAYER 2 Y 0 1\n"
