@@ -3,6 +3,7 @@
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
 #include "ui_body.h"
+#include "views/overlayview.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -10,8 +11,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Document;
+class FitSliders;
+class LayerTable;
 class QAction;
 class QLabel;
 class QMenu;
@@ -70,6 +74,10 @@ private:
     void updateActions();
     void showHelp();
     void showAbout();
+    // The layer table and the fit sliders, docked beside the plots.
+    void buildLayerDocks();
+    // The overlay to draw: the sliders' while one moves, otherwise the document's.
+    const std::optional<OverlayData>& shownOverlay() const;
 
     Config config;
     // While set, the view derives its axis ranges from the data at its next paint.
@@ -95,4 +103,6 @@ private:
     QProgressBar* progressBar = nullptr;
     QPushButton* cancelButton = nullptr;
     QWidget* helpWindow = nullptr;
+    LayerTable* layerTable = nullptr;
+    FitSliders* fitSliders = nullptr;
 };
