@@ -176,11 +176,22 @@ void StructureText::insertLine(int before, const QString& line) {
     split();
 }
 
+QString StructureText::lineText(int i) const {
+    QString line = realLine(i);
+    if (!utf8_) {
+        for (QChar& c : line) {
+            if (c.unicode() >= 0x80)
+                c = QLatin1Char('x');
+        }
+    }
+    return line;
+}
+
 QString StructureText::layerArgument(int layer, int position) const {
     if (layer < 0 || layer >= layerLines_.size() || position < 1 || position > LastPosition)
         return QString();
-    const QString line = lineText(layerLines_[layer]);
-    return token(line, tokensOf(line, position + 1), position);
+    const int i = layerLines_[layer];
+    return token(realLine(i), tokensOf(lineText(i), position + 1), position);
 }
 
 bool StructureText::setLayerArgument(int layer, int position, const QString& newToken) {
@@ -188,8 +199,8 @@ bool StructureText::setLayerArgument(int layer, int position, const QString& new
         !plainToken(newToken))
         return false;
     const int i = layerLines_[layer];
-    QString line = lineText(i);
-    const Tokens t = tokensOf(line, position + 1);
+    QString line = realLine(i);
+    const Tokens t = tokensOf(lineText(i), position + 1);
     if (position < t.spans.size()) {
         line.replace(t.spans[position].first, t.spans[position].second, newToken);
     } else {
@@ -258,7 +269,7 @@ bool StructureText::setFit(const QString& target, double min, double max) {
             QStringLiteral("FIT %1 %2 %3").arg(wanted, shortestNumber(min), shortestNumber(max)));
         return true;
     }
-    QString line = lineText(last);
+    QString line = realLine(last);
     // From the right, so that the first span keeps its place.
     if (lastFit.max != max)
         line.replace(lastTokens.spans[1].first, lastTokens.spans[1].second, shortestNumber(max));
@@ -306,8 +317,8 @@ bool StructureText::setStatement(const QString& keyword, double value) {
         insertLine(int(lines_.size()), word + QLatin1Char(' ') + number);
         return true;
     }
-    QString line = lineText(last);
-    const Tokens t = tokensOf(line, 2);
+    QString line = realLine(last);
+    const Tokens t = tokensOf(lineText(last), 2);
     if (t.spans.size() > 1)
         line.replace(t.spans[1].first, t.spans[1].second, number);
     else

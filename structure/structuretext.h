@@ -74,7 +74,10 @@ private:
         int length = 0;
         int endLength = 0;
     };
-    QString lineText(int i) const { return text_.mid(lines_[i].start, lines_[i].length); }
+    QString realLine(int i) const { return text_.mid(lines_[i].start, lines_[i].length); }
+    // The line as the reader tokenizes it: in a file that is not UTF-8 (which a UTF-8 reader
+    // decodes to replacement characters) every non-ASCII character stands for a letter.
+    QString lineText(int i) const;
     void split();
     // Replaces line `i`'s text (its line end stays) and finds the lines again.
     void replaceLine(int i, const QString& line);
