@@ -2,10 +2,16 @@
 // changes only when it is released (or at once for a step without the mouse), by exactly the
 // numbers the slider moves.
 
+#include "app/body.h"
 #include "app/fitsliders.h"
+#include "app/layertable.h"
 
+#include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -160,6 +166,36 @@ private slots:
         held->setSliderDown(false);
         QCOMPARE(readAll(path_), QByteArray(changed).replace("LAYER 20 0.2", "LAYER 25 0.2"));
         QTRY_COMPARE(sliders.count(), 2);
+    }
+
+    // In the window: both docks appear with the structure, a held slider's agreement goes
+    // to the status bar, and a table edit is written and computed again.
+    void inTheWindow() {
+        QStandardPaths::setTestModeEnabled(true);
+        Body body;
+        body.show();
+        body.open(path_);
+        auto* table = body.findChild<LayerTable*>();
+        auto* sliders = body.findChild<FitSliders*>();
+        QVERIFY(table && sliders);
+        QTRY_COMPARE(table->table()->rowCount(), 2);
+        QVERIFY(table->isVisible() && sliders->isVisible());
+        QCOMPARE(sliders->count(), 3);
+        sliders->slider(0)->setSliderDown(true);
+        sliders->slider(0)->setValue(3);
+        QTRY_VERIFY(
+            body.statusBar()->findChild<QLabel*>()->text().startsWith(QStringLiteral("Agreement")));
+        sliders->slider(0)->setSliderDown(false);
+        QCOMPARE(readAll(path_), QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 13 0.2"));
+        // The reload after the save shows the file's values: the live overlay has gone.
+        QTRY_VERIFY_WITH_TIMEOUT(!sliders->liveOverlay(), 10000);
+        table->table()->item(1, LayerTable::Monolayers)->setText(QStringLiteral("41"));
+        QTRY_COMPARE_WITH_TIMEOUT(table->table()->item(1, LayerTable::Monolayers)->text(),
+                                  QStringLiteral("41"), 10000);
+        QCOMPARE(readAll(path_), QByteArray(kStructure)
+                                     .replace("LAYER 20 0.2", "LAYER 13 0.2")
+                                     .replace("LAYER 40 0", "LAYER 41 0"));
+        QTRY_VERIFY(!body.busy());
     }
 
     // A file that went missing while a slider was held: a log line, nothing written.
