@@ -38,7 +38,6 @@ double decimalValue(double value, double width) {
 } // namespace
 
 FitSliders::FitSliders(QWidget* parent) : QDockWidget(tr("Fit by hand"), parent) {
-    setObjectName(QStringLiteral("fitSliders"));
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     panel_ = new QWidget(scroll);

@@ -156,7 +156,6 @@ FileEdit editStructureFile(const QString& path, const std::function<bool(Structu
 }
 
 LayerTable::LayerTable(QWidget* parent) : QDockWidget(tr("Layers"), parent) {
-    setObjectName(QStringLiteral("layerTable"));
     table_ = new QTableWidget(0, ColumnCount, this);
     for (int c = 0; c < ColumnCount; ++c) {
         auto* header = new QTableWidgetItem(tr(kHeaders[c][0]));
