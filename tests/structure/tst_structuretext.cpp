@@ -70,8 +70,11 @@ private slots:
         // 0xA0 is a space in Latin-1 but no character at all to a UTF-8 reader: the
         // line's second token is "5\xA06", which reads as 0.
         QTest::newRow("Latin-1 byte inside a token")
-            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 5\xA0" "6 1\n") << 0 << 3 << 0.5
-            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 5\xA0" "6 0.5\n");
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 5\xA0"
+                          "6 1\n")
+            << 0 << 3 << 0.5
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 5\xA0"
+                          "6 0.5\n");
         QTest::newRow("UTF-8 with byte-order mark")
             << QByteArray("\xEF\xBB\xBFLAYER 9 0 1 # \xC3\xA4\nWAVELENGTH 1\nSUBSTRATE 0 1\n") << 0
             << 1 << 10.0
