@@ -1,7 +1,9 @@
 #include "app/body.h"
 
 #include "app/document.h"
+#include "app/fitsliders.h"
 #include "app/helptext.h"
+#include "app/layertable.h"
 #include "views/compositionview.h"
 #include "views/diffractionview.h"
 #include "views/plotcontrols.h"
@@ -55,6 +57,7 @@ Body::Body(QWidget* parent) : QMainWindow(parent) {
     buildMenus();
     buildStatusBar();
     connectDocument();
+    buildLayerDocks();
     chooseFile = [this](Choice choice) { return askForFile(choice); };
     updateActions();
 }
@@ -351,7 +354,7 @@ void Body::drawComp(QPainter* p) {
 // and the model at its angles instead of the whole curve.
 void Body::drawKSpace(QPainter* p) {
     const bool logarithmic = LogScale->isChecked();
-    if (const std::optional<OverlayData>& overlay = document->overlay()) {
+    if (const std::optional<OverlayData>& overlay = shownOverlay()) {
         if (overlay->theta.isEmpty())
             return;
         KSpace->coord.applyMargins();
@@ -392,4 +395,43 @@ void Body::logScale(bool f) {
     neverDrawComp = true;
     neverDrawKSpace = true;
     KSpace->update();
+}
+
+// Hidden until a structure is shown, then beside the plots, the window widened by them so
+// that the plots keep their size; the Fit menu shows and hides them.
+void Body::buildLayerDocks() {
+    layerTable = new LayerTable(this);
+    fitSliders = new FitSliders(this);
+    addDockWidget(Qt::RightDockWidgetArea, layerTable);
+    addDockWidget(Qt::RightDockWidgetArea, fitSliders);
+    layerTable->hide();
+    fitSliders->hide();
+    QMenu* fitMenu = qobject_cast<QMenu*>(fitAction->parent());
+    if (fitMenu) {
+        fitMenu->addSeparator();
+        fitMenu->addAction(layerTable->toggleViewAction());
+        fitMenu->addAction(fitSliders->toggleViewAction());
+    }
+    layerTable->toggleViewAction()->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_L));
+    connect(layerTable, &LayerTable::logLine, this, &Body::log);
+    connect(fitSliders, &FitSliders::logLine, this, &Body::log);
+    connect(fitSliders, &FitSliders::status, note, &QLabel::setText);
+    connect(fitSliders, &FitSliders::overlayChanged, KSpace, QOverload<>::of(&QWidget::update));
+    connect(document, &Document::currentFileChanged, this, [this](const QString& path) {
+        if (layerTable->file().isEmpty() && layerTable->isHidden() && fitSliders->isHidden()) {
+            layerTable->show();
+            fitSliders->show();
+            if (!isMaximized() && !isFullScreen())
+                resize(width() + layerTable->sizeHint().width(), height());
+        }
+        layerTable->showFile(path);
+        const std::optional<OverlayData>& shown = document->overlay();
+        fitSliders->showFile(path, document->currentScan(),
+                             shown ? shown->measuredPeaks : QVector<double>());
+    });
+}
+
+const std::optional<OverlayData>& Body::shownOverlay() const {
+    return fitSliders && fitSliders->liveOverlay() ? fitSliders->liveOverlay()
+                                                   : document->overlay();
 }

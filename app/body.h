@@ -3,6 +3,7 @@
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
 #include "ui_body.h"
+#include "views/overlayview.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -10,9 +11,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Document;
 class PlotControls;
+class FitSliders;
+class LayerTable;
 class QAction;
 class QLabel;
 class QMenu;
@@ -72,6 +76,10 @@ private:
     void updateActions();
     void showHelp();
     void showAbout();
+    // The layer table and the fit sliders, docked beside the plots.
+    void buildLayerDocks();
+    // The overlay to draw: the sliders' while one moves, otherwise the document's.
+    const std::optional<OverlayData>& shownOverlay() const;
 
     Config config;
     // While set, the view derives its axis ranges from the data at its next paint.
@@ -100,4 +108,6 @@ private:
     QWidget* helpWindow = nullptr;
     PlotControls* compControls = nullptr;
     PlotControls* kspaceControls = nullptr;
+    LayerTable* layerTable = nullptr;
+    FitSliders* fitSliders = nullptr;
 };

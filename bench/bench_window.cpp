@@ -4,10 +4,11 @@
 // drop (load, calculation off the GUI thread on 1 or 2 threads, both files, both plots
 // painted), a repaint of a loaded window, and the longest the GUI thread goes without
 // serving its events while a calculation of several seconds runs; and how long the window
-// takes to close while a fit runs.
+// takes to close while a fit runs; and a slider of a fit by hand, model and repaint.
 
 #include "app/backgroundtask.h"
 #include "app/body.h"
+#include "app/fitsliders.h"
 #include "simulation/curve.h"
 #include "simulation/expansion.h"
 #include "simulation/resultarrays.h"
@@ -18,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPixmap>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -178,8 +180,58 @@ void closeDuringFit(benchmark::State& state) {
     }
 }
 
+// A slider held over the real 3-period InGaAs/GaAs superlattice scan (1,399 points) under the
+// dynamical model: each iteration moves the well's thickness or its In fraction, computes the
+// model at the scan's angles and repaints the diffraction plot, as a mouse move does. The
+// rate counter is the updates per second a drag gets.
+void sliderUpdate(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sl.txt");
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        state.SkipWithError("cannot write the superlattice");
+        return;
+    }
+    out.write("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 26 0.2545 1\nLAYER 64 0 1\nREPEAT 3\n"
+              "MODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR "/measured/ingaas-gaas-sl-004.x00\n"
+              "FIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
+              "FIT OFFSET -0.02 0.02\n");
+    out.close();
+    Body body;
+    body.show();
+    body.open(path);
+    waitIdle(body);
+    QCoreApplication::processEvents();
+    auto* sliders = body.findChild<FitSliders*>();
+    auto* plot = body.findChild<QWidget*>(QStringLiteral("KSpace"));
+    if (!sliders || sliders->count() != 4 || !plot) {
+        state.SkipWithError("no sliders for the superlattice");
+        return;
+    }
+    QSlider* thickness = sliders->slider(0);
+    QSlider* indium = sliders->slider(1);
+    thickness->setSliderDown(true);
+    indium->setSliderDown(true);
+    int step = 0;
+    for (auto _ : state) {
+        ++step;
+        QSlider* moved = step % 2 ? thickness : indium;
+        moved->setValue(moved->maximum() / 3 + step % 7);
+        if (!sliders->evaluateNow()) {
+            state.SkipWithError("the model was not computed");
+            break;
+        }
+        plot->repaint();
+    }
+    state.counters["updates_per_second"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["agreement"] = sliders->liveAgreement();
+    // Not released: nothing is written.
+}
+
 } // namespace
 
+BENCHMARK(sliderUpdate)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(curveAfterPaint)->Unit(benchmark::kMillisecond);
 BENCHMARK(dropToPainted)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(repaintLoaded)->Unit(benchmark::kMillisecond);

@@ -7,6 +7,7 @@
 #include "simulation/materials.h"
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
+#include "structure/structuretext.h"
 #include "tests/views/recordingdevice.h"
 #include "views/compositionview.h"
 #include "views/diffractionview.h"
@@ -15,6 +16,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTextCodec>
 
 #include <cmath>
 #include <utility>
@@ -169,6 +171,47 @@ QString paintProblem(const ResultArrays& r, unsigned seed) {
     return QString();
 }
 
+// The table's in-place edit of a loaded structure: the editor finds every LAYER line the
+// reader read, and the first one's thickness, written by the editor, is what the reader reads
+// back, every other layer as it was. Only for UTF-8 text, which editor and reader decode
+// alike.
+QString editProblem(const QByteArray& input, const Structure& before) {
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QTextCodec::codecForName("UTF-8")->toUnicode(input.constData(), int(input.size()), &state);
+    if (state.invalidChars != 0 || state.remainingChars != 0 || !before.valid)
+        return QString();
+    StructureText text(input);
+    if (text.layerCount() != before.layers.size() + before.ignoredLayers)
+        return QStringLiteral("the editor finds %1 LAYER lines, the reader %2")
+            .arg(text.layerCount())
+            .arg(before.layers.size() + before.ignoredLayers);
+    const int monolayers = before.layers.first().monolayers == 7 ? 8 : 7;
+    if (!text.setLayerNumber(0, StructureText::Monolayers, monolayers))
+        return QStringLiteral("the editor refuses the first layer's thickness");
+    const QString path = inputPath() + QStringLiteral(".edited");
+    QFile f(path);
+    const QByteArray edited = text.bytes();
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(edited) != edited.size())
+        return QStringLiteral("cannot write the edited file");
+    f.close();
+    Config after;
+    after.load(path);
+    if (!after.valid || after.layers.size() != before.layers.size())
+        return QStringLiteral("the edited file reads as another structure");
+    for (int j = 0; j < after.layers.size(); ++j) {
+        const Layer& a = after.layers.at(j);
+        const Layer& b = before.layers.at(j);
+        if ((j == 0 ? a.monolayers != monolayers : a.monolayers != b.monolayers) ||
+            !(a.inFraction == b.inFraction ||
+              (std::isnan(a.inFraction) && std::isnan(b.inFraction))) ||
+            !(a.asFraction == b.asFraction ||
+              (std::isnan(a.asFraction) && std::isnan(b.asFraction))))
+            return QStringLiteral("layer %1 reads otherwise after the edit of the first")
+                .arg(j + 1);
+    }
+    return QString();
+}
+
 } // namespace
 
 QString checkRoad(const QByteArray& input) {
@@ -183,6 +226,8 @@ QString checkRoad(const QByteArray& input) {
     if (loaded.status == LoadedStructure::NotOpened)
         return QStringLiteral("an existing regular file could not be opened");
     QString problem = loaderProblem(c);
+    if (problem.isEmpty())
+        problem = editProblem(input, c);
     if (!problem.isEmpty() || loaded.status != LoadedStructure::Ready)
         return problem;
     const Calculation& calculation = *loaded.calculation;

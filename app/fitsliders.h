@@ -1,0 +1,90 @@
+#pragma once
+
+#include "views/overlayview.h"
+
+#include <QDockWidget>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QSlider;
+class QTimer;
+class QVBoxLayout;
+class StructureFit;
+struct Structure;
+
+// One slider per FIT line of the structure on show, each over its FIT range, for a fit by
+// hand. While a slider moves, the model at the scan's angles is computed again on the window's
+// thread with the comparison prepared once per load (about a millisecond for a superlattice
+// under the dynamical model), moves coalesced so that the window never falls behind the
+// mouse; the overlay and the agreement figure follow. Releasing the slider writes its value
+// into the structure file in place (a composition together with the neighbour compositions
+// written equal to it, as a fit moves them); the window's watch on the file then computes it
+// properly. A step by keyboard or a click beside the handle is written at once.
+class FitSliders : public QDockWidget {
+    Q_OBJECT
+public:
+    explicit FitSliders(QWidget* parent = nullptr);
+    ~FitSliders() override;
+
+    // Prepares the sliders for the structure file `path` compared with `scanOverride` (or its
+    // MEASURED line); `measuredPeaks` are marked on the live overlay as on the computed one.
+    // Drops the live overlay. A file without FIT lines or scan gets no sliders, and a line
+    // that says why.
+    void showFile(const QString& path, const QString& scanOverride,
+                  const QVector<double>& measuredPeaks = {});
+
+    // The overlay of the values the sliders stand at, from the first move until the file is
+    // shown again; empty otherwise.
+    const std::optional<OverlayData>& liveOverlay() const { return live_; }
+    double liveAgreement() const { return agreement_; }
+
+    int count() const { return int(sliders_.size()); }
+    QSlider* slider(int i) const { return sliders_.at(i); }
+    const std::vector<double>& values() const { return values_; }
+
+    // Computes the model of the values the sliders stand at now (what a move does once the
+    // event loop runs); false when it cannot be computed.
+    bool evaluateNow();
+
+signals:
+    // The live overlay changed: the diffraction plot is to be painted again.
+    void overlayChanged();
+    // The agreement of the live overlay, for the status bar.
+    void status(const QString& text);
+    void logLine(const QString& line);
+
+private:
+    void clear(const QString& why);
+    void moved(int i, int position);
+    void released(int i);
+    void writeValue(int i);
+    double valueAt(int i, int position) const;
+    int positionOf(int i, double value) const;
+
+    QString path_;
+    QVector<double> measuredPeaks_;
+    std::unique_ptr<Structure> base_;
+    std::unique_ptr<StructureFit> fit_;
+    std::vector<double> values_;
+    std::vector<double> written_; // the values as the file gives them
+    QVector<QSlider*> sliders_;
+    QVector<QLabel*> valueLabels_;
+    QWidget* panel_ = nullptr;
+    QVBoxLayout* rows_ = nullptr;
+    QLabel* note_ = nullptr;
+    QTimer* coalesce_ = nullptr;
+    // A file shown while a slider was held.
+    struct Pending {
+        QString path;
+        QString scan;
+        QVector<double> peaks;
+    };
+    std::optional<Pending> pending_;
+    std::optional<OverlayData> live_;
+    double agreement_ = 0;
+};

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QDockWidget>
+#include <QString>
+
+#include <functional>
+
+class QTableWidget;
+class QTableWidgetItem;
+class StructureText;
+
+// How an edit of a structure file on disk went: written, left alone (the edit changed
+// nothing), or refused with the line for the log.
+struct FileEdit {
+    enum Result { Written, Unchanged, Failed };
+    Result result = Failed;
+    QString message;
+};
+
+// Reads the structure file `path`, applies `edit` to its text and writes it back whole or not
+// at all (a temporary file renamed over it). `edit` returns false to refuse; the file is then
+// not touched.
+FileEdit editStructureFile(const QString& path, const std::function<bool(StructureText&)>& edit);
+
+// The layers of the structure on show as a table beside the plots: one row per LAYER line in
+// file order, the first row the layer grown first on the substrate, the last one at the
+// surface. Columns: thickness in monolayers and in nm (from the model's monolayer height),
+// the In and As fractions, the grading at the layer's end (surface side) and start (substrate
+// side), and per thickness, In and As whether a FIT line frees it and its bounds. Editing a
+// cell writes that one number into the file in place; the window's watch on the file then
+// computes it again.
+class LayerTable : public QDockWidget {
+    Q_OBJECT
+public:
+    explicit LayerTable(QWidget* parent = nullptr);
+
+    // Shows the LAYER lines of the structure file `path` as they stand on disk; an empty
+    // path (or a file that gives no valid structure) empties the table.
+    void showFile(const QString& path);
+
+    const QString& file() const { return path_; }
+    QTableWidget* table() const { return table_; }
+
+    enum Column {
+        Monolayers,
+        Nanometres,
+        InFraction,
+        AsFraction,
+        EndShape,
+        EndWidth,
+        EndIn,
+        EndAs,
+        StartShape,
+        StartWidth,
+        StartIn,
+        StartAs,
+        FitN,
+        FitNMin,
+        FitNMax,
+        FitX,
+        FitXMin,
+        FitXMax,
+        FitY,
+        FitYMin,
+        FitYMax,
+        ColumnCount
+    };
+
+    // Tables of more layers than this show nothing (a file of a million layers stays usable).
+    static constexpr int maxRows = 2000;
+
+signals:
+    void logLine(const QString& line);
+
+private:
+    void cellChanged(QTableWidgetItem* item);
+    void refreshLater();
+    void write(const QString& what, const std::function<bool(StructureText&)>& edit);
+
+    QTableWidget* table_ = nullptr;
+    QString path_;
+    bool filling_ = false;
+    // nm per monolayer of each row, for the nm column.
+    QVector<double> nmPerMonolayer_;
+};

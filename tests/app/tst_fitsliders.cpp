@@ -1,0 +1,216 @@
+// The fit sliders: the overlay follows a slider while it is held, and the structure file
+// changes only when it is released (or at once for a step without the mouse), by exactly the
+// numbers the slider moves.
+
+#include "app/body.h"
+#include "app/fitsliders.h"
+#include "app/layertable.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// A superlattice on GaAs; its well's In fraction linked to the barrier's grading targets.
+const QByteArray kStructure = "WAVELENGTH 1.54056\n"
+                              "SUBSTRATE 0 1\n"
+                              "LAYER 20 0.2 1   L 2 0 1   L 2 0 1 # well\n"
+                              "LAYER 40 0 1     L 2 0.2 1 L 2 0.2 1\n"
+                              "REPEAT 3\n"
+                              "MEASURED scan.txt\n"
+                              "FIT LAYER 1 N 10 30\n"
+                              "FIT LAYER 1 X 0.1 0.3\n"
+                              "FIT OFFSET -0.01 0.01\n";
+
+} // namespace
+
+class TestFitSliders : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString path_;
+    int scanPoints_ = 0;
+
+private slots:
+    void initTestCase() {
+        // A plain two-column scan around the GaAs (004) peak at 33.03 degrees of theta.
+        QByteArray scan;
+        for (int i = 0; i <= 200; ++i) {
+            const double theta = 32.5 + i * 0.005;
+            const double d = (theta - 33.03) / 0.01;
+            scan += QByteArray::number(theta, 'f', 3) + ' ' +
+                    QByteArray::number(5 + 1e5 / (1 + d * d), 'g', 6) + '\n';
+            ++scanPoints_;
+        }
+        writeAll(dir_.filePath(QStringLiteral("scan.txt")), scan);
+        path_ = dir_.filePath(QStringLiteral("sl.txt"));
+    }
+
+    void init() { writeAll(path_, kStructure); }
+
+    void oneSliderPerFitLine() {
+        FitSliders sliders;
+        sliders.showFile(path_, QString());
+        QCOMPARE(sliders.count(), 3);
+        // The thickness has one position per monolayer; the file's values set the handles.
+        QCOMPARE(sliders.slider(0)->maximum(), 20);
+        QCOMPARE(sliders.slider(0)->value(), 10);
+        QCOMPARE(sliders.slider(1)->value(), sliders.slider(1)->maximum() / 2);
+        QVERIFY(!sliders.liveOverlay());
+    }
+
+    void noSlidersWithoutFitLines() {
+        writeAll(path_, QByteArray(kStructure).replace("FIT", "# FIT"));
+        FitSliders sliders;
+        sliders.showFile(path_, QString());
+        QCOMPARE(sliders.count(), 0);
+        QVERIFY(!sliders.evaluateNow());
+    }
+
+    void drag_data() {
+        QTest::addColumn<int>("slider");
+        QTest::addColumn<double>("part"); // of the slider's range
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("thickness 25 ML")
+            << 0 << 0.75 << QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 25 0.2");
+        QTest::newRow("In fraction 0.25, the barrier's targets with it")
+            << 1 << 0.75
+            << QByteArray(kStructure)
+                   .replace("LAYER 20 0.2", "LAYER 20 0.25")
+                   .replace("L 2 0.2 1 L 2 0.2 1", "L 2 0.25 1 L 2 0.25 1");
+        QTest::newRow("offset, a new line")
+            << 2 << 0.25 << QByteArray(kStructure) + "OFFSET -0.005\n";
+    }
+
+    void drag() {
+        QFETCH(int, slider);
+        QFETCH(double, part);
+        QFETCH(QByteArray, after);
+        FitSliders sliders;
+        QSignalSpy repaint(&sliders, &FitSliders::overlayChanged);
+        sliders.showFile(path_, QString());
+        QSlider* s = sliders.slider(slider);
+        s->setSliderDown(true);
+        // Several moves while held: the overlay follows, the file stays.
+        for (int step = 1; step <= 4; ++step) {
+            s->setValue(int(std::lround(s->maximum() * (0.5 + (part - 0.5) * step / 4))));
+            QTRY_VERIFY(repaint.count() >= step);
+            QCOMPARE(readAll(path_), kStructure);
+        }
+        QVERIFY(sliders.liveOverlay());
+        QCOMPARE(sliders.liveOverlay()->theta.size(), scanPoints_);
+        QVERIFY(std::isfinite(sliders.liveAgreement()));
+        s->setSliderDown(false);
+        QCOMPARE(readAll(path_), after);
+        // Shown again after the reload: the live overlay goes, the handle stays.
+        sliders.showFile(path_, QString());
+        QVERIFY(!sliders.liveOverlay());
+        const QSlider* again = sliders.slider(slider);
+        QCOMPARE(again->value(), int(std::lround(again->maximum() * part)));
+    }
+
+    // The model moves with the values: a thicker well moves the overlay's model.
+    void overlayFollows() {
+        FitSliders sliders;
+        sliders.showFile(path_, QString());
+        QVERIFY(sliders.evaluateNow());
+        const OverlayData before = *sliders.liveOverlay();
+        sliders.slider(0)->setSliderDown(true);
+        sliders.slider(0)->setValue(20);
+        QVERIFY(sliders.evaluateNow());
+        QVERIFY(sliders.liveOverlay()->model != before.model);
+        QCOMPARE(sliders.liveOverlay()->measured, before.measured);
+        QCOMPARE(sliders.liveOverlay()->theta, before.theta);
+    }
+
+    // A step by keyboard has no release: it is written at once.
+    void keyboardStepWritesAtOnce() {
+        FitSliders sliders;
+        sliders.showFile(path_, QString());
+        sliders.slider(0)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(readAll(path_), QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 21 0.2"));
+    }
+
+    // The file changes on disk while a slider is held: the sliders stay under the hand and
+    // follow the file once it lets go.
+    void reloadWhileHeldWaitsForRelease() {
+        FitSliders sliders;
+        sliders.showFile(path_, QString());
+        QSlider* held = sliders.slider(0);
+        held->setSliderDown(true);
+        held->setValue(15);
+        const QByteArray changed = QByteArray(kStructure).replace("FIT OFFSET -0.01 0.01\n", "");
+        writeAll(path_, changed);
+        sliders.showFile(path_, QString());
+        QCOMPARE(sliders.count(), 3);
+        QCOMPARE(sliders.slider(0), held);
+        held->setSliderDown(false);
+        QCOMPARE(readAll(path_), QByteArray(changed).replace("LAYER 20 0.2", "LAYER 25 0.2"));
+        QTRY_COMPARE(sliders.count(), 2);
+    }
+
+    // In the window: both docks appear with the structure, a held slider's agreement goes
+    // to the status bar, and a table edit is written and computed again.
+    void inTheWindow() {
+        QStandardPaths::setTestModeEnabled(true);
+        Body body;
+        body.show();
+        body.open(path_);
+        auto* table = body.findChild<LayerTable*>();
+        auto* sliders = body.findChild<FitSliders*>();
+        QVERIFY(table && sliders);
+        QTRY_COMPARE(table->table()->rowCount(), 2);
+        QVERIFY(table->isVisible() && sliders->isVisible());
+        QCOMPARE(sliders->count(), 3);
+        sliders->slider(0)->setSliderDown(true);
+        sliders->slider(0)->setValue(3);
+        QTRY_VERIFY(
+            body.statusBar()->findChild<QLabel*>()->text().startsWith(QStringLiteral("Agreement")));
+        sliders->slider(0)->setSliderDown(false);
+        QCOMPARE(readAll(path_), QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 13 0.2"));
+        // The reload after the save shows the file's values: the live overlay has gone.
+        QTRY_VERIFY_WITH_TIMEOUT(!sliders->liveOverlay(), 10000);
+        table->table()->item(1, LayerTable::Monolayers)->setText(QStringLiteral("41"));
+        QTRY_COMPARE_WITH_TIMEOUT(table->table()->item(1, LayerTable::Monolayers)->text(),
+                                  QStringLiteral("41"), 10000);
+        QCOMPARE(readAll(path_), QByteArray(kStructure)
+                                     .replace("LAYER 20 0.2", "LAYER 13 0.2")
+                                     .replace("LAYER 40 0", "LAYER 41 0"));
+        QTRY_VERIFY(!body.busy());
+    }
+
+    // A file that went missing while a slider was held: a log line, nothing written.
+    void fileGoneBeforeRelease() {
+        FitSliders sliders;
+        QSignalSpy log(&sliders, &FitSliders::logLine);
+        sliders.showFile(path_, QString());
+        sliders.slider(2)->setSliderDown(true);
+        sliders.slider(2)->setValue(0);
+        QVERIFY(QFile::remove(path_));
+        sliders.slider(2)->setSliderDown(false);
+        QCOMPARE(log.count(), 1);
+        QVERIFY(!QFile::exists(path_));
+    }
+};
+
+QTEST_MAIN(TestFitSliders)
+#include "tst_fitsliders.moc"

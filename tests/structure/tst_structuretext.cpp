@@ -1,0 +1,258 @@
+// Edits of a structure file in place: one token changes, every other byte stays, and the
+// reader reads the new value from the result.
+
+#include "structure/config.h"
+#include "structure/structuretext.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// What the reader makes of `bytes`.
+Structure loaded(const QTemporaryDir& dir, const QByteArray& bytes) {
+    QFile f(dir.filePath(QStringLiteral("s.txt")));
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write the structure");
+    f.close();
+    Config c;
+    c.load(f.fileName());
+    return Structure(c);
+}
+
+const QByteArray kCommented = "# well and barrier\n"
+                              "WAVELENGTH 1.5406   # Cu\n"
+                              "SUBSTRATE 0 1\n"
+                              "LAYER 20   0.2  1     L  2   0     1   # well 20\n"
+                              "\tLAYER\t60 0 1\n"
+                              "REPEAT 3\n";
+
+} // namespace
+
+class TestStructureText : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Each edit against the whole file as a person would have made it.
+    void layerEdit_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<int>("layer");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QByteArray>("after");
+
+        QTest::newRow("thickness, comment with the same digits kept")
+            << kCommented << 0 << 1 << 25.0
+            << QByteArray(kCommented).replace("LAYER 20 ", "LAYER 25 ");
+        QTest::newRow("In fraction, tabs kept")
+            << kCommented << 1 << 2 << 0.125
+            << QByteArray(kCommented).replace("\t60 0 1", "\t60 0.125 1");
+        QTest::newRow("end width, wide spacing kept")
+            << kCommented << 0 << 5 << 3.5
+            << QByteArray(kCommented).replace("L  2   0", "L  3.5   0");
+        QTest::newRow("start In fraction appended with the defaults before it")
+            << kCommented << 1 << 10 << 0.2
+            << QByteArray(kCommented).replace("\t60 0 1\n", "\t60 0 1 A 0 0 0 A 0 0.2\n");
+        QTest::newRow("CRLF line ends")
+            << QByteArray("WAVELENGTH 1\r\nSUBSTRATE 0 1\r\nLAYER 10 0.5 1\r\nLAYER 7 0 1\r\n") << 1
+            << 1 << 8.0
+            << QByteArray("WAVELENGTH 1\r\nSUBSTRATE 0 1\r\nLAYER 10 0.5 1\r\nLAYER 8 0 1\r\n");
+        QTest::newRow("lone CR line ends, no final line end")
+            << QByteArray("WAVELENGTH 1\rSUBSTRATE 0 1\rLAYER 10 0.5 1") << 0 << 3 << 0.75
+            << QByteArray("WAVELENGTH 1\rSUBSTRATE 0 1\rLAYER 10 0.5 0.75");
+        QTest::newRow("quoted token keeps its quotes")
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nlayer \"10\" 0.5 1\n") << 0 << 1 << 12.0
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nlayer \"12\" 0.5 1\n");
+        QTest::newRow("Latin-1 comment byte for byte")
+            << QByteArray("# Probe \xE4\xF6 \xB5m\nWAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 0 1\n") << 0
+            << 2 << 0.3
+            << QByteArray("# Probe \xE4\xF6 \xB5m\nWAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 0.3 1\n");
+        // 0xA0 is a space in Latin-1 but no character at all to a UTF-8 reader: the
+        // line's second token is "5\xA06", which reads as 0.
+        QTest::newRow("Latin-1 byte inside a token")
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 5\xA0"
+                          "6 1\n")
+            << 0 << 3 << 0.5
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 9 5\xA0"
+                          "6 0.5\n");
+        QTest::newRow("UTF-8 with byte-order mark")
+            << QByteArray("\xEF\xBB\xBFLAYER 9 0 1 # \xC3\xA4\nWAVELENGTH 1\nSUBSTRATE 0 1\n") << 0
+            << 1 << 10.0
+            << QByteArray("\xEF\xBB\xBFLAYER 10 0 1 # \xC3\xA4\nWAVELENGTH 1\nSUBSTRATE 0 1\n");
+        QTest::newRow("a LAYER word in a comment is no LAYER line")
+            << QByteArray("# LAYER 1 2 3\nWAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 4 0 1\n") << 0 << 1
+            << 5.0 << QByteArray("# LAYER 1 2 3\nWAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 5 0 1\n");
+        QTest::newRow("a number that needs 17 digits")
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 4 0 1\n") << 0 << 2 << 0.1 + 0.2
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 4 0.30000000000000004 1\n");
+    }
+
+    void layerEdit() {
+        QFETCH(QByteArray, before);
+        QFETCH(int, layer);
+        QFETCH(int, position);
+        QFETCH(double, value);
+        QFETCH(QByteArray, after);
+        StructureText text(before);
+        QVERIFY(text.setLayerNumber(layer, position, value));
+        QCOMPARE(text.bytes(), after);
+        // The reader agrees with the value written.
+        QTemporaryDir dir;
+        const Structure c = loaded(dir, text.bytes());
+        QVERIFY(c.valid);
+        const Layer& l = c.layers.at(layer);
+        const double read = position == StructureText::Monolayers   ? double(l.monolayers)
+                            : position == StructureText::InFraction ? l.inFraction
+                            : position == StructureText::AsFraction ? l.asFraction
+                            : position == StructureText::EndWidth
+                                ? l.endWidth
+                                : text.layerArgument(layer, position).toDouble();
+        QCOMPARE(read, value);
+    }
+
+    void refusedEdit_data() {
+        QTest::addColumn<int>("layer");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("token");
+        QTest::newRow("no third layer") << 2 << 1 << "5";
+        QTest::newRow("no position 12") << 0 << 12 << "5";
+        QTest::newRow("a comment sign") << 0 << 1 << "5#";
+        QTest::newRow("white space") << 0 << 1 << "5 6";
+        QTest::newRow("empty") << 0 << 1 << "";
+    }
+
+    void refusedEdit() {
+        QFETCH(int, layer);
+        QFETCH(int, position);
+        QFETCH(QString, token);
+        StructureText text(kCommented);
+        QVERIFY(!text.setLayerArgument(layer, position, token));
+        QCOMPARE(text.bytes(), kCommented);
+    }
+
+    void notFinite() {
+        StructureText text(kCommented);
+        QVERIFY(!text.setLayerNumber(0, 2, std::nan("")));
+        QVERIFY(!text.setFit(QStringLiteral("OFFSET"), 0, HUGE_VAL));
+        QVERIFY(!text.setStatement(QStringLiteral("SCALE"), -HUGE_VAL));
+        QCOMPARE(text.bytes(), kCommented);
+    }
+
+    void readArguments() {
+        const StructureText text(kCommented);
+        QCOMPARE(text.layerCount(), 2);
+        QCOMPARE(text.layerArgument(0, StructureText::EndShape), QStringLiteral("L"));
+        QCOMPARE(text.layerArgument(0, StructureText::EndAs), QStringLiteral("1"));
+        // Left out, and behind the comment sign.
+        QCOMPARE(text.layerArgument(1, StructureText::EndShape), QString());
+        QCOMPARE(text.layerArgument(0, StructureText::StartShape), QString());
+    }
+
+    // FIT lines: changed in place (the last line of a target counts), added behind the last
+    // FIT line, removed with their line ends.
+    void fitEdit_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
+        QTest::addColumn<QByteArray>("after");
+
+        const QByteArray base = "WAVELENGTH 1\r\nSUBSTRATE 0 1\r\nLAYER 10 0.5 1\r\n"
+                                "fit  layer 1 n   5  15  # thickness\r\nREPEAT 2\r\n";
+        QTest::newRow("upper bound only, CRLF") << base << "LAYER 1 N" << 5.0 << 20.0
+                                                << QByteArray(base).replace("5  15  #", "5  20  #");
+        QTest::newRow("added behind the last FIT line")
+            << base << "layer 1 x" << 0.25 << 0.5
+            << QByteArray(base).replace("thickness\r\n", "thickness\r\nFIT LAYER 1 X 0.25 0.5\r\n");
+        QTest::newRow("added at the end, after a missing line end")
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 10 0.5 1") << "OFFSET" << -0.01
+            << 0.01
+            << QByteArray("WAVELENGTH 1\nSUBSTRATE 0 1\nLAYER 10 0.5 1\nFIT OFFSET -0.01 0.01\n");
+        QTest::newRow("the last of two lines for one target")
+            << QByteArray("FIT OFFSET 0 1\nFIT OFFSET 0 2\n") << "OFFSET" << -1.0 << 2.0
+            << QByteArray("FIT OFFSET 0 1\nFIT OFFSET -1 2\n");
+        QTest::newRow("a malformed line is left alone")
+            << QByteArray("FIT OFFSET 0 x\n") << "OFFSET" << 0.0 << 1.0
+            << QByteArray("FIT OFFSET 0 x\nFIT OFFSET 0 1\n");
+    }
+
+    void fitEdit() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, target);
+        QFETCH(double, min);
+        QFETCH(double, max);
+        QFETCH(QByteArray, after);
+        StructureText text(before);
+        QVERIFY(text.setFit(target, min, max));
+        QCOMPARE(text.bytes(), after);
+        StructureText::Fit f;
+        QVERIFY(text.fit(target, f));
+        QCOMPARE(f.min, min);
+        QCOMPARE(f.max, max);
+    }
+
+    void fitRemove_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("both lines of a target, CRLF")
+            << QByteArray("FIT LAYER 2 Y 0 1\r\n# keep\r\nFIT OFFSET 0 1\r\nFIT LAYER 2 Y 0 .5\r\n")
+            << "LAYER 2 Y" << 2 << QByteArray("# keep\r\nFIT OFFSET 0 1\r\n");
+        QTest::newRow("last line without a line end")
+            << QByteArray("REPEAT 2\nFIT SCALE 1 2") << "SCALE" << 1 << QByteArray("REPEAT 2");
+        QTest::newRow("another layer's line stays")
+            << QByteArray("FIT LAYER 1 N 1 2\n") << "LAYER 2 N" << 0
+            << QByteArray("FIT LAYER 1 N 1 2\n");
+    }
+
+    void fitRemove() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, target);
+        QFETCH(int, removed);
+        QFETCH(QByteArray, after);
+        StructureText text(before);
+        QCOMPARE(text.removeFit(target), removed);
+        QCOMPARE(text.bytes(), after);
+    }
+
+    void statement_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("the last line counts")
+            << QByteArray("OFFSET 0.1\nOFFSET  0.2 # second\n")
+            << QByteArray("OFFSET 0.1\nOFFSET  -0.0025 # second\n");
+        QTest::newRow("added") << QByteArray("REPEAT 2\n")
+                               << QByteArray("REPEAT 2\nOFFSET -0.0025\n");
+        QTest::newRow("value missing") << QByteArray("offset\n") << QByteArray("offset -0.0025\n");
+    }
+
+    void statement() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        StructureText text(before);
+        QVERIFY(text.setStatement(QStringLiteral("offset"), -0.0025));
+        QCOMPARE(text.bytes(), after);
+        QVERIFY(!text.setStatement(QStringLiteral("REPEAT"), 3));
+    }
+
+    void shortest_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("whole") << 20.0 << "20";
+        QTest::newRow("fraction") << 0.2545 << "0.2545";
+        QTest::newRow("small") << 1e-5 << "1e-05";
+        QTest::newRow("one third") << 1.0 / 3 << "0.3333333333333333";
+        QTest::newRow("negative") << -0.0025 << "-0.0025";
+    }
+
+    void shortest() {
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QCOMPARE(shortestNumber(value), text);
+        QCOMPARE(text.toDouble(), value);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStructureText)
+#include "tst_structuretext.moc"
