@@ -351,7 +351,8 @@ void Body::openExample() {
 void Body::editFitOptions() {
     if (!document->canReload())
         return;
-    const std::optional<FitSearchOptions> chosen = chooseFitOptions(config.ext.fitOptions);
+    const std::optional<FitSearchOptions> chosen =
+        chooseFitOptions(document->shown().ext.fitOptions);
     if (chosen)
         document->writeFitOptions(*chosen);
 }

@@ -73,6 +73,8 @@ public:
     // The structure file on show (watched, reloaded by F5, fitted) and the scan given for it.
     const QString& currentFile() const { return current_; }
     const QString& currentScan() const { return currentScan_; }
+    // The structure on show as it was loaded (the loader may hold an invalid file since).
+    const Structure& shown() const { return *shown_; }
     // A scan shown on its own, without a structure (empty otherwise).
     const QString& aloneScan() const { return aloneScan_; }
     // The measured scan and the model at its angles, while the structure on show has one (or
