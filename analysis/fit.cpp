@@ -839,3 +839,7 @@ long expectedEvaluations(const FitProblem& problem) {
                  long(problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations));
     return population * generations + 30 * (continuous + 1) + 10 * free;
 }
+
+int generationLimit(const FitProblem& problem) {
+    return problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations;
+}

@@ -91,3 +91,6 @@ FitOutcome runFit(const FitProblem& problem);
 // before it starts): the population times a typical number of generations, and the
 // refinement.
 long expectedEvaluations(const FitProblem& problem);
+
+// The most generations the global search of this problem runs.
+int generationLimit(const FitProblem& problem);

@@ -13,6 +13,7 @@
 #include "structure/fittedfile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -144,6 +145,8 @@ FitProblem StructureFit::searchProblem() const {
     problem.progress = settings_.progress;
     problem.stop = settings_.stop;
     problem.maxSeconds = settings_.maxSeconds;
+    problem.populationSize = settings_.populationSize;
+    problem.maxGenerations = settings_.maxGenerations;
     problem.guesses = guesses_;
     problem.acceptCost = kAcceptedNoise * noiseFloor_;
     return problem;
@@ -226,8 +229,7 @@ FitReport StructureFit::run() const {
     record.program = QStringLiteral("xrdsim " XRDSIM_VERSION);
     const QByteArray bytes = fittedStructureBytes(text, base_, fitted, report.agreementBefore,
                                                   report.agreementAfter, &record);
-    report.fittedFile =
-        resultFileName(base_.fileName, QStringLiteral("fitted"), settings_.outputDir);
+    report.fittedFile = fittedFileName(base_.fileName, settings_.outputDir);
     if (bytes.isEmpty()) {
         report.log << tr("Can't write [%1]: the fitted values cannot be written into the "
                          "structure file as it is on disk now.")
@@ -276,8 +278,30 @@ FitReport StructureFit::run() const {
     return report;
 }
 
+QString fittedFileName(const QString& structureFile, const QString& outputDir) {
+    const QString tag = QStringLiteral("fitted");
+    const QFileInfo info(structureFile);
+    if (info.completeBaseName().endsWith(QLatin1Char('-') + tag)) {
+        const QDir dir(outputDir.isEmpty() ? info.absolutePath() : outputDir);
+        return QDir::cleanPath(dir.absoluteFilePath(info.fileName()));
+    }
+    return resultFileName(structureFile, tag, outputDir);
+}
+
+void applyFitOptions(const Structure& config, FitSettings& settings) {
+    const FitSearchOptions& o = config.ext.fitOptions;
+    if (o.seedGiven)
+        settings.seed = o.seed;
+    if (o.population > 0)
+        settings.populationSize = o.population;
+    if (o.generations > 0)
+        settings.maxGenerations = o.generations;
+    if (o.seconds > 0)
+        settings.maxSeconds = o.seconds;
+}
+
 QString fittedFileProblem(const Structure& config, const QString& outputDir) {
-    const QString path = resultFileName(config.fileName, QStringLiteral("fitted"), outputDir);
+    const QString path = fittedFileName(config.fileName, outputDir);
     const QFileInfo file(path);
     const QFileInfo folder(file.absolutePath());
     QString why;

@@ -27,6 +27,8 @@ struct FitSettings {
     // nothing is written.
     const std::atomic<bool>* abandon = nullptr;
     double maxSeconds = 0.0; // ends the fit at the best point so far after this long; 0: never
+    int populationSize = 0;  // of the global search; 0: its default
+    int maxGenerations = 0;  // of the global search; 0: its default
     // Starts from the measurement's peaks (fitstart.h), when the peaks give every free layer
     // parameter, are refined first, and the global search is skipped when one refines to
     // within kAcceptedNoise times the scan's noise floor. Off by default: a caller turns it on.
@@ -99,6 +101,14 @@ private:
     std::vector<std::vector<double>> guesses_; // starts from the measurement's peaks
     double noiseFloor_ = 0.0;                  // the cost the scan's noise alone leaves
 };
+
+// Where the fit of `structureFile` writes: NAME-fitted.EXT beside it (or in `outputDir`); a
+// file already named NAME-fitted.EXT is refitted into its own name, not NAME-fitted-fitted.EXT.
+QString fittedFileName(const QString& structureFile, const QString& outputDir = QString());
+
+// The structure's FITOPTIONS line (seed, population, generations, time limit) in `settings`;
+// what it leaves out stays as `settings` has it.
+void applyFitOptions(const Structure& config, FitSettings& settings);
 
 // Why NAME-fitted.EXT of this structure could not be written (it is a folder, it or its folder
 // is not writable): one line for the log, or empty. Checked before a fit starts.

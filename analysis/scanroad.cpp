@@ -267,3 +267,7 @@ ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
     out.ok = true;
     return out;
 }
+
+QStringList peakLines(const QString& heading, const PeakAnalysis& p) {
+    return peakSummary(heading, p);
+}

@@ -62,3 +62,7 @@ RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const Calcu
 // The Bragg angles (degrees) of the substrate's (00l) reflections that a scan may cover, the
 // strongest first: (004), (008), (002), (006), ... up to what the wavelength reaches.
 QVector<double> substrateReflections(const Structure& config);
+
+// The log's lines for a peak analysis: `heading`, then one indented line per figure (a value
+// with its uncertainty, or why it is missing).
+QStringList peakLines(const QString& heading, const PeakAnalysis& p);

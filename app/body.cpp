@@ -10,10 +10,16 @@
 #include "views/renderplots.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -23,11 +29,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -59,7 +69,16 @@ Body::Body(QWidget* parent) : QMainWindow(parent) {
     connectDocument();
     buildLayerDocks();
     chooseFile = [this](Choice choice) { return askForFile(choice); };
+    chooseFitOptions = [this](const FitSearchOptions& now) { return askForFitOptions(now); };
+    // The plots take most of the height; the log pane below them can be dragged larger.
+    Splitter->setStretchFactor(Splitter->indexOf(LogPane), 2);
     updateActions();
+}
+
+void Body::welcome() {
+    log(tr("Welcome to %1: drop a structure file or a measured scan on the field at the top, "
+           "or try Help \u2192 Open Example.")
+            .arg(QString::fromLatin1(kProgram)));
 }
 
 // A fit in hand writes nothing once the window goes; the document's threads end (or are left
@@ -70,8 +89,13 @@ Body::~Body() {
     document = nullptr;
 }
 
+// A file named alone is opened as a drop of it is, so that a scan alone is shown with its
+// peaks.
 void Body::open(const QString& structure, const QString& scan) {
-    document->open(structure, scan);
+    if (scan.isEmpty())
+        document->openDropped(structure);
+    else
+        document->open(structure, scan);
 }
 
 bool Body::busy() const {
@@ -108,9 +132,15 @@ void Body::buildStatusBar() {
     statusBar()->addPermanentWidget(progressBar);
     cancelButton = new QPushButton(tr("Cancel"), statusBar());
     statusBar()->addPermanentWidget(cancelButton);
+    stopButton = new QPushButton(tr("Stop: keep the best point"), statusBar());
+    stopButton->setToolTip(tr("Ends the search now; the best point so far is written to "
+                              "NAME-fitted.EXT and shown."));
+    statusBar()->addPermanentWidget(stopButton);
     progressBar->hide();
     cancelButton->hide();
+    stopButton->hide();
     connect(cancelButton, &QPushButton::clicked, document, &Document::cancel);
+    connect(stopButton, &QPushButton::clicked, document, &Document::stopFit);
 }
 
 // The document's lines go to the log pane, its results to the plots, its state to the title,
@@ -136,8 +166,14 @@ void Body::connectDocument() {
     connect(document, &Document::status, note, &QLabel::setText);
     connect(document, &Document::progress, this, &Body::showProgress);
     connect(document, &Document::busyChanged, this, [this](bool busy) {
+        // A fit's Cancel discards it; Stop keeps its best point.
+        const bool fit = busy && document->fitting() && !document->calculating();
+        cancelButton->setText(fit ? tr("Cancel: discard the fit") : tr("Cancel"));
+        cancelButton->setToolTip(fit ? tr("Abandons the fit; nothing is written.")
+                                     : tr("Abandons the calculation; the results shown stay."));
         progressBar->setVisible(busy);
         cancelButton->setVisible(busy);
+        stopButton->setVisible(fit);
     });
     connect(document, &Document::actionsChanged, this, &Body::updateActions);
 }
@@ -188,11 +224,19 @@ void Body::buildMenus() {
     QMenu* fitMenu = menubar->addMenu(tr("F&it"));
     fitAction = fitMenu->addAction(tr("&Fit"), document, &Document::startFit);
     fitAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_F));
-    stopAction = fitMenu->addAction(tr("&Stop"), document, &Document::stopFit);
+    stopAction =
+        fitMenu->addAction(tr("&Stop (keep the best point)"), document, &Document::stopFit);
+    cancelFitAction =
+        fitMenu->addAction(tr("&Cancel (discard the fit)"), document, &Document::cancelFit);
+    fitMenu->addSeparator();
+    fitOptionsAction = fitMenu->addAction(tr("Fit &Options…"), this, &Body::editFitOptions);
+    // A disabled menu entry still shows its tooltip, which says why it is disabled.
+    fitMenu->setToolTipsVisible(true);
 
     QMenu* help = menubar->addMenu(tr("&Help"));
     helpAction = help->addAction(tr("&Mouse and Structure File"), this, &Body::showHelp);
     helpAction->setShortcut(QKeySequence(Qt::Key_F1));
+    exampleAction = help->addAction(tr("Open &Example…"), this, &Body::openExample);
     aboutAction = help->addAction(tr("&About"), this, &Body::showAbout);
 }
 
@@ -211,6 +255,23 @@ Body::Chosen Body::askForFile(Choice choice) {
             this, tr("Open Measured Scan"), folder,
             tr("Measured scans (*.xrdml *.x00 *.uxd *.ras *.txt *.dat *.csv);;All files (*)"));
         break;
+    case Choice::Example: {
+        const QString folder = examplesFolder();
+        const QStringList names =
+            folder.isEmpty()
+                ? QStringList()
+                : QDir(folder).entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
+        if (names.isEmpty()) {
+            log(tr("No examples are installed."));
+            break;
+        }
+        bool ok = false;
+        const QString name =
+            QInputDialog::getItem(this, tr("Open Example"), tr("Example:"), names, 0, false, &ok);
+        if (ok && !name.isEmpty())
+            chosen.path = QDir(folder).filePath(name);
+        break;
+    }
     case Choice::Export: {
         const QString both = tr("Both plots, PNG (*.png)");
         const QString bothSvg = tr("Both plots, SVG (*.svg)");
@@ -300,8 +361,87 @@ void Body::fillRecentMenu() {
 
 void Body::updateActions() {
     reloadAction->setEnabled(document->canReload());
-    fitAction->setEnabled(document->canFit());
+    const QString why = document->fitUnavailable();
+    fitAction->setEnabled(why.isEmpty());
+    fitAction->setToolTip(why.isEmpty() ? tr("Fits the FIT values to the measured scan and "
+                                             "writes NAME-fitted.EXT.")
+                                        : why);
     stopAction->setEnabled(document->fitting());
+    cancelFitAction->setEnabled(document->fitting());
+    fitOptionsAction->setEnabled(document->canReload() && !document->fitting());
+}
+
+// An example is opened as a drop of it, from a copy in the user's data folder: its results
+// are written beside it, and the bundled file (read-only as installed, or in the source tree)
+// stays as it is. A copy made before is opened as it is now.
+void Body::openExample() {
+    const Chosen c = chooseFile(Choice::Example);
+    if (c.path.isEmpty())
+        return;
+    const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+                               .filePath(QStringLiteral("examples"));
+    const QString copy = QDir(folder).filePath(QFileInfo(c.path).fileName());
+    if (!QFileInfo::exists(copy) && !(QDir().mkpath(folder) && QFile::copy(c.path, copy))) {
+        log(tr("Can't copy the example [%1] to [%2].").arg(c.path, copy));
+        return;
+    }
+    log(tr("The example [%1] is opened from [%2], where its results are written.")
+            .arg(QFileInfo(c.path).fileName(), copy));
+    document->openDropped(copy);
+}
+
+// The panel shows the options of the structure on show; what it gives is written into the
+// file as its FITOPTIONS line, and the change on disk reloads it.
+void Body::editFitOptions() {
+    if (!document->canReload())
+        return;
+    const std::optional<FitSearchOptions> chosen =
+        chooseFitOptions(document->shown().ext.fitOptions);
+    if (chosen)
+        document->writeFitOptions(*chosen);
+}
+
+std::optional<FitSearchOptions> Body::askForFitOptions(const FitSearchOptions& now) {
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Fit Options"));
+    auto* form = new QFormLayout(&dialog);
+    auto* seedGiven = new QCheckBox(tr("Seed"), &dialog);
+    seedGiven->setChecked(now.seedGiven);
+    auto* seed = new QSpinBox(&dialog);
+    seed->setRange(0, std::numeric_limits<int>::max());
+    seed->setValue(int(std::min<unsigned>(now.seed, unsigned(std::numeric_limits<int>::max()))));
+    form->addRow(seedGiven, seed);
+    auto* population = new QSpinBox(&dialog);
+    population->setRange(FitSearchOptions::minPopulation - 1, FitSearchOptions::maxPopulation);
+    population->setSpecialValueText(tr("default"));
+    population->setValue(now.population > 0 ? now.population : population->minimum());
+    form->addRow(tr("Population"), population);
+    auto* generations = new QSpinBox(&dialog);
+    generations->setRange(0, FitSearchOptions::maxGenerations);
+    generations->setSpecialValueText(tr("default"));
+    generations->setValue(now.generations);
+    form->addRow(tr("Most generations"), generations);
+    auto* seconds = new QDoubleSpinBox(&dialog);
+    seconds->setRange(0, 1e7);
+    seconds->setDecimals(0);
+    seconds->setSpecialValueText(tr("default (600 s)"));
+    seconds->setSuffix(tr(" s"));
+    seconds->setValue(now.seconds);
+    form->addRow(tr("Time limit"), seconds);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    FitSearchOptions chosen;
+    chosen.seedGiven = seedGiven->isChecked();
+    chosen.seed = unsigned(seed->value());
+    chosen.population =
+        population->value() >= FitSearchOptions::minPopulation ? population->value() : 0;
+    chosen.generations = generations->value();
+    chosen.seconds = seconds->value();
+    return chosen;
 }
 
 void Body::showHelp() {

@@ -2,6 +2,7 @@
 
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
+#include "structure/extensions.h"
 #include "ui_body.h"
 #include "views/overlayview.h"
 
@@ -44,6 +45,9 @@ public:
     // Threads that sum a curve (all cores unless set); the results do not depend on it.
     void setThreads(int count);
 
+    // The one line a window started without a file shows in its log.
+    void welcome();
+
 private slots:
     void droppedInputFile(QStringList fileList);
     void log(QString logMsg);
@@ -55,9 +59,11 @@ private slots:
 private:
     friend class TestBody;
     friend class TestWindow;
+    friend class TestWorkbench;
 
     // What the user chose in a file dialog; tests replace the dialogs.
     enum class Choice { Structure, Scan, Export, Report };
+    enum class Choice { Structure, Scan, Export, Example };
     struct Chosen {
         QString path;
         bool diffractionOnly = false;
@@ -80,6 +86,9 @@ private:
     void buildLayerDocks();
     // The overlay to draw: the sliders' while one moves, otherwise the document's.
     const std::optional<OverlayData>& shownOverlay() const;
+    void openExample();
+    void editFitOptions();
+    std::optional<FitSearchOptions> askForFitOptions(const FitSearchOptions& now);
 
     Config config;
     // While set, the view derives its axis ranges from the data at its next paint.
@@ -90,6 +99,8 @@ private:
     Document* document = nullptr;
 
     std::function<Chosen(Choice)> chooseFile; // the file dialogs, unless a test set it
+    // The fit options panel, unless a test set it: the options to write, or none (cancelled).
+    std::function<std::optional<FitSearchOptions>(const FitSearchOptions&)> chooseFitOptions;
 
     QMenu* recentMenu = nullptr;
     QAction* openStructureAction = nullptr;
@@ -100,11 +111,15 @@ private:
     QAction* quitAction = nullptr;
     QAction* fitAction = nullptr;
     QAction* stopAction = nullptr;
+    QAction* cancelFitAction = nullptr;
+    QAction* fitOptionsAction = nullptr;
+    QAction* exampleAction = nullptr;
     QAction* helpAction = nullptr;
     QAction* aboutAction = nullptr;
     QLabel* note = nullptr;
     QProgressBar* progressBar = nullptr;
     QPushButton* cancelButton = nullptr;
+    QPushButton* stopButton = nullptr; // while a fit runs
     QWidget* helpWindow = nullptr;
     PlotControls* compControls = nullptr;
     PlotControls* kspaceControls = nullptr;

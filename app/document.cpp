@@ -1,5 +1,6 @@
 #include "app/document.h"
 
+#include "analysis/scanalone.h"
 #include "analysis/scanroad.h"
 #include "app/backgroundtask.h"
 #include "app/filewatch.h"
@@ -7,11 +8,13 @@
 #include "simulation/calculation.h"
 #include "simulation/outputguard.h"
 #include "simulation/resultarrays.h"
+#include "simulation/resultfiles.h"
 #include "structure/config.h"
 #include "structure/extensions.h"
 #include "structure/fitparameters.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
@@ -114,7 +117,7 @@ void Document::openDropped(const QString& path) {
         return;
     }
     if (current_.isEmpty()) {
-        log(tr("No structure to compare [%1] with: open a structure file first.").arg(path));
+        showScanAlone(path, probe);
         return;
     }
     const QString scan = QFileInfo(path).absoluteFilePath();
@@ -144,8 +147,52 @@ int Document::threads() const {
 }
 
 bool Document::canFit() const {
-    return !fitting() && shown_->valid && !shown_->ext.fits.isEmpty() &&
-           !scanPathFor(*shown_, currentScan_).isEmpty();
+    return fitUnavailable().isEmpty();
+}
+
+QString Document::fitUnavailable() const {
+    if (fitting())
+        return tr("A fit is running: Stop keeps its best point, Cancel discards it.");
+    if (calculating())
+        return tr("A calculation is running: Fit is available once it has ended.");
+    if (!shown_->valid || current_.isEmpty())
+        return tr("Open a structure file with FIT lines and a MEASURED scan to fit it.");
+    const QString name = QFileInfo(current_).fileName();
+    if (shown_->ext.fits.isEmpty()) {
+        const bool malformed =
+            std::any_of(shown_->ext.problems.cbegin(), shown_->ext.problems.cend(),
+                        [](const QString& line) { return line.contains(QLatin1String(": FIT ")); });
+        return malformed ? tr("[%1] has no usable FIT line: the log says what is wrong with "
+                              "them.")
+                               .arg(name)
+                         : tr("[%1] has no FIT line: add one per value the fit may move, such "
+                              "as FIT LAYER 1 N 100 200.")
+                               .arg(name);
+    }
+    if (scanPathFor(*shown_, currentScan_).isEmpty())
+        return tr("[%1] names no measured scan: add a MEASURED line or open a scan with File "
+                  "→ Open Measured Scan.")
+            .arg(name);
+    return QString();
+}
+
+// The structure file's bytes with one FITOPTIONS line for the options: the first such line
+// becomes it and later ones go; without one, it is added at the end.
+bool Document::writeFitOptions(const FitSearchOptions& options) {
+    if (current_.isEmpty())
+        return false;
+    QFile file(current_);
+    QByteArray text;
+    if (file.open(QIODevice::ReadOnly))
+        text = file.readAll();
+    file.close();
+    const QByteArray bytes = withFitOptionsLine(text, options);
+    if (text.isEmpty() || !writeFileSafely(current_, bytes)) {
+        log(tr("Can't write [%1].").arg(current_));
+        return false;
+    }
+    log(tr("Wrote %1 into [%2].").arg(fitOptionsLine(options), current_));
+    return true;
 }
 
 void Document::setThreads(int count) {
@@ -193,6 +240,7 @@ void Document::startRoad(const RoadRequest& request) {
                 .arg(request.scanOverride.isEmpty() ? request.structure : request.scanOverride));
     current_ = request.structure;
     currentScan_ = request.scanOverride;
+    aloneScan_.clear();
     *shown_ = config_;
     watch_->watch({request.structure, scanPathFor(config_, request.scanOverride)});
     if (request.origin == Origin::Opened || request.origin == Origin::Fitted)
@@ -251,8 +299,10 @@ void Document::runInBackground(const RoadRequest& request, std::unique_ptr<Calcu
         [this, job, request, keepScale, model] {
             roadJob_.reset();
             showProgress();
-            if (job->outcome.files.cancelled)
+            if (job->outcome.files.cancelled) {
+                emit actionsChanged();
                 return;
+            }
             results_ = std::move(job->results);
             if (!keepScale)
                 emit freshRanges();
@@ -264,6 +314,7 @@ void Document::runInBackground(const RoadRequest& request, std::unique_ptr<Calcu
     emit status(tr("Computing [%1]…").arg(QFileInfo(request.structure).fileName()));
     showProgress();
     poll_->start();
+    emit actionsChanged();
 }
 
 // The lines of a complete road, the overlay of its scan, the title and the status note.
@@ -323,9 +374,34 @@ void Document::cancel() {
         showProgress();
         emit status(QString());
         log(tr("Cancelled the calculation of [%1]; the previous results stay.").arg(name));
+        emit actionsChanged();
         return;
     }
-    stopFit();
+    cancelFit();
+}
+
+// The scan alone, with the peaks found in it marked; the structure road is not taken, and
+// nothing is written.
+void Document::showScanAlone(const QString& path, const ScanReadResult& read) {
+    const ScanAlone alone = analyseScanAlone(path, read);
+    for (const QString& line : alone.log)
+        log(line);
+    if (!alone.ok)
+        return;
+    const bool arrived = !overlay_ || overlayScan_ != alone.scan.fileName;
+    overlay_ = OverlayData{alone.scan.theta, alone.scan.intensity, QVector<double>(),
+                           alone.peaks.markedAngles(), QVector<double>()};
+    overlayScan_ = alone.scan.fileName;
+    aloneScan_ = QFileInfo(path).absoluteFilePath();
+    if (!keepScale_)
+        emit freshRanges();
+    emit curveChanged();
+    emit currentFileChanged(path);
+    emit opened(path);
+    if (arrived)
+        emit scanArrived();
+    emit status(tr("%1 measured points, no structure").arg(alone.scan.theta.size()));
+    emit actionsChanged();
 }
 
 // Progress shows while work runs off the GUI thread: the calculation's points done against
@@ -341,7 +417,7 @@ void Document::showProgress() {
         const double part = roadJob_->estimatedPoints > 0 ? done / roadJob_->estimatedPoints : 0.0;
         emit progress(std::clamp(part, 0.0, 1.0));
     } else {
-        emit progress(-1);
+        emit progress(fitPart_);
     }
     emit busyChanged(true);
 }

@@ -14,6 +14,8 @@ class Config;
 struct Structure;
 class FileWatch;
 class QTimer;
+struct FitSearchOptions;
+struct ScanReadResult;
 struct ResultArrays;
 struct RoadOutcome;
 struct ScanOutcome;
@@ -39,11 +41,14 @@ public:
     // Loads the structure on show again (F5).
     void reload();
 
-    // Abandons the calculation in hand (the shown results stay), or else stops the fit.
+    // Abandons the calculation in hand (the shown results stay), or else the fit (which then
+    // writes nothing).
     void cancel();
     void startFit();
     // Ends the search early; the fit still writes its best point, which is then shown.
     void stopFit();
+    // Abandons the fit in hand: nothing is written.
+    void cancelFit();
     // Stops everything for good (the window closes): a fit in hand writes nothing, and a
     // thread that does not end at once is left to end on its own.
     void close();
@@ -55,6 +60,14 @@ public:
     int threads() const;
     bool canReload() const { return !current_.isEmpty(); }
     bool canFit() const;
+    // Why Fit is unavailable now (no structure, no FIT line, no measured scan, a calculation
+    // or a fit running), for its tooltip; empty when it is available.
+    QString fitUnavailable() const;
+
+    // Writes the search options into the structure file on show as one FITOPTIONS line (in
+    // place of those it has), atomically; the change on disk then reloads it. False, after a
+    // line in the log, when it cannot.
+    bool writeFitOptions(const FitSearchOptions& options);
 
     void setThreads(int count);
     void setKeepScale(bool keep) { keepScale_ = keep; }
@@ -62,7 +75,12 @@ public:
     // The structure file on show (watched, reloaded by F5, fitted) and the scan given for it.
     const QString& currentFile() const { return current_; }
     const QString& currentScan() const { return currentScan_; }
-    // The measured scan and the model at its angles, while the structure on show has one.
+    // The structure on show as it was loaded (the loader may hold an invalid file since).
+    const Structure& shown() const { return *shown_; }
+    // A scan shown on its own, without a structure (empty otherwise).
+    const QString& aloneScan() const { return aloneScan_; }
+    // The measured scan and the model at its angles, while the structure on show has one (or
+    // a scan alone, with no model).
     const std::optional<OverlayData>& overlay() const { return overlay_; }
 
     // Writes the report of what is on show (and of the fit that wrote it) to `path`, an HTML
@@ -82,7 +100,8 @@ signals:
     void opened(const QString& path);
     // The status line: the last road's figures, what runs, the fit's generation.
     void status(const QString& text);
-    // The calculation's part done (0..1), or -1 while a fit runs; shown while busy.
+    // The calculation's part done (0..1), or the fit's generations out of its most (-1 before
+    // the first); shown while busy.
     void progress(double part);
     void busyChanged(bool busy);
     // What F5, Fit and Stop may do has changed.
@@ -116,6 +135,7 @@ private:
     void fitEnded(const std::shared_ptr<FitJob>& job);
     bool abandonFit(const QString& why);
     void changedOnDisk(const QStringList& paths);
+    void showScanAlone(const QString& path, const ScanReadResult& read);
     void goneFromDisk(const QString& path);
 
     Config& config_;
@@ -126,6 +146,7 @@ private:
     QString currentScan_;
     std::optional<OverlayData> overlay_;
     QString overlayScan_;
+    QString aloneScan_;
     bool keepScale_ = false;
     int threads_ = 1;
 
@@ -133,6 +154,7 @@ private:
     BackgroundTask* fit_ = nullptr;
     std::shared_ptr<RoadJob> roadJob_; // the calculation in hand, for its progress
     std::shared_ptr<FitJob> fitJob_;
+    double fitPart_ = -1; // the fit's generations done out of its most; -1 before the first
     FileWatch* watch_ = nullptr;
     QTimer* poll_ = nullptr; // the calculation's progress
     // For the report: the last comparison with a scan, and the last fit that wrote a file

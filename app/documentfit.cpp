@@ -8,13 +8,17 @@
 #include "analysis/fitroad.h"
 #include "app/backgroundtask.h"
 #include "structure/config.h"
+#include "structure/extensions.h"
 #include "structure/fitparameters.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 
 namespace {
 
@@ -33,6 +37,10 @@ struct Document::FitJob {
     std::atomic<bool> stop{false};
     std::atomic<bool> abandon{false};
     FitReport report; // written by the worker, read after it ended
+    // The search's limits, and where it is (GUI thread only): for the progress shown.
+    FitSettings limits;
+    int generationLimit = 0;
+    QElapsedTimer clock;
     QMutex lock;
     Document* receiver = nullptr;
     unsigned seed = FitSettings().seed;
@@ -45,6 +53,13 @@ struct Document::FitJob {
 void Document::startFit() {
     if (!canFit())
         return;
+    // Every faulty FIT line at once, so that one round of editing mends them all.
+    const QStringList problems = fitProblems(*shown_);
+    if (!problems.isEmpty()) {
+        for (const QString& line : problems)
+            log(line);
+        return;
+    }
     const QString unwritable = fittedFileProblem(*shown_);
     if (!unwritable.isEmpty()) {
         log(unwritable);
@@ -55,11 +70,24 @@ void Document::startFit() {
     job->scanOverride = currentScan_;
     job->threads = threads_;
     job->receiver = this;
+    job->limits.maxSeconds = kFitSeconds;
+    applyFitOptions(*shown_, job->limits);
+    FitProblem limits;
+    limits.maxGenerations = job->limits.maxGenerations;
+    job->generationLimit = generationLimit(limits);
+    job->clock.start();
+    fitPart_ = -1;
     fitJob_ = job;
-    log(tr("Fitting [%1]…").arg(shown_->fileName));
+    const FitSettings& l = job->limits;
+    log(tr("Fitting [%1]: seed %2, population %3, at most %4 generations and %5 s.")
+            .arg(shown_->fileName)
+            .arg(l.seed)
+            .arg(l.populationSize > 0 ? QString::number(l.populationSize) : tr("by default"))
+            .arg(job->generationLimit)
+            .arg(l.maxSeconds));
     fit_->start(
         [job] {
-            FitSettings settings;
+            FitSettings settings = job->limits;
             settings.scanOverride = job->scanOverride;
             settings.threads = job->threads;
             settings.stop = &job->stop;
@@ -91,7 +119,6 @@ void Document::startFit() {
                     },
                     Qt::QueuedConnection);
             };
-            settings.maxSeconds = kFitSeconds;
             const StructureFit structureFit(job->structure, settings);
             const QString estimate = structureFit.costEstimate();
             if (!estimate.isEmpty()) {
@@ -137,6 +164,10 @@ void Document::fitEnded(const std::shared_ptr<FitJob>& job) {
         startRoad({job->report.fittedFile, job->scanOverride, Origin::Fitted, QString()});
 }
 
+void Document::cancelFit() {
+    abandonFit(tr("it was cancelled"));
+}
+
 // Ends the search early; the fit still writes its best point and the window shows it.
 void Document::stopFit() {
     if (!fit_->running() || !fitJob_ || fitJob_->stop)
@@ -145,8 +176,31 @@ void Document::stopFit() {
     log(tr("Stopping the fit; it keeps the best point so far."));
 }
 
+// The generation out of the most the search runs, and the time left: the rest of the
+// generations at the pace so far, never beyond the time limit (the search may also settle
+// earlier).
 void Document::fitMoved(int generation, double agreement, const OverlayData& best) {
-    emit status(tr("Fit: generation %1, agreement %2").arg(generation).arg(agreement, 0, 'g', 5));
+    QString left;
+    if (fitJob_) {
+        const FitJob& job = *fitJob_;
+        const double elapsed = double(job.clock.elapsed()) / 1000.0;
+        double seconds = generation > 0 ? elapsed / generation *
+                                              double(std::max(job.generationLimit - generation, 0))
+                                        : job.limits.maxSeconds;
+        if (job.limits.maxSeconds > 0)
+            seconds = std::min(seconds, std::max(job.limits.maxSeconds - elapsed, 0.0));
+        if (std::isfinite(seconds))
+            left = tr(", at most about %1 s left").arg(seconds, 0, 'f', 0);
+        fitPart_ = job.generationLimit > 0
+                       ? std::clamp(double(generation) / job.generationLimit, 0.0, 1.0)
+                       : -1.0;
+        emit progress(fitPart_);
+    }
+    emit status(tr("Fit: generation %1 of %2, agreement %3%4")
+                    .arg(generation)
+                    .arg(fitJob_ ? fitJob_->generationLimit : 0)
+                    .arg(agreement, 0, 'g', 5)
+                    .arg(left));
     emit fitProgress(generation, agreement);
     if (best.theta.isEmpty())
         return;

@@ -1,6 +1,8 @@
 #include "app/helptext.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -52,11 +54,19 @@ const Statement kStatements[] = {
     {"REFLECTION", "l",
      QT_TRANSLATE_NOOP("Help", "The (00l) reflection of the dynamical model, a positive even "
                                "number (default 4).")},
-    {"FIT", "LAYER i N|X|Y min max, or OFFSET|RESOLUTION|SCALE|BACKGROUND min max",
+    {"FITOPTIONS", "[SEED n] [POPULATION n] [GENERATIONS n] [SECONDS s]",
      QT_TRANSLATE_NOOP("Help",
-                       "A value the fit may move, within min to max: the thickness (N), In "
-                       "fraction (X) or As fraction (Y) of layer i (counted from 1), or an "
-                       "instrument value. Fit &rarr; Fit writes NAME-fitted.EXT and shows it.")},
+                       "How the fit searches, each value optional: the seed of its random "
+                       "search (default 1), the members of its population (8 to 1000), the "
+                       "most generations (default 500) and its time limit in seconds (default "
+                       "600). Fit &rarr; Fit Options writes this line.")},
+    {"FIT", "LAYER i N|X|Y min max, or OFFSET|RESOLUTION|SCALE|BACKGROUND min max",
+     QT_TRANSLATE_NOOP(
+         "Help", "A value the fit may move, within min to max: the thickness (N), In "
+                 "fraction (X) or As fraction (Y) of layer i (counted from 1), or an "
+                 "instrument value. Fit &rarr; Fit writes NAME-fitted.EXT and shows it (a refit of "
+                 "NAME-fitted.EXT writes it again). While it runs, Stop keeps the best "
+                 "point so far and Cancel discards the fit.")},
 };
 
 } // namespace
@@ -69,7 +79,10 @@ QString helpText() {
     html += QStringLiteral("<li>%1</li>").arg(tr("Wheel: zooms about the pointer."));
     html += QStringLiteral("<li>%1</li></ul>")
                 .arg(tr("Drop a structure file on the field at the top to compute it; drop a "
-                        "measured scan there to compare it with the loaded structure."));
+                        "measured scan there to compare it with the loaded structure, or to "
+                        "see it alone with its peaks when no structure is loaded. Help "
+                        "&rarr; Open Example opens a bundled example. The log pane below the "
+                        "plots can be enlarged by dragging its upper edge."));
     html += QStringLiteral("<p>%1</p>")
                 .arg(tr("&laquo;Keep Scale&raquo; keeps the axis ranges for the next file; "
                         "&laquo;Log&raquo; switches the intensity axis to a logarithmic "
@@ -85,4 +98,22 @@ QString helpText() {
                          tr(s.meaning));
     html += QStringLiteral("</table>");
     return html;
+}
+
+QStringList exampleFolderCandidates(const QString& binFolder) {
+    QStringList folders{
+        QDir(binFolder).absoluteFilePath(QStringLiteral("../share/xrdsim/examples"))};
+#ifdef XRDSIM_SOURCE_EXAMPLES
+    folders << QStringLiteral(XRDSIM_SOURCE_EXAMPLES);
+#endif
+    for (QString& f : folders)
+        f = QDir::cleanPath(f);
+    return folders;
+}
+
+QString examplesFolder() {
+    for (const QString& folder : exampleFolderCandidates(QCoreApplication::applicationDirPath()))
+        if (!QDir(folder).entryList({QStringLiteral("*.txt")}, QDir::Files).isEmpty())
+            return folder;
+    return QString();
 }

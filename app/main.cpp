@@ -3,32 +3,71 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-// xrdsim [STRUCTURE [SCAN]]: the window, with the structure (and the scan to compare it with)
-// opened as if dropped.
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+namespace {
+
+void describe() {
     QCoreApplication::setOrganizationName(QStringLiteral("xrdsim"));
     QCoreApplication::setApplicationName(QStringLiteral("xrdsim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(XRDSIM_VERSION));
+}
 
-    QCommandLineParser parser;
+// The command line, for the window and for --help.
+void addArguments(QCommandLineParser& parser) {
     parser.setApplicationDescription(QCoreApplication::translate(
         "Main", "Simulates X-ray diffraction curves of InGaAsP multilayers. Drop a structure "
-                "file on the window, or name it here."));
+                "file on the window, or name it here; a measured scan named alone is shown "
+                "with its peak analysis."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("STRUCTURE"),
-                                 QCoreApplication::translate("Main", "Structure file to open."),
-                                 QStringLiteral("[STRUCTURE"));
+    parser.addPositionalArgument(
+        QStringLiteral("STRUCTURE"),
+        QCoreApplication::translate("Main", "Structure file to open, or a measured scan."),
+        QStringLiteral("[STRUCTURE"));
     parser.addPositionalArgument(
         QStringLiteral("SCAN"),
         QCoreApplication::translate("Main", "Measured scan to compare it with."),
         QStringLiteral("[SCAN]]"));
+}
+
+// --help and --version are answered without a display: before the window's application,
+// which needs one, is made.
+bool asksForTextOnly(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--") == 0)
+            return false;
+        for (const char* word : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            if (std::strcmp(a, word) == 0)
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// xrdsim [STRUCTURE [SCAN]]: the window, with the structure (and the scan to compare it with)
+// opened as if dropped; a scan alone is shown with its peaks.
+int main(int argc, char* argv[]) {
+    if (asksForTextOnly(argc, argv)) {
+        QCoreApplication text(argc, argv);
+        describe();
+        QCommandLineParser parser;
+        addArguments(parser);
+        parser.process(text); // prints the help or the version and exits
+        return 0;
+    }
+    QApplication app(argc, argv);
+    describe();
+
+    QCommandLineParser parser;
+    addArguments(parser);
     parser.process(app);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 2) {
@@ -44,7 +83,9 @@ int main(int argc, char* argv[]) {
     {
         Body body;
         body.show();
-        if (!files.isEmpty())
+        if (files.isEmpty())
+            body.welcome();
+        else
             body.open(files.at(0), files.value(1));
         status = app.exec();
     }

@@ -243,7 +243,113 @@ void readFit(StructureExtensions& ext, Statement& s) {
     ext.fits.append(p);
 }
 
+// FITOPTIONS [SEED n] [POPULATION n] [GENERATIONS n] [SECONDS s]: at least one pair, each
+// word at most once, in any order. A line with any fault is ignored whole.
+void readFitOptions(StructureExtensions& ext, Statement& s) {
+    FitSearchOptions o = ext.fitOptions;
+    QStringList seen;
+    for (QString word = s.next().toUpper(); !word.isEmpty(); word = s.next().toUpper()) {
+        if (seen.contains(word)) {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: FITOPTIONS names %3 twice."),
+                       word);
+            return;
+        }
+        seen << word;
+        const QString value = s.next();
+        bool ok = false;
+        if (word == QLatin1String("SEED")) {
+            o.seed = value.toUInt(&ok, 10);
+            o.seedGiven = ok;
+        } else if (word == QLatin1String("POPULATION")) {
+            o.population = value.toInt(&ok, 10);
+            ok = ok && o.population >= FitSearchOptions::minPopulation &&
+                 o.population <= FitSearchOptions::maxPopulation;
+        } else if (word == QLatin1String("GENERATIONS")) {
+            o.generations = value.toInt(&ok, 10);
+            ok = ok && o.generations >= 1 && o.generations <= FitSearchOptions::maxGenerations;
+        } else if (word == QLatin1String("SECONDS")) {
+            o.seconds = value.toDouble(&ok);
+            ok = ok && o.seconds > 0 && o.seconds <= FitSearchOptions::maxSeconds;
+        } else {
+            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                         "Ignored [%1] line %2: FITOPTIONS takes SEED, "
+                                         "POPULATION, GENERATIONS and SECONDS, not \"%3\"."),
+                       word);
+            return;
+        }
+        if (!ok) {
+            QString need = QStringLiteral("a positive number of seconds, at most 1e9");
+            if (word == QLatin1String("SEED"))
+                need = QStringLiteral("a whole number from 0 to 4294967295");
+            else if (word == QLatin1String("POPULATION"))
+                need = QStringLiteral("a whole number from %1 to %2")
+                           .arg(FitSearchOptions::minPopulation)
+                           .arg(FitSearchOptions::maxPopulation);
+            else if (word == QLatin1String("GENERATIONS"))
+                need = QStringLiteral("a whole number from 1 to %1")
+                           .arg(FitSearchOptions::maxGenerations);
+            s.complain(
+                QT_TRANSLATE_NOOP("StructureExtensions", "Ignored [%1] line %2: FITOPTIONS %3."),
+                QStringLiteral("%1 needs %2, not \"%3\"").arg(word, need, value));
+            return;
+        }
+    }
+    if (seen.isEmpty()) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
+                                     "Ignored [%1] line %2: FITOPTIONS needs at least one of "
+                                     "SEED n, POPULATION n, GENERATIONS n, SECONDS s."));
+        return;
+    }
+    ext.fitOptions = o;
+}
+
 } // namespace
+
+QString fitOptionsLine(const FitSearchOptions& options) {
+    QString line = QStringLiteral("FITOPTIONS");
+    if (options.seedGiven)
+        line += QStringLiteral(" SEED %1").arg(options.seed);
+    if (options.population > 0)
+        line += QStringLiteral(" POPULATION %1").arg(options.population);
+    if (options.generations > 0)
+        line += QStringLiteral(" GENERATIONS %1").arg(options.generations);
+    if (options.seconds > 0)
+        line += QStringLiteral(" SECONDS %1").arg(options.seconds, 0, 'g', 10);
+    return line;
+}
+
+QByteArray withFitOptionsLine(const QByteArray& text, const FitSearchOptions& options) {
+    if (text.startsWith("\xff\xfe") || text.startsWith("\xfe\xff"))
+        return QByteArray();
+    const QByteArray statement = fitOptionsLine(options).toUtf8();
+    const bool empty = statement == "FITOPTIONS";
+    QByteArray out;
+    bool written = false;
+    int start = 0;
+    while (start < text.size()) {
+        int end = text.indexOf('\n', start);
+        end = end < 0 ? text.size() : end + 1;
+        const QByteArray line = text.mid(start, end - start);
+        start = end;
+        const QByteArray word = line.trimmed().split('#').value(0).simplified().split(' ').value(0);
+        if (word.toUpper() != "FITOPTIONS") {
+            out += line;
+            continue;
+        }
+        if (written || empty)
+            continue;
+        const int ending = line.endsWith("\r\n") ? 2 : line.endsWith('\n') ? 1 : 0;
+        out += statement + line.right(ending);
+        written = true;
+    }
+    if (!written && !empty) {
+        if (!out.isEmpty() && !out.endsWith('\n'))
+            out += '\n';
+        out += statement + '\n';
+    }
+    return out;
+}
 
 QString modelName(ModelKind kind) {
     switch (kind) {
@@ -329,6 +435,8 @@ ExtensionRead readExtensionStatement(StructureExtensions& ext, const QString& ke
         readRelaxation(ext, s);
     } else if (keyword == QLatin1String("FIT")) {
         readFit(ext, s);
+    } else if (keyword == QLatin1String("FITOPTIONS")) {
+        readFitOptions(ext, s);
     } else {
         return ExtensionRead::NotExtension;
     }

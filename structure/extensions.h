@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -61,6 +62,30 @@ struct WrittenNeighbours {
     unsigned char present = 0; // which of the four the line gave as a non-empty token
 };
 
+// The FITOPTIONS statement: how the fit searches. Zero (and seedGiven false) leaves the fit's
+// own default; a later FITOPTIONS line replaces only the values it names.
+struct FitSearchOptions {
+    bool seedGiven = false;
+    unsigned seed = 1;
+    int population = 0;  // members of the search's population
+    int generations = 0; // most generations of the global search
+    double seconds = 0;  // wall-clock limit of the whole fit
+    static constexpr int minPopulation = 8;
+    static constexpr int maxPopulation = 1000;
+    static constexpr int maxGenerations = 100'000;
+    static constexpr double maxSeconds = 1e9;
+};
+
+// The statement's text for these options: "FITOPTIONS SEED 7 POPULATION 40 ...", naming only
+// the values set; just "FITOPTIONS" when none is.
+QString fitOptionsLine(const FitSearchOptions& options);
+
+// The bytes of a structure file with its FITOPTIONS lines replaced by one for `options`: the
+// first such line becomes it (its line ending kept) and later ones go; without one, it is
+// added as the last line. Options that set nothing remove the lines. Every other byte stays.
+// Empty when the text is not 8-bit (UTF-16 with a byte-order mark).
+QByteArray withFitOptionsLine(const QByteArray& text, const FitSearchOptions& options);
+
 // What the statements beyond WAVELENGTH, SUBSTRATE, LAYER and REPEAT say: the measured scan to
 // compare with, the instrument, the model and the FIT lines. Held by Config as `ext`.
 struct StructureExtensions {
@@ -78,6 +103,7 @@ struct StructureExtensions {
     // for a structure without them. A layer not named is coherent (0).
     QVector<LayerRelaxation> relaxations;
     QVector<FitParameter> fits;
+    FitSearchOptions fitOptions;
     QStringList problems; // one line per malformed extension statement
 
     // One record per stored layer while a FIT line moves a composition; empty otherwise, so

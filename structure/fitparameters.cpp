@@ -76,30 +76,41 @@ void averageBoundaries(Layer& l, const WrittenNeighbours& w) {
 } // namespace
 
 QString fitProblem(const Structure& config) {
+    return fitProblems(config).value(0);
+}
+
+QStringList fitProblems(const Structure& config) {
     if (!config.valid)
-        return tr("No fit: [%1] holds no valid structure.").arg(config.fileName);
+        return {tr("No fit: [%1] holds no valid structure.").arg(config.fileName)};
     const int count = config.layers.size();
     if (!config.ext.fits.isEmpty() && count > StructureExtensions::maxFitLayers)
-        return tr("No fit: [%1] has %2 LAYER lines; a fit works on at most %3.")
-            .arg(config.fileName, QString::number(count),
-                 QString::number(StructureExtensions::maxFitLayers));
+        return {tr("No fit: [%1] has %2 LAYER lines; a fit works on at most %3.")
+                    .arg(config.fileName, QString::number(count),
+                         QString::number(StructureExtensions::maxFitLayers))};
+    QStringList problems;
     for (const FitParameter& p : config.ext.fits) {
         const QString line = QString::number(p.lineNumber);
-        if (isLayerTarget(p.target) && (p.layer < 1 || p.layer > count))
-            return tr("No fit: [%1] line %2: FIT %3 names layer %4, but the last LAYER line is "
-                      "layer %5.")
-                .arg(config.fileName, line, p.text, QString::number(p.layer),
-                     QString::number(count));
+        if (isLayerTarget(p.target) && (p.layer < 1 || p.layer > count)) {
+            problems << tr("No fit: [%1] line %2: FIT %3 names layer %4, but the last LAYER "
+                           "line is layer %5.")
+                            .arg(config.fileName, line, p.text, QString::number(p.layer),
+                                 QString::number(count));
+            continue;
+        }
         const QString range = rangeProblem(p);
-        if (!range.isEmpty())
-            return tr("No fit: [%1] line %2: FIT %3: %4.")
-                .arg(config.fileName, line, p.text, range);
+        if (!range.isEmpty()) {
+            problems << tr("No fit: [%1] line %2: FIT %3: %4.")
+                            .arg(config.fileName, line, p.text, range);
+            continue;
+        }
         const double start = startValue(config, p);
         if (!(start >= p.min && start <= p.max))
-            return tr("No fit: [%1] line %2: FIT %3: the start value %4 lies outside %5 to %6.")
-                .arg(config.fileName, line, p.text, number(start), number(p.min), number(p.max));
+            problems << tr("No fit: [%1] line %2: FIT %3: the start value %4 lies outside %5 "
+                           "to %6.")
+                            .arg(config.fileName, line, p.text, number(start), number(p.min),
+                                 number(p.max));
     }
-    return QString();
+    return problems;
 }
 
 std::vector<double> fitStartValues(const Structure& config) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -17,6 +18,8 @@ struct Structure;
 // resolution or scale range reaching 0, a start value outside its range. One log line naming the
 // file and the FIT line, or empty.
 QString fitProblem(const Structure& config);
+// Every such problem, one line per faulty FIT line (fitProblem gives the first).
+QStringList fitProblems(const Structure& config);
 
 // Start values of the parameters as the file gives them: a layer's N (as a double), X or Y;
 // offset and resolution from their lines or defaults; scale and background from their lines,

@@ -68,9 +68,12 @@ struct Options {
     unsigned seed = 1;
     bool weighted = false;
     double maxSeconds = 600.0; // per fit
-    QString summary;           // --summary: one CSV row per fitted structure
-    bool strict = false;       // --strict: a file with notes on its lines is not computed
-    QString report;            // --report: an HTML or PDF report of the one structure
+    // Given on the command line: they then override the structure's FITOPTIONS line.
+    bool seedGiven = false;
+    bool maxSecondsGiven = false;
+    QString summary;     // --summary: one CSV row per fitted structure
+    bool strict = false; // --strict: a file with notes on its lines is not computed
+    QString report;      // --report: an HTML or PDF report of the one structure
 };
 
 QString tr(const char* text) {
@@ -203,15 +206,16 @@ struct FitJob {
 // (from the estimate made before it started; never beyond its time limit).
 class FitProgress {
 public:
-    explicit FitProgress(double maxSeconds) : maxSeconds_(maxSeconds) { clock_.start(); }
+    FitProgress() { clock_.start(); }
 
-    std::function<void(int, double, const std::vector<double>&)> reporter(const FitJob& job) {
+    std::function<void(int, double, const std::vector<double>&)> reporter(const FitJob& job,
+                                                                          double maxSeconds) {
         auto started = std::make_shared<QElapsedTimer>();
         started->start();
         const QString name = job.name;
         const double estimate = job.estimate;
-        return [this, started, name, estimate](int generation, double best,
-                                               const std::vector<double>&) {
+        return [this, started, name, estimate, maxSeconds](int generation, double best,
+                                                           const std::vector<double>&) {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (lastLine_ >= 0 && clock_.elapsed() - lastLine_ < 1000)
                 return;
@@ -220,8 +224,8 @@ public:
             // The estimate made before the start, and past it at least the 25 generations in
             // which the best point must settle.
             double left = std::max(estimate - elapsed, 25.0 * elapsed / std::max(generation, 1));
-            if (maxSeconds_ > 0.0)
-                left = std::min(left, std::max(maxSeconds_ - elapsed, 0.0));
+            if (maxSeconds > 0.0)
+                left = std::min(left, std::max(maxSeconds - elapsed, 0.0));
             complain(tr("Fitting [%1]: generation %2, best agreement %3, %4 s elapsed, about "
                         "%5 s left.")
                          .arg(name)
@@ -236,7 +240,6 @@ private:
     std::mutex mutex_;
     QElapsedTimer clock_;
     qint64 lastLine_ = -1;
-    double maxSeconds_;
 };
 
 // Runs the prepared fits, several at once (each on its share of the threads; a fit's result
@@ -251,7 +254,7 @@ void runFits(std::vector<FitJob>& jobs, const Options& options) {
     const int total = std::max(options.threads, 1);
     const int concurrent = std::min(int(ready.size()), total);
     const int each = std::max(1, total / concurrent);
-    FitProgress progress(options.maxSeconds);
+    FitProgress progress;
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t k = next++; k < ready.size(); k = next++) {
@@ -264,7 +267,12 @@ void runFits(std::vector<FitJob>& jobs, const Options& options) {
             settings.weighted = options.weighted;
             settings.peakStart = true;
             settings.maxSeconds = options.maxSeconds;
-            settings.progress = progress.reporter(job);
+            applyFitOptions(*job.config, settings);
+            if (options.seedGiven)
+                settings.seed = options.seed;
+            if (options.maxSecondsGiven)
+                settings.maxSeconds = options.maxSeconds;
+            settings.progress = progress.reporter(job, settings.maxSeconds);
             job.report = StructureFit(*job.config, settings).run();
         }
     };
@@ -360,6 +368,7 @@ bool fitFiles(const QStringList& names, const Options& options) {
         settings.weighted = options.weighted;
         settings.peakStart = true;
         settings.threads = 1;
+        applyFitOptions(*job.config, settings);
         job.fit = std::make_unique<StructureFit>(*job.config, settings);
         if (!job.fit->problem().isEmpty()) {
             say(job.fit->problem());
@@ -400,6 +409,7 @@ bool fitFiles(const QStringList& names, const Options& options) {
 bool readFitOptions(const QCommandLineParser& parser, const QCommandLineOption& maxSeconds,
                     const QCommandLineOption& summary, Options& options) {
     if (parser.isSet(maxSeconds)) {
+        options.maxSecondsGiven = true;
         bool ok = false;
         options.maxSeconds = parser.value(maxSeconds).toDouble(&ok);
         if (!ok || !(options.maxSeconds > 0.0) || options.maxSeconds > 1e9) {
@@ -514,13 +524,15 @@ int main(int argc, char* argv[]) {
     parser.addOption(fit);
     const QCommandLineOption seed(
         QStringLiteral("seed"),
-        QCoreApplication::translate("Batch", "Seed of the fit's search (default 1)."),
+        QCoreApplication::translate("Batch", "Seed of the fit's search (default 1, or the "
+                                             "structure's FITOPTIONS SEED)."),
         QStringLiteral("N"), QStringLiteral("1"));
     parser.addOption(seed);
     const QCommandLineOption maxSeconds(
         QStringLiteral("max-seconds"),
         QCoreApplication::translate("Batch", "End each fit at its best point so far after <S> "
-                                             "seconds (default 600)."),
+                                             "seconds (default 600, or the structure's "
+                                             "FITOPTIONS SECONDS)."),
         QStringLiteral("S"), QStringLiteral("600"));
     parser.addOption(maxSeconds);
     const QCommandLineOption summary(
@@ -615,6 +627,7 @@ int main(int argc, char* argv[]) {
     options.strict = parser.isSet(strict);
     bool seedOk = false;
     options.seed = parser.value(seed).toUInt(&seedOk);
+    options.seedGiven = parser.isSet(seed);
     if (!seedOk) {
         complain(QCoreApplication::translate("Batch", "The seed must be a whole number from 0 "
                                                       "to 4294967295.")

@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -171,22 +172,32 @@ void TestBody::widgetTree_data() {
                                << "QCheckBox"
                                << "frame"
                                << "gridLayout_2" << 0 << 2;
+    // The plots and the log pane share a splitter (no layout: the row is the splitter's
+    // index), so the log can be enlarged.
+    QTest::newRow("Splitter") << "Splitter"
+                              << "QSplitter"
+                              << "centralwidget"
+                              << "gridLayout" << 1 << 0;
     QTest::newRow("Comp") << "Comp"
                           << "DispA"
-                          << "centralwidget"
-                          << "gridLayout" << 1 << 0;
+                          << "Splitter"
+                          << "" << 0 << 0;
     QTest::newRow("KSpace") << "KSpace"
                             << "DispA"
-                            << "centralwidget"
-                            << "gridLayout" << 2 << 0;
+                            << "Splitter"
+                            << "" << 1 << 0;
+    QTest::newRow("LogPane") << "LogPane"
+                             << "QWidget"
+                             << "Splitter"
+                             << "" << 2 << 0;
     QTest::newRow("Log") << "Log"
                          << "QTextEdit"
-                         << "centralwidget"
-                         << "gridLayout" << 4 << 0;
+                         << "LogPane"
+                         << "logPaneLayout" << 1 << 0;
     QTest::newRow("frame_2") << "frame_2"
                              << "QFrame"
-                             << "centralwidget"
-                             << "gridLayout" << 3 << 0;
+                             << "LogPane"
+                             << "logPaneLayout" << 0 << 0;
     QTest::newRow("LogScale") << "LogScale"
                               << "QCheckBox"
                               << "frame_2"
@@ -205,6 +216,12 @@ void TestBody::widgetTree() {
     QVERIFY(w);
     QCOMPARE(QString::fromLatin1(w->metaObject()->className()), className);
     QCOMPARE(w->parent()->objectName(), parentName);
+    if (layoutName.isEmpty()) {
+        auto* splitter = qobject_cast<QSplitter*>(w->parentWidget());
+        QVERIFY(splitter);
+        QCOMPARE(splitter->indexOf(w), row);
+        return;
+    }
 
     auto* layout = body->findChild<QGridLayout*>(layoutName);
     QVERIFY(layout);
@@ -225,11 +242,13 @@ void TestBody::widgetTree() {
 
 // The children come in the order the form creates them.
 void TestBody::creationOrder() {
-    // The window's own layout and the line edit's internals have no names.
+    // The window's own layout and the line edit's internals have no names; Qt names its own
+    // parts qt_...
     auto namedChildren = [](const QObject* parent) {
         QStringList names;
         for (const QObject* o : parent->children()) {
-            if (!o->objectName().isEmpty() && !o->objectName().startsWith(QLatin1Char('_')))
+            if (!o->objectName().isEmpty() && !o->objectName().startsWith(QLatin1Char('_')) &&
+                !o->objectName().startsWith(QLatin1String("qt_"))) // the splitter's handles
                 names.append(o->objectName());
         }
         return names;
@@ -237,8 +256,13 @@ void TestBody::creationOrder() {
     QWidget* central = child<QWidget>(body.get(), "centralwidget");
     QVERIFY(central);
     QCOMPARE(body->centralWidget(), central);
-    QCOMPARE(namedChildren(central),
-             QStringList({"gridLayout", "frame", "Comp", "KSpace", "Log", "frame_2"}));
+    QCOMPARE(namedChildren(central), QStringList({"gridLayout", "frame", "Splitter"}));
+    // The splitter's order is its own (widgetTree); its children are these three.
+    QStringList inSplitter = namedChildren(child<QWidget>(body.get(), "Splitter"));
+    inSplitter.sort();
+    QCOMPARE(inSplitter, QStringList({"Comp", "KSpace", "LogPane"}));
+    QCOMPARE(namedChildren(child<QWidget>(body.get(), "LogPane")),
+             QStringList({"logPaneLayout", "frame_2", "Log"}));
     QCOMPARE(namedChildren(child<QFrame>(body.get(), "frame")),
              QStringList({"gridLayout_2", "DropA", "label", "KeepScale"}));
     QCOMPARE(namedChildren(child<QFrame>(body.get(), "frame_2")),
@@ -265,7 +289,7 @@ void TestBody::layouts() {
 
     // Extra height goes to the plots and the log pane through their size policies only.
     auto* grid = child<QGridLayout>(body.get(), "gridLayout");
-    QCOMPARE(grid->rowCount(), 5);
+    QCOMPARE(grid->rowCount(), 2);
     QCOMPARE(grid->columnCount(), 1);
     for (int r = 0; r < grid->rowCount(); ++r)
         QCOMPARE(grid->rowStretch(r), 0);
@@ -333,7 +357,7 @@ void TestBody::textsAndStartStates() {
     QCOMPARE(logScale->text(), QStringLiteral("Log"));
     QVERIFY(!logScale->isChecked());
     auto* log = child<QTextEdit>(body.get(), "Log");
-    QVERIFY(!log->isReadOnly());
+    QVERIFY(log->isReadOnly()); // messages only: typing goes nowhere
     QVERIFY(log->toPlainText().isEmpty());
     auto* drop = child<DropArea>(body.get(), "DropA");
     QVERIFY(drop->acceptDrops());

@@ -327,6 +327,55 @@ private slots:
         QCOMPARE(cells[14], QString("OFFSET"));
     }
 
+    void fitOptionsLineAndCommandLine_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("line"); // the structure's FITOPTIONS line, if any
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("seedLine");
+        QTest::addColumn<int>("mostGenerations");
+        QTest::newRow("FITOPTIONS SEED")
+            << "fo.txt" << QByteArray("FITOPTIONS SEED 7 GENERATIONS 3") << QStringList()
+            << "# seed: 7" << 3;
+        QTest::newRow("--seed overrides it")
+            << "fo.txt" << QByteArray("FITOPTIONS SEED 7 GENERATIONS 3")
+            << QStringList{"--seed", "3"} << "# seed: 3" << 3;
+        QTest::newRow("--max-seconds leaves its seed")
+            << "fo.txt" << QByteArray("FITOPTIONS SEED 7 GENERATIONS 2")
+            << QStringList{"--max-seconds", "100"} << "# seed: 7" << 2;
+        QTest::newRow("a refit keeps its name")
+            << "fo-fitted.txt" << QByteArray("FITOPTIONS GENERATIONS 3") << QStringList()
+            << "# seed: 1" << 3;
+    }
+
+    // The structure's FITOPTIONS line sets the fit's seed and generations unless the command
+    // line says otherwise; a refit of NAME-fitted.EXT writes NAME-fitted.EXT again.
+    void fitOptionsLineAndCommandLine() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, line);
+        QFETCH(QStringList, args);
+        QFETCH(QString, seedLine);
+        QFETCH(int, mostGenerations);
+        QTemporaryDir dir;
+        const QString file = xrdtest::writeTestFile(
+            dir, name,
+            "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 194 0 0.66\nREPEAT 1\nMEASURED " +
+                kRealScan.toUtf8() + "\nFIT LAYER 1 Y 0.5 0.8\nFIT OFFSET -0.02 0.02\n" + line +
+                "\n");
+        const Run r = run(QStringList{"--threads", "1", "--fit"} + args + QStringList{file});
+        QCOMPARE(r.status, 0);
+        const QString base = QFileInfo(name).completeBaseName();
+        const QString fitted = dir.filePath(base.endsWith("-fitted") ? name : base + "-fitted.txt");
+        QVERIFY2(r.out.contains(QString("Wrote [%1].").arg(fitted)), qPrintable(r.out));
+        QVERIFY(!QFile::exists(dir.filePath(base + "-fitted-fitted.txt")));
+        const QString text = QString::fromUtf8(readAll(fitted));
+        QVERIFY2(text.contains(seedLine + "\n"), qPrintable(text));
+        const QRegularExpressionMatch g = QRegularExpression("# generations: (\\d+)").match(text);
+        QVERIFY(g.hasMatch());
+        QVERIFY2(g.captured(1).toInt() <= mostGenerations, qPrintable(g.captured(0)));
+        // The line itself stays in the fitted file.
+        QVERIFY(text.contains(QString::fromLatin1(line) + "\n"));
+    }
+
     void fitSeedsDifferAndRepeat() {
         // The same seed twice gives the same file but for its time; another seed takes another
         // path through the search. (Two free compositions, which the peaks cannot both give:
