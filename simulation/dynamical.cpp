@@ -308,6 +308,15 @@ bool asymmetricPoint(const AsymmetricSlab& s, double g0, double c0, double lambd
     return true;
 }
 
+// The map of a slab that does not diffract a wave of exit sine v (its own reciprocal vector
+// has another component along the surface): the ratio of that wave to the incident beam
+// only loses the absorption along both paths, T eta = -(pi t / (2 lambda)) chi0 (1 / g0 +
+// 1 / v), T = 0.
+Moebius passingMap(const AsymmetricSlab& s, double g0, double v, double lambda, double cPi) {
+    const Complex tEta = -(0.5 * kPi * s.thickness / lambda) * s.chi0 * (1 / g0 + 1 / v);
+    return slabMap(tEta, 0.0, cPi);
+}
+
 // The fixed point with |Y| <= 1 of the substrate's map, as X = lambdaX Y.
 Complex asymmetricSubstrateRatio(const AsymmetricSlab& s, double g0, double c0, double lambda,
                                  double cFactor) {
@@ -388,6 +397,24 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, const Reflectio
     }
     const AsymmetricSlab substrate =
         asymmetricSlab(stack.xs, stack.ys, aS / 2, 0, aS, stack, reflection);
+    // Slabs of one in-plane lattice parameter share the diffracted beam k0 + h: one wave per
+    // parameter, the substrate's first. A slab of another parameter does not diffract a wave
+    // (k0 + h differs along the surface), which crosses it at its own exit angle.
+    std::vector<double> waveA = {aS};
+    std::vector<int> waveOf(kinds.size());
+    std::vector<int> waveKind; // a slab kind of each wave, -1 for the substrate
+    waveKind.push_back(-1);
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        const double a = kindSlab[k]->aParallel;
+        std::size_t w = 0;
+        while (w < waveA.size() && waveA[w] != a)
+            ++w;
+        if (w == waveA.size()) {
+            waveA.push_back(a);
+            waveKind.push_back(int(k));
+        }
+        waveOf[k] = int(w);
+    }
     const unsigned periods = stack.repeat >= 1 ? unsigned(stack.repeat) : 0u;
     const bool usePower = periods > 1 && !kindOf.empty();
     const bool unpolarised = stack.options.polarisation;
@@ -427,31 +454,46 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, const Reflectio
             out.append(0.0);
             continue;
         }
-        if (!kindOf.empty())
-            top.exitSine = points[std::size_t(kindOf.back())].exitSine;
-        Pair x = {{0, 0}, {0, 0}};
-        if (stack.withSubstrate)
-            x = pair(asymmetricSubstrateRatio(substrate, g0, c0, lambda, 1.0),
-                     asymmetricSubstrateRatio(substrate, g0, c0, lambda, cPi));
-        if (usePower) {
-            Moebius period = maps[std::size_t(kindOf[0])];
-            for (std::size_t j = 1; j < kindOf.size(); ++j) {
-                period = multiply(maps[std::size_t(kindOf[j])], period);
-                if (j % 8 == 0)
-                    normalise(period);
+        const Pair substrateRatio =
+            stack.withSubstrate ? pair(asymmetricSubstrateRatio(substrate, g0, c0, lambda, 1.0),
+                                       asymmetricSubstrateRatio(substrate, g0, c0, lambda, cPi))
+                                : Pair{{0, 0}, {0, 0}};
+        double r = 0;
+        for (std::size_t w = 0; w < waveA.size(); ++w) {
+            const double v =
+                waveKind[w] < 0 ? top.exitSine : points[std::size_t(waveKind[w])].exitSine;
+            if (waveA.size() > 1) {
+                for (std::size_t k = 0; k < kinds.size(); ++k) {
+                    if (waveOf[k] == int(w)) {
+                        maps[k] = slabMap(points[k].tEta, points[k].tSigma, cPi);
+                        scaleMap(maps[k], points[k].scale);
+                    } else {
+                        maps[k] = passingMap(kinds[k], g0, v, lambda, cPi);
+                    }
+                }
             }
-            normalise(period);
-            x = mapRatio(power(period, periods), x);
-        } else {
-            for (int kind : kindOf)
-                x = mapRatio(maps[std::size_t(kind)], x);
+            Pair x = w == 0 ? substrateRatio : Pair{{0, 0}, {0, 0}};
+            if (usePower) {
+                Moebius period = maps[std::size_t(kindOf[0])];
+                for (std::size_t j = 1; j < kindOf.size(); ++j) {
+                    period = multiply(maps[std::size_t(kindOf[j])], period);
+                    if (j % 8 == 0)
+                        normalise(period);
+                }
+                normalise(period);
+                x = mapRatio(power(period, periods), x);
+            } else {
+                for (int kind : kindOf)
+                    x = mapRatio(maps[std::size_t(kind)], x);
+            }
+            // The reflectivity is the ratio of the beams' power through the surface: |X|^2
+            // times the exit sine over the incidence sine, summed over the waves, which
+            // leave at different angles and do not interfere.
+            const double toPower = v / g0;
+            const double sigma = (x.re[0] * x.re[0] + x.im[0] * x.im[0]) * toPower;
+            const double pi = (x.re[1] * x.re[1] + x.im[1] * x.im[1]) * toPower;
+            r += unpolarised ? 0.5 * (sigma + pi) : sigma;
         }
-        // The reflectivity is the ratio of the two beams' power through the surface:
-        // |X|^2 times the exit sine over the incidence sine.
-        const double toPower = top.exitSine / g0;
-        const double sigma = (x.re[0] * x.re[0] + x.im[0] * x.im[0]) * toPower;
-        const double pi = (x.re[1] * x.re[1] + x.im[1] * x.im[1]) * toPower;
-        const double r = unpolarised ? 0.5 * (sigma + pi) : sigma;
         out.append(r <= 1.0 ? r : (r > 1.0 ? 1.0 : 0.0));
     }
     return out;

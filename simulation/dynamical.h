@@ -64,6 +64,10 @@ QVector<double> dynamicalDefaultGrid(const PhysicsStack& stack, int reflection);
 // sin(out) and the absorption path lengths (chi0 enters as chi0 (1 / sin(in) + 1 / sin(out))
 // / 2). The ratio X obeys the equation of the symmetric case for Y = X / (sqrt(|b|) rho),
 // rho^2 = chi_h / chi_-h, and the reflectivity is |X|^2 sin(out) / sin(in) at the surface.
+// Slabs of different in-plane lattices (relaxed layers) have diffracted beams of different
+// directions: each such beam is followed on its own, through the slabs of its in-plane
+// lattice with their diffraction and through the others with absorption along its own exit
+// angle only, and the reflectivity is the sum of their powers, each with its own sin(out).
 // Where the diffracted beam of some slab would run below the surface (near grazing exit,
 // where no beam leaves the crystal) the curve is 0.
 // A symmetric reflection goes to the (00l) functions above, unchanged.

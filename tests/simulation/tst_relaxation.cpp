@@ -334,6 +334,56 @@ private slots:
                  qPrintable(QString("%1 / %2 vs b %3").arg(wIn).arg(wOut).arg(b)));
     }
 
+    // The substrate's (224) peak under 1 um of relaxed In0.1Ga0.9As, which does not diffract
+    // at the substrate's angle: the substrate's diffracted beam keeps its own direction through
+    // the layer, so the peak is the bare substrate's times the layer's absorption along the
+    // substrate's own two beams, exp(-mu t (1 / sin(in) + 1 / sin(out))), in = theta + phi
+    // and out = theta - phi at grazing exit (swapped at grazing incidence), mu = 2 pi
+    // Im(chi0) / lambda of the layer, whatever the layer's own exit angle.
+    void substrateUnderRelaxedLayer_data() {
+        QTest::addColumn<double>("r");
+        QTest::addColumn<int>("grazing"); // 0 incidence, 1 exit
+        QTest::newRow("half relaxed, grazing exit") << 0.5 << 1;
+        QTest::newRow("relaxed, grazing exit") << 1.0 << 1;
+        QTest::newRow("relaxed, grazing incidence") << 1.0 << 0;
+    }
+
+    void substrateUnderRelaxedLayer() {
+        QFETCH(double, r);
+        QFETCH(int, grazing);
+        const Reflection refl =
+            reflection(2, 2, 4, grazing == 1 ? Reflection::Exit : Reflection::Incidence);
+        const double substrate = 41.873797;
+        const QVector<double> theta = range(substrate - 0.02, substrate + 0.03, 0.00002);
+        const auto highest = [&](const PhysicsStack& stack) {
+            double top = 0;
+            for (double v : dynamicalReflectivity(stack, refl, theta))
+                top = std::max(top, v);
+            return top;
+        };
+        Config c;
+        setUp(c, 0, 1, {layer(3500, 0.1, 1)});
+        c.ext.relaxations = {{1, r, 3}};
+        const PhysicsStack layered = buildPhysicsStack(c);
+        QCOMPARE(layered.period.size(), 1);
+        PhysicsStack bare = layered;
+        bare.repeat = 0;
+        const Slab& s = layered.period.first();
+        const double mu = 2 * M_PI *
+                          std::fabs(meanSusceptibility(s.x, s.y, s.monolayerHeight, s.aParallel,
+                                                       kCuKAlpha1, layered.dispersion)
+                                        .imag()) /
+                          kCuKAlpha1;
+        const double phi = std::atan(std::sqrt(8.0) / 4);
+        const double t = s.monolayers * s.monolayerHeight;
+        const double path =
+            1 / std::sin(substrate * M_PI / 180 + phi) + 1 / std::sin(substrate * M_PI / 180 - phi);
+        const double expected = highest(bare) * std::exp(-mu * t * path);
+        const double got = highest(layered);
+        QVERIFY2(std::fabs(got / expected - 1) < 0.02,
+                 qPrintable(QString("%1 instead of %2").arg(got).arg(expected)));
+    }
+
     // Refusals: the basic model with a relaxed layer, a reflection beyond the wavelength, and
     // a geometry whose beam would enter or leave below the surface.
     void refusals_data() {
