@@ -104,7 +104,7 @@ qint64 labelStep(const Visible& v, int labelHeight) {
         return std::max<qint64>(1, v.count);
     for (qint64 decade = 1; decade <= 1000000000; decade *= 10) {
         for (qint64 f : {1, 2, 5}) {
-            if (f * decade * v.pixelsPerMonolayer >= room)
+            if (static_cast<double>(f * decade) * v.pixelsPerMonolayer >= room)
                 return f * decade;
         }
     }
@@ -215,7 +215,8 @@ void drawComposition(QPainter& p, const ChCoord& coord, const ResultArrays& r,
         }
         if (!labelled)
             continue;
-        const double width = boundedLabelWidth(step * visible.pixelsPerMonolayer);
+        const double width =
+            boundedLabelWidth(static_cast<double>(step) * visible.pixelsPerMonolayer);
         text.fitText(&p, text.centeredRect(x, row1, width, s.k), font, kCentred, 1,
                      QString::number(i), kMaxLabelPoints);
         text.fitText(&p, text.centeredRect(x, row2, width, s.k), font, kCentred, 1,

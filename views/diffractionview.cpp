@@ -162,15 +162,15 @@ void drawDiffractionTitles(QPainter& p, const ChCoord& coord, const DiffractionA
 
 void drawDiffraction(QPainter& p, const ChCoord& coord, const QVector<double>& theta,
                      const QVector<double>& intensity, bool logScale, CurvePainter::Detail detail,
-                     const DiffractionAxes& given) {
+                     const DiffractionAxes& axes) {
     if (theta.isEmpty())
         return;
-    const DiffractionAxes axes = withReference(given, theta, intensity);
-    drawDiffractionAxes(p, coord, logScale, axes);
+    const DiffractionAxes resolved = withReference(axes, theta, intensity);
+    drawDiffractionAxes(p, coord, logScale, resolved);
     p.setPen(QColor(0, 200, 0));
     p.save();
     p.setClipRect(frameRect(coord));
     drawDataCurve(p, coord, theta, intensity, logScale, detail);
     p.restore();
-    drawDiffractionTitles(p, coord, axes);
+    drawDiffractionTitles(p, coord, resolved);
 }

@@ -265,17 +265,17 @@ std::optional<QRectF> reserveResidualStrip(ChCoord& coord) {
 }
 
 void drawOverlay(QPainter& p, ChCoord& coord, const OverlayData& d, bool logScale,
-                 const DiffractionAxes& given) {
+                 const DiffractionAxes& axes) {
     if (d.theta.isEmpty())
         return;
-    const DiffractionAxes axes = withReference(given, d.theta, d.measured);
+    const DiffractionAxes resolved = withReference(axes, d.theta, d.measured);
     // Labels keep the size the whole plot gives them when the strip takes its share.
     const LabelSizes sizes = labelSizes(coord);
     const QVector<double> residuals = logResiduals(d.measured, d.model);
     const std::optional<QRectF> strip =
         anyFinite(residuals) ? reserveResidualStrip(coord) : std::nullopt;
 
-    drawDiffractionAxes(p, coord, logScale, axes, &sizes);
+    drawDiffractionAxes(p, coord, logScale, resolved, &sizes);
     p.save();
     p.setClipRect(frameRect(coord));
     p.setPen(kMeasuredColour);
@@ -291,7 +291,7 @@ void drawOverlay(QPainter& p, ChCoord& coord, const OverlayData& d, bool logScal
     drawPeakTicks(p, coord, box, d.theta, d.measured, d.measuredPeaks, logScale);
     p.setPen(kModelColour);
     drawPeakTicks(p, coord, box, d.theta, d.model, d.modelPeaks, logScale);
-    drawDiffractionTitles(p, coord, axes, &sizes);
+    drawDiffractionTitles(p, coord, resolved, &sizes);
     drawLegend(p, box, sizes);
     if (strip)
         drawResidualStrip(p, coord, *strip, d, residuals, sizes);

@@ -134,7 +134,7 @@ void TestBody::windowSizeTitleAndMenuBar() {
     QStringList menus;
     for (const QAction* a : bar->actions())
         menus << a->text();
-    QCOMPARE(menus, QStringList({"&File", "F&it", "&Help"}));
+    QCOMPARE(menus, QStringList({"&File", "&View", "F&it", "&Help"}));
     QVERIFY(body->findChild<QStatusBar*>());
 
     // The form names only a window that has no name yet; it has no menus of its own.
