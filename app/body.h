@@ -62,8 +62,7 @@ private:
     friend class TestWorkbench;
 
     // What the user chose in a file dialog; tests replace the dialogs.
-    enum class Choice { Structure, Scan, Export, Report };
-    enum class Choice { Structure, Scan, Export, Example };
+    enum class Choice { Structure, Scan, Export, Report, Example };
     struct Chosen {
         QString path;
         bool diffractionOnly = false;
