@@ -2,6 +2,7 @@
 
 #include "app/document.h"
 #include "app/helptext.h"
+#include "app/importdialog.h"
 #include "views/compositionview.h"
 #include "views/diffractionview.h"
 #include "views/renderplots.h"
@@ -140,7 +141,7 @@ void Body::buildMenus() {
     openScanAction = file->addAction(tr("Open &Measured Scan…"), this, [this] {
         const Chosen c = chooseFile(Choice::Scan);
         if (!c.path.isEmpty())
-            document->openDropped(c.path);
+            document->openDropped(c.path, c.choices);
     });
     reloadAction = file->addAction(tr("&Reload"), document, &Document::reload);
     reloadAction->setShortcut(QKeySequence(Qt::Key_F5));
@@ -181,6 +182,8 @@ Body::Chosen Body::askForFile(Choice choice) {
         chosen.path = QFileDialog::getOpenFileName(
             this, tr("Open Measured Scan"), folder,
             tr("Measured scans (*.xrdml *.x00 *.uxd *.ras *.txt *.dat *.csv);;All files (*)"));
+        if (!chosen.path.isEmpty() && !askImportChoices(this, chosen.path, chosen.choices))
+            chosen.path.clear();
         break;
     case Choice::Export: {
         const QString both = tr("Both plots, PNG (*.png)");

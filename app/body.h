@@ -56,6 +56,7 @@ private:
     struct Chosen {
         QString path;
         bool diffractionOnly = false;
+        QString choices; // a scan's import choices (ImportDialog)
     };
 
     void buildMenus();

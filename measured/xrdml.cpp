@@ -52,7 +52,8 @@ class XrdmlParser {
 public:
     // Read through a buffer rather than handed the bytes: the XML reader then decodes them
     // piece by piece instead of holding a decoded copy of the whole file.
-    explicit XrdmlParser(QByteArray bytes) : bytes_(std::move(bytes)), buffer_(&bytes_) {
+    XrdmlParser(QByteArray bytes, ScanReadOptions options)
+        : options_(std::move(options)), bytes_(std::move(bytes)), buffer_(&bytes_) {
         buffer_.open(QIODevice::ReadOnly);
         xml_.setDevice(&buffer_);
     }
@@ -70,7 +71,8 @@ private:
     void readDataPoints(DataPoints& data);
     QString build(const DataPoints& data, MeasuredScan& scan) const;
 
-    QByteArray bytes_; // shares the caller's bytes
+    ScanReadOptions options_; // the scan and the axis asked for
+    QByteArray bytes_;        // shares the caller's bytes
     QBuffer buffer_;
     QXmlStreamReader xml_;
     QString failure_; // a failure of the content that the XML reader does not see
@@ -209,16 +211,22 @@ QString XrdmlParser::build(const DataPoints& data, MeasuredScan& scan) const {
     if (!failure.isEmpty())
         return failure;
     // An omega-2theta scan lists both axes: 2theta is the one tied to the Bragg angle.
-    if (twoThetaMoves) {
+    const bool omegaAsked = options_.axis == ScanReadOptions::Omega;
+    const bool twoThetaAsked = options_.axis == ScanReadOptions::TwoTheta;
+    if (twoThetaMoves && !omegaAsked) {
         scan.axis = QStringLiteral("2theta/2");
         scan.theta.resize(n);
         for (int i = 0; i < n; ++i)
             scan.theta[i] = twoTheta[i] / 2;
-    } else if (omegaMoves) {
+    } else if (omegaMoves && !twoThetaAsked) {
         scan.axis = QStringLiteral("omega");
         scan.theta = omega;
     } else {
-        return QCoreApplication::translate("Scan", "neither 2Theta nor Omega moves in the scan");
+        return omegaAsked || twoThetaAsked
+                   ? QCoreApplication::translate("Scan", "%1 does not move in the scan")
+                         .arg(QLatin1String(omegaAsked ? "Omega" : "2Theta"))
+                   : QCoreApplication::translate("Scan",
+                                                 "neither 2Theta nor Omega moves in the scan");
     }
 
     if (data.haveTimes) {
@@ -293,7 +301,10 @@ FormatReading XrdmlParser::read() {
                 const QString status = xml_.attributes().value(QLatin1String("status")).toString();
                 if (scans == 1)
                     firstStatus = status;
-                if (used == 0 && (status.isEmpty() || status == QLatin1String("Completed"))) {
+                const bool wanted = options_.scanNumber > 0
+                                        ? scans == options_.scanNumber
+                                        : status.isEmpty() || status == QLatin1String("Completed");
+                if (used == 0 && wanted) {
                     used = scans;
                     wavelength = here;
                     while (failure_.isEmpty() && xml_.readNextStartElement()) {
@@ -320,6 +331,12 @@ FormatReading XrdmlParser::read() {
         reading.failure = failure_;
         return reading;
     }
+    if (used == 0 && options_.scanNumber > 0 && scans > 0) {
+        reading.failure = QCoreApplication::translate("Scan", "the file holds %1 scans, not %2")
+                              .arg(scans)
+                              .arg(options_.scanNumber);
+        return reading;
+    }
     if (used == 0) {
         reading.failure =
             scans == 0
@@ -330,7 +347,9 @@ FormatReading XrdmlParser::read() {
     }
     reading.failure = build(data, reading.scan);
     reading.scan.wavelength = wavelength;
-    if (scans > 1)
+    reading.scan.scanNumber = used;
+    reading.scan.scanCount = scans;
+    if (scans > 1 && options_.scanNumber == 0)
         reading.scan.notes << QCoreApplication::translate(
                                   "Scan", "scan %1 of %2 used, the first completed one; the "
                                           "others were ignored")
@@ -341,7 +360,7 @@ FormatReading XrdmlParser::read() {
 
 } // namespace
 
-FormatReading readXrdml(const QByteArray& bytes) {
+FormatReading readXrdml(const QByteArray& bytes, const ScanReadOptions& options) {
     // Only bytes that can open an XML document are handed to the XML reader: a '<' after
     // optional white space and a UTF-8 byte-order mark, or a UTF-16 byte-order mark.
     int i = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
@@ -352,7 +371,7 @@ FormatReading readXrdml(const QByteArray& bytes) {
                           bytes.startsWith("\xFE\xFF");
     if (!xmlStart)
         return FormatReading();
-    return XrdmlParser(bytes).read();
+    return XrdmlParser(bytes, options).read();
 }
 
 } // namespace scanformats

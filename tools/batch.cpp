@@ -147,7 +147,7 @@ bool computeFile(const QString& name, const Options& options) {
     const ScanOutcome& scan = road.scan;
     for (const QString& line : scan.log)
         say(line);
-    if (scan.attempted && !(scan.ok && scan.measWritten))
+    if (!road.scansWritten())
         written = false;
 
     if (options.png) {
@@ -355,7 +355,7 @@ bool fitFiles(const QStringList& names, const Options& options) {
             continue;
         }
         Options fitted = options;
-        fitted.measured = job.fit->scanPath();
+        fitted.measured = job.fit->scanOverride();
         if (!computeFile(job.report.fittedFile, fitted))
             ok = false;
     }
@@ -399,13 +399,13 @@ QVector<QStringList> refusals(const QStringList& files, const Options& options) 
     for (const QString& file : files) {
         Config config; // read quietly: only to learn the scan it names
         const bool loaded = config.load(file);
-        const QString scan = loaded || !options.measured.isEmpty()
-                                 ? scanPathFor(config, options.measured)
-                                 : QString();
+        const bool scans = loaded || !options.measured.isEmpty();
         run.append(
             {file,
-             {file, scan},
-             resultPaths(file, options.outputDir, !scan.isEmpty(), options.png, options.fit)});
+             QStringList{file} + (scans ? scanPathsFor(config, options.measured) : QStringList()),
+             resultPaths(file, options.outputDir,
+                         scans ? measTagsFor(config, options.measured) : QStringList(), options.png,
+                         options.fit)});
     }
     return refuseClashes(run);
 }
@@ -480,6 +480,13 @@ int main(int argc, char* argv[]) {
                                              "the MEASURED line) and write NAME-meas.EXT."),
         QStringLiteral("scan"));
     parser.addOption(measured);
+    const QCommandLineOption import(
+        QStringLiteral("import"),
+        QCoreApplication::translate("Batch", "How to take the scan of --measured from its file, "
+                                             "in the words of a MEASURED line: 2theta or omega, "
+                                             "SCAN n, WINDOW from to."),
+        QStringLiteral("choices"));
+    parser.addOption(import);
     const QCommandLineOption fit(
         QStringLiteral("fit"),
         QCoreApplication::translate("Batch", "Fit the FIT parameters of each structure to its "
@@ -576,6 +583,21 @@ int main(int argc, char* argv[]) {
     }
 
     options.measured = parser.value(measured);
+    if (parser.isSet(import)) {
+        MeasuredSpec spec;
+        QString problem;
+        const QString choices = parser.value(import).simplified();
+        if (options.measured.isEmpty() ||
+            !readMeasuredChoices(choices.split(QLatin1Char(' ')), spec, problem)) {
+            complain(options.measured.isEmpty()
+                         ? QCoreApplication::translate("Batch", "--import needs --measured.")
+                         : QCoreApplication::translate("Batch", "--import: the scan %1.")
+                               .arg(problem)
+                               .append(QStringLiteral(" [%1]").arg(choices)));
+            return UsageError;
+        }
+        options.measured = scanOverrideWith(options.measured, choices);
+    }
     options.fit = parser.isSet(fit);
     options.weighted = parser.isSet(weighted);
     options.strict = parser.isSet(strict);
