@@ -180,9 +180,10 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
     };
     int chosen = -1;
     if (options.scanNumber > scans.size()) {
-        reading.failure = QCoreApplication::translate("Scan", "the file holds %1 scans, not %2")
-                              .arg(scans.size())
-                              .arg(options.scanNumber);
+        reading.failure =
+            QCoreApplication::translate("Scan", "scan %2 was asked for, but the file holds %1")
+                .arg(scans.size())
+                .arg(options.scanNumber);
         return reading;
     }
     if (options.scanNumber > 0 &&

@@ -216,6 +216,11 @@ QString axisWord(const MeasuredScan& scan) {
 // the one read, and only the points inside the window stay. Returns the reason the choices
 // leave no usable scan, or an empty string.
 QString applyChoices(MeasuredScan& scan, const ScanReadOptions& options) {
+    // The formats of one scan a file take no other; those of several check the number.
+    if (options.scanNumber > scan.scanCount)
+        return QCoreApplication::translate("Scan", "scan %2 was asked for, but the file holds %1")
+            .arg(scan.scanCount)
+            .arg(options.scanNumber);
     if (options.axis != ScanReadOptions::AnyAxis) {
         const QString asked =
             QLatin1String(options.axis == ScanReadOptions::Omega ? "omega" : "2theta");

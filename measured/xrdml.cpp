@@ -332,9 +332,10 @@ FormatReading XrdmlParser::read() {
         return reading;
     }
     if (used == 0 && options_.scanNumber > 0 && scans > 0) {
-        reading.failure = QCoreApplication::translate("Scan", "the file holds %1 scans, not %2")
-                              .arg(scans)
-                              .arg(options_.scanNumber);
+        reading.failure =
+            QCoreApplication::translate("Scan", "scan %2 was asked for, but the file holds %1")
+                .arg(scans)
+                .arg(options_.scanNumber);
         return reading;
     }
     if (used == 0) {

@@ -246,7 +246,7 @@ private slots:
             << QString::fromUtf8("2theta axis, 63.2000–63.8000°, 3 points.");
         QTest::newRow("xrdml scan 4 of 3")
             << dataDir + "xrdml-counts.xrdml" << any << 4 << Values() << Values() << Values() << 0
-            << "the file holds 3 scans, not 4.";
+            << "scan 4 was asked for, but the file holds 3.";
         QTest::newRow("xrdml window of one point")
             << dataDir + "xrdml-counts.xrdml" << any << 0 << Values{63.4, 63.6} << Values()
             << Values() << 0
@@ -264,7 +264,10 @@ private slots:
             << "no scan moves omega.";
         QTest::newRow("ras scan 3 of 2")
             << dataDir + "two-scans.ras" << any << 3 << Values() << Values() << Values() << 0
-            << "the file holds 2 scans, not 3.";
+            << "scan 3 was asked for, but the file holds 2.";
+        QTest::newRow("text has one scan")
+            << dataDir + "two-theta.csv" << any << 2 << Values() << Values() << Values() << 0
+            << "scan 2 was asked for, but the file holds 1.";
         QTest::newRow("text column taken as omega")
             << dataDir + "two-theta.csv" << om << 0 << Values{60.25, 61} << Values{60.5, 61}
             << Values{20, 30} << 2 << QString::fromUtf8("omega axis, 60.2500–61.0000°, 2 points.");
