@@ -143,7 +143,7 @@ bool overrideChoices(const QString& scanOverride, MeasuredSpec& spec, QString& p
     const int split = scanOverride.indexOf(QChar(0));
     const QStringList words =
         split < 0 ? QStringList()
-                  : scanOverride.mid(split + 1).split(QLatin1Char(' '), QString::SkipEmptyParts);
+                  : scanOverride.mid(split + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     return readMeasuredChoices(words, spec, problem);
 }
 

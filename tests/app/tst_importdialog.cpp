@@ -51,9 +51,9 @@ private slots:
         QTEST(dialog.choices(), "words");
         MeasuredSpec spec;
         QString problem;
-        QVERIFY2(readMeasuredChoices(dialog.choices().split(' ', QString::SkipEmptyParts), spec,
-                                     problem),
-                 qPrintable(problem));
+        QVERIFY2(
+            readMeasuredChoices(dialog.choices().split(' ', Qt::SkipEmptyParts), spec, problem),
+            qPrintable(problem));
         QCOMPARE(spec.scanNumber, scan);
         QCOMPARE(spec.windowGiven, window && from < to);
     }

@@ -287,7 +287,7 @@ private slots:
         QFETCH(QString, words);
         MeasuredSpec spec;
         QString problem;
-        QVERIFY(readMeasuredChoices(words.split(' ', QString::SkipEmptyParts), spec, problem));
+        QVERIFY(readMeasuredChoices(words.split(' ', Qt::SkipEmptyParts), spec, problem));
         QCOMPARE(measuredChoicesText(spec), words);
     }
 
