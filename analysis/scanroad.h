@@ -76,7 +76,7 @@ ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
                             const SumControl& control = {});
 // The same for one of several scans: the model is computed at the scan's reflection, the log
 // says which scan was compared at which, and the -meas file takes the request's tag.
-ScanOutcome compareWithScan(const Structure& config, const ScanRequest& request,
+ScanOutcome compareWithScan(const Structure& base, const ScanRequest& request,
                             const ScanReadResult& read, const QString& outputDir = QString(),
                             const SumControl& control = {});
 

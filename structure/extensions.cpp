@@ -310,8 +310,8 @@ QString measuredChoicesText(const MeasuredSpec& spec) {
 QString reflectionText(const Reflection& r) {
     const bool wide = std::abs(r.h) > 9 || std::abs(r.k) > 9 || std::abs(r.l) > 9 || r.h < 0 ||
                       r.k < 0 || r.l < 0;
-    const QString indices = wide ? QStringLiteral("(%1 %2 %3)").arg(r.h).arg(r.k).arg(r.l)
-                                 : QStringLiteral("(%1%2%3)").arg(r.h).arg(r.k).arg(r.l);
+    QString indices = wide ? QStringLiteral("(%1 %2 %3)").arg(r.h).arg(r.k).arg(r.l)
+                           : QStringLiteral("(%1%2%3)").arg(r.h).arg(r.k).arg(r.l);
     if (r.symmetric())
         return indices;
     return indices +

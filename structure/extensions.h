@@ -112,7 +112,7 @@ QString measuredChoicesText(const MeasuredSpec& spec);
 QString reflectionText(const Reflection& r);
 
 // Absolute path of one MEASURED file (relative names from the structure file's folder).
-QString measuredPath(const Structure& config, const QString& file);
+QString measuredPath(const Structure& config, const QString& name);
 
 // How readExtensionStatement took a line: no extension statement (left alone), read and
 // stored, or malformed and ignored (with a line in `problems`).
