@@ -56,7 +56,6 @@ private:
     struct Chosen {
         QString path;
         bool diffractionOnly = false;
-        QString choices; // a scan's import choices (ImportDialog)
     };
 
     void buildMenus();
@@ -80,6 +79,7 @@ private:
 
     Document* document = nullptr;
 
+    QString importChoices;                    // of the scan askForFile chose last (ImportDialog)
     std::function<Chosen(Choice)> chooseFile; // the file dialogs, unless a test set it
 
     QMenu* recentMenu = nullptr;
