@@ -47,17 +47,14 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
     problem_ = fittedFileProblem(config, settings.outputDir);
     if (!problem_.isEmpty())
         return;
-    scanPath_ = scanPathFor(config, settings.scanOverride);
-    if (scanPath_.isEmpty()) {
+    const QVector<ScanRequest> requests = scanRequestsFor(config, settings.scanOverride);
+    if (requests.isEmpty()) {
         problem_ = tr("No fit for [%1]: it names no measured scan (MEASURED line).").arg(name);
         return;
     }
-    const ScanReadResult read = readScanFor(config, scanPath_);
-    if (!read.ok) {
-        problem_ = read.error;
-        return;
-    }
-    notes_ = read.scan.notes;
+    scanPath_ = requests.first().path;
+    if (requests.size() == 1)
+        scanOverride_ = scanOverrideWith(scanPath_, measuredChoicesText(requests.first().spec));
 
     double offsetLow = config.ext.offset, offsetHigh = config.ext.offset;
     double resolutionLow = config.ext.resolution, resolutionHigh = config.ext.resolution;
@@ -70,29 +67,58 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
             resolutionHigh = p.max;
         }
     }
-    comparison_ = std::make_unique<ScanComparison>(config, read.scan, offsetLow, offsetHigh,
-                                                   resolutionLow, resolutionHigh);
-    if (!comparison_->problem().isEmpty()) {
-        problem_ = comparison_->problem();
-        return;
+    MeasuredScan firstScan;
+    for (const ScanRequest& request : requests) {
+        const ScanReadResult read = readScanFor(config, request);
+        if (!read.ok) {
+            problem_ = read.error;
+            return;
+        }
+        notes_ << read.scan.notes;
+        ScanPart part;
+        part.reflection = request.spec.reflection;
+        Structure atReflection = config;
+        atReflection.ext.reflection = part.reflection;
+        part.comparison = std::make_unique<ScanComparison>(
+            atReflection, read.scan, offsetLow, offsetHigh, resolutionLow, resolutionHigh);
+        if (!part.comparison->problem().isEmpty()) {
+            problem_ = part.comparison->problem();
+            return;
+        }
+        if (settings.weighted) {
+            double sum = 0;
+            for (double t : read.scan.countingTime)
+                sum += t;
+            if (!read.scan.countingTime.isEmpty())
+                part.countingTime = sum / read.scan.countingTime.size();
+            if (!(part.countingTime > 0))
+                notes_ << tr("The scan gives no counting times: the fit is unweighted.");
+        }
+        if (parts_.empty())
+            firstScan = read.scan;
+        parts_.push_back(std::move(part));
     }
-    if (settings.weighted) {
-        double sum = 0;
-        for (double t : read.scan.countingTime)
-            sum += t;
-        if (!read.scan.countingTime.isEmpty())
-            countingTime_ = sum / read.scan.countingTime.size();
-        if (!(countingTime_ > 0))
-            notes_ << tr("The scan gives no counting times: the fit is unweighted.");
+    if (parts_.size() > 1) {
+        // Weights from counting statistics only when every scan gives them.
+        for (const ScanPart& part : parts_)
+            if (!(part.countingTime > 0))
+                for (ScanPart& p : parts_)
+                    p.countingTime = 0.0;
+        notes_ << tr("Fit of [%1] to %2 scans: the cost is the mean of their agreement figures.")
+                      .arg(name)
+                      .arg(parts_.size());
     }
+    comparison_ = parts_.front().comparison.get();
+    countingTime_ = parts_.front().countingTime;
+    const MeasuredScan& scan = firstScan;
     if (settings.peakStart) {
-        const PeakStart start =
-            peakStart(config, read.scan, fitStartValues(config), countingTime_ > 0);
+        const PeakStart start = peakStart(config, scan, fitStartValues(config), countingTime_ > 0);
         // Starts that hold file values for some layer parameters can lead the search into the
         // wrong basin: the fit then starts from the file as it is.
         if (start.complete) {
             guesses_ = start.starts;
-            noiseFloor_ = start.noiseFloor;
+            // The noise floor is the first scan's: with several, the cost is another figure.
+            noiseFloor_ = parts_.size() == 1 ? start.noiseFloor : 0.0;
             notes_ << start.notes;
         }
     }
@@ -117,17 +143,48 @@ bool StructureFit::structureFor(const std::vector<double>& values, Structure& st
 bool StructureFit::modelFor(const std::vector<double>& values, ModelAtScan& out) const {
     Structure structure;
     InstrumentSettings instrument;
-    return comparison_ && structureFor(values, structure, instrument) &&
-           comparison_->evaluate(structure, instrument, out);
+    if (!comparison_ || !structureFor(values, structure, instrument))
+        return false;
+    structure.ext.reflection = parts_.front().reflection;
+    return comparison_->evaluate(structure, instrument, out);
 }
 
 std::vector<double> StructureFit::residuals(const std::vector<double>& values) const {
     if (abandoned())
         return {};
-    ModelAtScan m;
-    if (!modelFor(values, m))
+    if (parts_.size() == 1) {
+        ModelAtScan m;
+        if (!modelFor(values, m))
+            return {};
+        return logResiduals(m.measured, m.model, countingTime_);
+    }
+    // The scans' residuals one after the other, each scaled so that the mean square of all
+    // (the search's cost) is the mean of the scans' own mean squares: a scan of many points
+    // weighs no more than one of few.
+    Structure structure;
+    InstrumentSettings instrument;
+    if (!structureFor(values, structure, instrument))
         return {};
-    return logResiduals(m.measured, m.model, countingTime_);
+    std::vector<std::vector<double>> each;
+    std::size_t total = 0;
+    for (const ScanPart& part : parts_) {
+        structure.ext.reflection = part.reflection;
+        ModelAtScan m;
+        if (!part.comparison->evaluate(structure, instrument, m))
+            return {};
+        each.push_back(logResiduals(m.measured, m.model, part.countingTime));
+        if (each.back().empty())
+            return {};
+        total += each.back().size();
+    }
+    std::vector<double> all;
+    all.reserve(total);
+    for (const std::vector<double>& r : each) {
+        const double weight = std::sqrt(double(total) / (double(parts_.size()) * double(r.size())));
+        for (const double v : r)
+            all.push_back(v * weight);
+    }
+    return all;
 }
 
 FitProblem StructureFit::searchProblem() const {

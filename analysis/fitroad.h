@@ -67,7 +67,11 @@ public:
     // line for the log, or empty.
     const QString& problem() const { return problem_; }
     const QStringList& notes() const { return notes_; }
-    QString scanPath() const { return scanPath_; }
+    QString scanPath() const { return scanPath_; } // the first scan's
+    int scanCount() const { return int(parts_.size()); }
+    // The scan to compute the fitted file with, as an override (scanOverrideWith) when the fit
+    // has one scan; empty with several, whose MEASURED lines the fitted file keeps.
+    QString scanOverride() const { return scanOverride_; }
 
     // The structure and the instrument for a vector of parameter values; false when the values
     // make the structure invalid or beyond the limits.
@@ -96,8 +100,16 @@ private:
     QString problem_;
     QStringList notes_;
     QString scanPath_;
-    std::unique_ptr<ScanComparison> comparison_;
-    double countingTime_ = 0.0; // seconds per point for weights; 0 for the plain figure
+    QString scanOverride_;
+    // One per scan, in MEASURED order: the cost is the mean of their agreement figures.
+    struct ScanPart {
+        Reflection reflection;
+        std::unique_ptr<ScanComparison> comparison;
+        double countingTime = 0.0; // seconds per point for weights; 0 for the plain figure
+    };
+    std::vector<ScanPart> parts_;
+    ScanComparison* comparison_ = nullptr;     // the first scan's
+    double countingTime_ = 0.0;                // the first scan's
     std::vector<std::vector<double>> guesses_; // starts from the measurement's peaks
     double noiseFloor_ = 0.0;                  // the cost the scan's noise alone leaves
 };

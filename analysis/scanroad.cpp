@@ -129,10 +129,78 @@ double substrateAngleIn(const Structure& config, const QVector<double>& theta) {
 
 } // namespace
 
+QString scanOverrideWith(const QString& path, const QString& choices) {
+    const QString words = choices.simplified();
+    return words.isEmpty() ? path : path + QChar(0) + words;
+}
+
+QString overridePathOf(const QString& scanOverride) {
+    const int split = scanOverride.indexOf(QChar(0));
+    return split < 0 ? scanOverride : scanOverride.left(split);
+}
+
+bool overrideChoices(const QString& scanOverride, MeasuredSpec& spec, QString& problem) {
+    const int split = scanOverride.indexOf(QChar(0));
+    const QStringList words =
+        split < 0 ? QStringList()
+                  : scanOverride.mid(split + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return readMeasuredChoices(words, spec, problem);
+}
+
+QVector<ScanRequest> scanRequestsFor(const Structure& config, const QString& scanOverride) {
+    QVector<ScanRequest> requests;
+    if (!scanOverride.isEmpty()) {
+        ScanRequest r;
+        QString problem;
+        overrideChoices(scanOverride, r.spec, problem); // the caller checked the choices
+        if (!r.spec.reflectionGiven)
+            r.spec.reflection = config.ext.reflection;
+        r.spec.file = overridePathOf(scanOverride);
+        r.path = QFileInfo(r.spec.file).absoluteFilePath();
+        r.measTag = QStringLiteral("meas");
+        requests << r;
+        return requests;
+    }
+    const QVector<MeasuredSpec>& specs = config.ext.measured;
+    for (int i = 0; i < specs.size(); ++i) {
+        ScanRequest r;
+        r.spec = specs[i];
+        r.path = measuredPath(config, specs[i].file);
+        r.measTag = i == 0 ? QStringLiteral("meas") : measuredResultTag(specs[i].reflection);
+        r.index = i;
+        r.count = int(specs.size());
+        requests << r;
+    }
+    // A structure made in code may name its scan in measuredFile alone.
+    if (requests.isEmpty() && !config.ext.measuredFile.isEmpty()) {
+        ScanRequest r;
+        r.spec.file = config.ext.measuredFile;
+        r.spec.axis = config.ext.measuredTwoTheta ? MeasuredSpec::TwoTheta : MeasuredSpec::AnyAxis;
+        r.spec.reflection = config.ext.reflection;
+        r.path = measuredPath(config);
+        r.measTag = QStringLiteral("meas");
+        requests << r;
+    }
+    return requests;
+}
+
 QString scanPathFor(const Structure& config, const QString& overridePath) {
-    if (!overridePath.isEmpty())
-        return QFileInfo(overridePath).absoluteFilePath();
-    return measuredPath(config);
+    const QVector<ScanRequest> requests = scanRequestsFor(config, overridePath);
+    return requests.isEmpty() ? QString() : requests.first().path;
+}
+
+QStringList scanPathsFor(const Structure& config, const QString& scanOverride) {
+    QStringList paths;
+    for (const ScanRequest& r : scanRequestsFor(config, scanOverride))
+        paths << r.path;
+    return paths;
+}
+
+QStringList measTagsFor(const Structure& config, const QString& scanOverride) {
+    QStringList tags;
+    for (const ScanRequest& r : scanRequestsFor(config, scanOverride))
+        tags << r.measTag;
+    return tags;
 }
 
 InstrumentSettings instrumentFrom(const Structure& config) {
@@ -166,34 +234,97 @@ ScanReadResult readScanFor(const Structure& config, const QString& scanPath) {
     return readScanFile(scanPath, options);
 }
 
+ScanReadResult readScanFor(const Structure& config, const ScanRequest& request) {
+    ScanReadOptions options;
+    const MeasuredSpec& spec = request.spec;
+    options.twoTheta = spec.axis == MeasuredSpec::TwoTheta;
+    options.axis = spec.axis == MeasuredSpec::TwoTheta ? ScanReadOptions::TwoTheta
+                   : spec.axis == MeasuredSpec::Omega  ? ScanReadOptions::Omega
+                                                       : ScanReadOptions::AnyAxis;
+    options.windowGiven = spec.windowGiven;
+    options.from = spec.from;
+    options.to = spec.to;
+    options.scanNumber = spec.scanNumber;
+    // The substrate's (00l) angles only help choose among the scans of a symmetric one.
+    if (spec.reflection.symmetric())
+        options.preferredThetas = substrateReflections(config);
+    return readScanFile(request.path, options);
+}
+
+bool RoadOutcome::scansWritten() const {
+    for (const ScanOutcome& s : scans)
+        if (s.attempted && !(s.ok && s.measWritten))
+            return false;
+    return true;
+}
+
 RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const CalculationHooks& hooks,
                     const QString& scanOverride) {
     RoadOutcome out;
     const Structure& structure = calculation.structure();
-    const QString scanPath = scanPathFor(structure, scanOverride);
-    ScanReadResult read;
-    if (!scanPath.isEmpty())
-        read = readScanFor(structure, scanPath);
-    if (read.ok) {
-        const Resolution resolution(structure.ext.resolution);
-        calculation.cover(
-            {read.scan.theta.first() + structure.ext.offset - resolution.coverReach(),
-             read.scan.theta.last() + structure.ext.offset + resolution.coverReach()});
+    const QVector<ScanRequest> requests = scanRequestsFor(structure, scanOverride);
+    QVector<ScanReadResult> reads;
+    for (const ScanRequest& request : requests) {
+        reads << readScanFor(structure, request);
+        const ScanReadResult& read = reads.last();
+        // The curve shown is the structure's own reflection: only its scans widen it.
+        if (read.ok && request.spec.reflection == structure.ext.reflection) {
+            const Resolution resolution(structure.ext.resolution);
+            calculation.cover(
+                {read.scan.theta.first() + structure.ext.offset - resolution.coverReach(),
+                 read.scan.theta.last() + structure.ext.offset + resolution.coverReach()});
+        }
     }
     out.notes = calculation.notes();
     out.files = calculation.run(results, hooks);
-    if (!out.files.cancelled)
-        out.scan = compareWithScan(structure, scanPath, read, hooks.outputDir, hooks.control);
+    if (out.files.cancelled)
+        return out;
+    for (int i = 0; i < requests.size(); ++i) {
+        if (hooks.control.cancel && hooks.control.cancel->load())
+            break;
+        out.scans << compareWithScan(structure, requests[i], reads[i], hooks.outputDir,
+                                     hooks.control);
+    }
+    if (!out.scans.isEmpty()) {
+        out.scan = out.scans.first();
+        for (int i = 1; i < out.scans.size(); ++i)
+            out.scan.log << out.scans[i].log;
+    }
     return out;
 }
 
 ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
                             const ScanReadResult& read, const QString& outputDir,
                             const SumControl& control) {
+    ScanRequest request;
+    request.path = scanPath;
+    request.spec.reflection = config.ext.reflection;
+    request.measTag = QStringLiteral("meas");
+    return compareWithScan(config, request, read, outputDir, control);
+}
+
+ScanOutcome compareWithScan(const Structure& base, const ScanRequest& request,
+                            const ScanReadResult& read, const QString& outputDir,
+                            const SumControl& control) {
     ScanOutcome out;
+    const QString& scanPath = request.path;
     if (scanPath.isEmpty())
         return out;
     out.attempted = true;
+    // A scan at its own reflection, or one of several, says which one it is.
+    const bool named = request.count > 1 || request.spec.reflectionGiven;
+    if (named)
+        out.log << tr("Scan %1 of %2: [%3] at %4.")
+                       .arg(request.index + 1)
+                       .arg(request.count)
+                       .arg(scanPath, reflectionText(request.spec.reflection));
+    // The model of the scan is the structure's at the scan's reflection.
+    Structure atReflection;
+    if (base.ext.reflection != request.spec.reflection) {
+        atReflection = base;
+        atReflection.ext.reflection = request.spec.reflection;
+    }
+    const Structure& config = base.ext.reflection != request.spec.reflection ? atReflection : base;
     if (!read.ok) {
         out.log << read.error;
         return out;
@@ -252,8 +383,10 @@ ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
            << QStringLiteral("# format: %1").arg(scan.format)
            << QStringLiteral("# axis: %1").arg(scan.axis)
            << QStringLiteral("# model: %1").arg(modelName(config.ext.model))
-           << QStringLiteral("# points: %1").arg(scan.theta.size())
-           << QStringLiteral("# offset: %1").arg(number(instrument.offset))
+           << QStringLiteral("# points: %1").arg(scan.theta.size());
+    if (named)
+        header << QStringLiteral("# reflection: %1").arg(reflectionText(request.spec.reflection));
+    header << QStringLiteral("# offset: %1").arg(number(instrument.offset))
            << QStringLiteral("# resolution: %1").arg(number(instrument.resolution))
            << QStringLiteral("# scale: %1").arg(number(m.scale))
            << QStringLiteral("# background: %1").arg(number(m.background))
@@ -261,7 +394,7 @@ ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
     addPeakLines(header, QStringLiteral("measured"), out.measuredPeaks);
     addPeakLines(header, QStringLiteral("model"), out.modelPeaks);
 
-    out.measFile = resultFileName(config.fileName, QStringLiteral("meas"), outputDir);
+    out.measFile = resultFileName(config.fileName, request.measTag, outputDir);
     out.measWritten = writeMeasFile(out.measFile, header, m);
     out.log << (out.measWritten ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(out.measFile);
     out.ok = true;

@@ -5,6 +5,7 @@
 #include "measured/measuredscan.h"
 #include "measured/readers.h"
 #include "simulation/calculation.h"
+#include "structure/extensions.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,9 +28,36 @@ struct ScanOutcome {
     bool measWritten = false;
 };
 
-// The scan the structure names in its MEASURED line, or `overridePath` when given (a path as
-// the user typed it, relative to the current folder).
+// One scan a structure is compared with: its file, how to take the scan from it, the
+// reflection it was measured at, and the tag of its -meas file.
+struct ScanRequest {
+    QString path; // absolute
+    MeasuredSpec spec;
+    QString measTag; // "meas" for the first scan, measuredResultTag() for the others
+    int index = 0;   // in the structure's list of scans
+    int count = 1;
+};
+
+// A scan named instead of the MEASURED lines (on the command line, through Open Measured
+// Scan): a path as the user typed it (relative to the current folder), optionally followed
+// by the import choices of a MEASURED line ("2theta SCAN 2 WINDOW 30 35"). The two parts are
+// kept apart by a character no path holds; a plain path is an override without choices.
+QString scanOverrideWith(const QString& path, const QString& choices);
+QString overridePathOf(const QString& scanOverride);
+// The choices of an override, or a phrase saying why they are malformed.
+bool overrideChoices(const QString& scanOverride, MeasuredSpec& spec, QString& problem);
+
+// The scans of a structure in MEASURED order, or the one of `scanOverride` (compared at the
+// structure's reflection unless its choices name one) in their place.
+QVector<ScanRequest> scanRequestsFor(const Structure& config,
+                                     const QString& scanOverride = QString());
+
+// The first scan the structure names in its MEASURED lines, or that of `scanOverride` when
+// given.
 QString scanPathFor(const Structure& config, const QString& overridePath = QString());
+// Every scan file the structure's road reads, and the tags of the -meas files it writes.
+QStringList scanPathsFor(const Structure& config, const QString& scanOverride = QString());
+QStringList measTagsFor(const Structure& config, const QString& scanOverride = QString());
 
 // The instrument as the structure file sets it.
 InstrumentSettings instrumentFrom(const Structure& config);
@@ -37,6 +65,8 @@ InstrumentSettings instrumentFrom(const Structure& config);
 // Reads the scan at `scanPath` as the structure's statements say (2theta column, the
 // substrate's reflections to choose among several scans).
 ScanReadResult readScanFor(const Structure& config, const QString& scanPath);
+// The same for one scan of scanRequestsFor, with its import choices.
+ScanReadResult readScanFor(const Structure& config, const ScanRequest& request);
 
 // Computes the structure's model at the angles of a scan read by readScanFor, analyses the
 // peaks of both and writes NAME-meas.EXT beside the structure file (or into outputDir).
@@ -44,12 +74,21 @@ ScanReadResult readScanFor(const Structure& config, const QString& scanPath);
 ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
                             const ScanReadResult& read, const QString& outputDir = QString(),
                             const SumControl& control = {});
+// The same for one of several scans: the model is computed at the scan's reflection, the log
+// says which scan was compared at which, and the -meas file takes the request's tag.
+ScanOutcome compareWithScan(const Structure& base, const ScanRequest& request,
+                            const ScanReadResult& read, const QString& outputDir = QString(),
+                            const SumControl& control = {});
 
 // What the whole road of a loaded structure gave.
 struct RoadOutcome {
     CalculationOutcome files;
+    // The first scan's outcome, its log holding the lines of every scan in order (the log of
+    // one scan as it always was).
     ScanOutcome scan;
-    QStringList notes; // the calculation's own lines (the model), before everything else
+    QVector<ScanOutcome> scans; // every scan's own outcome, in MEASURED order
+    bool scansWritten() const;  // every scan attempted was compared and its -meas file written
+    QStringList notes;          // the calculation's own lines (the model), before everything else
 };
 
 // The whole road of a structure that loadStructure made ready: the scan read first (a model

@@ -3,6 +3,7 @@
 #include "app/document.h"
 #include "app/fitsliders.h"
 #include "app/helptext.h"
+#include "app/importdialog.h"
 #include "app/layertable.h"
 #include "views/compositionview.h"
 #include "views/diffractionview.h"
@@ -197,9 +198,10 @@ void Body::buildMenus() {
     });
     openStructureAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_O));
     openScanAction = file->addAction(tr("Open &Measured Scan…"), this, [this] {
+        importChoices.clear();
         const Chosen c = chooseFile(Choice::Scan);
         if (!c.path.isEmpty())
-            document->openDropped(c.path);
+            document->openDropped(c.path, importChoices);
     });
     reloadAction = file->addAction(tr("&Reload"), document, &Document::reload);
     reloadAction->setShortcut(QKeySequence(Qt::Key_F5));
@@ -254,6 +256,8 @@ Body::Chosen Body::askForFile(Choice choice) {
         chosen.path = QFileDialog::getOpenFileName(
             this, tr("Open Measured Scan"), folder,
             tr("Measured scans (*.xrdml *.x00 *.uxd *.ras *.txt *.dat *.csv);;All files (*)"));
+        if (!chosen.path.isEmpty() && !askImportChoices(this, chosen.path, importChoices))
+            chosen.path.clear();
         break;
     case Choice::Example: {
         const QString folder = examplesFolder();

@@ -97,6 +97,7 @@ private:
 
     Document* document = nullptr;
 
+    QString importChoices;                    // of the scan askForFile chose last (ImportDialog)
     std::function<Chosen(Choice)> chooseFile; // the file dialogs, unless a test set it
     // The fit options panel, unless a test set it: the options to write, or none (cancelled).
     std::function<std::optional<FitSearchOptions>(const FitSearchOptions&)> chooseFitOptions;

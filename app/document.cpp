@@ -106,8 +106,25 @@ void Document::open(const QString& structure, const QString& scan) {
 // A file that a scan reader recognises is a measured scan, compared with the structure on
 // show; anything else (a folder or a device too, which the loader refuses) takes the
 // structure road. No structure file looks like a scan to the readers.
-void Document::openDropped(const QString& path) {
-    const ScanReadResult probe = readScanFile(path);
+void Document::openDropped(const QString& path, const QString& choices) {
+    ScanReadResult probe = readScanFile(path);
+    MeasuredSpec spec;
+    QString problem;
+    if (probe.ok && !choices.isEmpty()) {
+        // The choices are tried on the file now, so that a window holding no points says so
+        // at once rather than after the calculation.
+        if (!overrideChoices(scanOverrideWith(path, choices), spec, problem)) {
+            log(tr("Can't read scan [%1]: it %2.").arg(path, problem));
+            return;
+        }
+        ScanReadOptions options;
+        options.axis = ScanReadOptions::Axis(spec.axis);
+        options.scanNumber = spec.scanNumber;
+        options.windowGiven = spec.windowGiven;
+        options.from = spec.from;
+        options.to = spec.to;
+        probe = readScanFile(path, options);
+    }
     if (!probe.recognised) {
         startRoad({path, QString(), Origin::Opened, QString()});
         return;
@@ -121,9 +138,10 @@ void Document::openDropped(const QString& path) {
         return;
     }
     const QString scan = QFileInfo(path).absoluteFilePath();
-    startRoad(
-        {current_, scan, Origin::Opened,
-         tr("Add the line MEASURED %1 to the structure file to keep it.").arg(fileToken(scan))});
+    const QString words = choices.simplified();
+    startRoad({current_, scanOverrideWith(scan, words), Origin::Opened,
+               tr("Add the line MEASURED %1 to the structure file to keep it.")
+                   .arg(words.isEmpty() ? fileToken(scan) : fileToken(scan) + ' ' + words)});
 }
 
 void Document::reload() {
@@ -213,12 +231,13 @@ void Document::startRoad(const RoadRequest& request) {
         log(problem);
     if (loaded.status == LoadedStructure::Ready) {
         // No result may replace an input: a scan named NAME-meas.EXT, say.
-        const QString scan = scanPathFor(config_, request.scanOverride);
         const QStringList clashes =
-            refuseClashes({{request.structure,
-                            {request.structure, scan},
-                            resultPaths(request.structure, QString(), !scan.isEmpty(), false,
-                                        !config_.ext.fits.isEmpty())}})
+            refuseClashes(
+                {{request.structure,
+                  QStringList{request.structure} + scanPathsFor(config_, request.scanOverride),
+                  resultPaths(request.structure, QString(),
+                              measTagsFor(config_, request.scanOverride), false,
+                              !config_.ext.fits.isEmpty())}})
                 .value(0);
         if (!clashes.isEmpty()) {
             loaded.status = LoadedStructure::Refused;
@@ -235,9 +254,9 @@ void Document::startRoad(const RoadRequest& request) {
         return;
     }
     if (request.origin == Origin::Opened)
-        abandonFit(
-            tr("[%1] was opened")
-                .arg(request.scanOverride.isEmpty() ? request.structure : request.scanOverride));
+        abandonFit(tr("[%1] was opened")
+                       .arg(request.scanOverride.isEmpty() ? request.structure
+                                                           : overridePathOf(request.scanOverride)));
     current_ = request.structure;
     currentScan_ = request.scanOverride;
     aloneScan_.clear();

@@ -37,7 +37,8 @@ public:
     void open(const QString& structure, const QString& scan = QString());
     // A measured scan is compared with the structure on show; anything else is opened as a
     // structure file.
-    void openDropped(const QString& path);
+    // `choices`: a scan's import choices in the words of a MEASURED line (may be empty).
+    void openDropped(const QString& path, const QString& choices = QString());
     // Loads the structure on show again (F5).
     void reload();
 

@@ -67,7 +67,8 @@ FormatReading readColumns(const QByteArray& text, const ScanReadOptions& options
     const bool decimalComma = anyComma && !commaSeparates;
 
     MeasuredScan& scan = reading.scan;
-    const double toTheta = options.twoTheta ? 0.5 : 1.0;
+    const double toTheta =
+        (options.twoTheta || options.axis == ScanReadOptions::TwoTheta) ? 0.5 : 1.0;
     LineReader lines(text);
     QByteArray copy;
     while (lines.next(b, e)) {
@@ -110,7 +111,9 @@ FormatReading readColumns(const QByteArray& text, const ScanReadOptions& options
         reading.failure = QCoreApplication::translate(
             "Scan", "it holds a single row of numbers, and a scan needs at least two points");
     scan.format = QStringLiteral("text");
-    scan.axis = options.twoTheta ? QStringLiteral("2theta/2") : QStringLiteral("omega");
+    scan.axis = (options.twoTheta || options.axis == ScanReadOptions::TwoTheta)
+                    ? QStringLiteral("2theta/2")
+                    : QStringLiteral("omega");
     return reading;
 }
 

@@ -18,5 +18,7 @@ struct MeasuredScan {
     QVector<double> intensity;    // counts per second (negative values from a file become 0)
     QVector<double> countingTime; // seconds per point, same length as theta, or empty when unknown
     double wavelength = std::numeric_limits<double>::quiet_NaN(); // Å, NaN when the file has none
+    int scanNumber = 1; // which scan of the file was taken (1-based), of scanCount
+    int scanCount = 1;
     QStringList notes; // lines for the log: further scans ignored, which RAS scan used...
 };

@@ -172,11 +172,29 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
             }
         }
     }
+    // A scan asked for by its number is taken as it is; otherwise only scans of the axis asked
+    // for (any axis when none is) are candidates.
+    const auto eligible = [&options](const RasScan& scan) {
+        return options.axis == ScanReadOptions::AnyAxis ||
+               (scan.axis == QLatin1String("omega")) == (options.axis == ScanReadOptions::Omega);
+    };
     int chosen = -1;
+    if (options.scanNumber > scans.size()) {
+        reading.failure =
+            QCoreApplication::translate("Scan", "scan %2 was asked for, but the file holds %1")
+                .arg(scans.size())
+                .arg(options.scanNumber);
+        return reading;
+    }
+    if (options.scanNumber > 0 &&
+        scans[options.scanNumber - 1].low <= scans[options.scanNumber - 1].high)
+        chosen = options.scanNumber - 1;
     double preferred = 0;
     for (const double p : options.preferredThetas) {
+        if (options.scanNumber > 0)
+            break;
         for (int i = 0; i < scans.size() && chosen < 0; ++i) {
-            if (scans[i].low <= p && p <= scans[i].high) {
+            if (eligible(scans[i]) && scans[i].low <= p && p <= scans[i].high) {
                 chosen = i;
                 preferred = p;
             }
@@ -184,10 +202,21 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
         if (chosen >= 0)
             break;
     }
-    const bool byPreference = chosen >= 0;
-    for (int i = 0; i < scans.size() && chosen < 0; ++i) {
-        if (scans[i].low <= scans[i].high)
+    const bool byPreference = chosen >= 0 && options.scanNumber == 0;
+    for (int i = 0; i < scans.size() && chosen < 0 && options.scanNumber == 0; ++i) {
+        if (eligible(scans[i]) && scans[i].low <= scans[i].high)
             chosen = i;
+    }
+    if (chosen < 0 && (options.scanNumber > 0 || options.axis != ScanReadOptions::AnyAxis)) {
+        reading.failure =
+            options.scanNumber > 0
+                ? QCoreApplication::translate("Scan", "scan %1 has no points on an omega or "
+                                                      "2theta axis")
+                      .arg(options.scanNumber)
+                : QCoreApplication::translate("Scan", "no scan moves %1")
+                      .arg(QLatin1String(options.axis == ScanReadOptions::Omega ? "omega"
+                                                                                : "2theta"));
+        return reading;
     }
     if (chosen < 0) {
         const QByteArray axis = scans.first().header.value("MEAS_SCAN_AXIS_X");
@@ -199,7 +228,9 @@ FormatReading readRas(const QByteArray& text, const ScanReadOptions& options) {
                                     .arg(quoted(QString::fromUtf8(axis)));
         return reading;
     }
-    if (scans.size() > 1) {
+    reading.scan.scanNumber = chosen + 1;
+    reading.scan.scanCount = int(scans.size());
+    if (scans.size() > 1 && options.scanNumber == 0) {
         const QString used = QString::number(chosen + 1);
         const QString all = QString::number(scans.size());
         if (byPreference)

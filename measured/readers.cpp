@@ -208,6 +208,75 @@ QByteArray utf16AsUtf8(const QByteArray& bytes) {
     return out;
 }
 
+QString axisWord(const MeasuredScan& scan) {
+    return scan.axis == QLatin1String("omega") ? QStringLiteral("omega") : QStringLiteral("2theta");
+}
+
+// The import choices made on a scan that passed the common checks: the axis asked for must be
+// the one read, and only the points inside the window stay. Returns the reason the choices
+// leave no usable scan, or an empty string.
+QString applyChoices(MeasuredScan& scan, const ScanReadOptions& options) {
+    // The formats of one scan a file take no other; those of several check the number.
+    if (options.scanNumber > scan.scanCount)
+        return QCoreApplication::translate("Scan", "scan %2 was asked for, but the file holds %1")
+            .arg(scan.scanCount)
+            .arg(options.scanNumber);
+    if (options.axis != ScanReadOptions::AnyAxis) {
+        const QString asked =
+            QLatin1String(options.axis == ScanReadOptions::Omega ? "omega" : "2theta");
+        if (axisWord(scan) != asked)
+            return QCoreApplication::translate("Scan", "its scan moves %1, not %2")
+                .arg(axisWord(scan), asked);
+    }
+    if (!options.windowGiven)
+        return QString();
+    const double toTheta = scan.axis == QLatin1String("omega") ? 1.0 : 0.5;
+    const double low = options.from * toTheta;
+    const double high = options.to * toTheta;
+    const bool timed = !scan.countingTime.isEmpty();
+    int kept = 0;
+    bool anyPositive = false;
+    for (int i = 0; i < scan.theta.size(); ++i) {
+        if (!(scan.theta[i] >= low && scan.theta[i] <= high))
+            continue;
+        scan.theta[kept] = scan.theta[i];
+        scan.intensity[kept] = scan.intensity[i];
+        if (timed)
+            scan.countingTime[kept] = scan.countingTime[i];
+        anyPositive = anyPositive || scan.intensity[kept] > 0.0;
+        ++kept;
+    }
+    scan.theta.resize(kept);
+    scan.intensity.resize(kept);
+    if (timed)
+        scan.countingTime.resize(kept);
+    const QString window =
+        QStringLiteral("%1–%2° of %3").arg(options.from).arg(options.to).arg(axisWord(scan));
+    if (kept < 2 || scan.theta.first() == scan.theta.last())
+        return QCoreApplication::translate("Scan", "the window %1 holds fewer than two points "
+                                                   "at different angles")
+            .arg(window);
+    if (!anyPositive)
+        return QCoreApplication::translate("Scan", "no intensity inside the window %1 is positive")
+            .arg(window);
+    return QString();
+}
+
+// "Took scan 2 of 3 from [file], 2theta axis, 30–35°, 1201 points."
+QString tookLine(const MeasuredScan& scan, const ScanReadOptions& options, const QString& name) {
+    const double fromTheta = scan.axis == QLatin1String("omega") ? 1.0 : 2.0;
+    const double first = options.windowGiven ? options.from : scan.theta.first() * fromTheta;
+    const double last = options.windowGiven ? options.to : scan.theta.last() * fromTheta;
+    return QCoreApplication::translate("Scan",
+                                       "Took scan %1 of %2 from [%3], %4 axis, %5–%6°, %7 points.")
+        .arg(scan.scanNumber)
+        .arg(scan.scanCount)
+        .arg(name, axisWord(scan))
+        .arg(first, 0, 'f', 4)
+        .arg(last, 0, 'f', 4)
+        .arg(scan.theta.size());
+}
+
 } // namespace
 
 ScanReadResult readScanBytes(const QByteArray& bytes, const QString& nameForMessages,
@@ -229,7 +298,7 @@ ScanReadResult readScanBytes(const QByteArray& bytes, const QString& nameForMess
 
     // The XML reader sees the bytes as they are (it reads any byte-order mark itself); the
     // ASCII formats see them without a UTF-8 one, and UTF-16 text as UTF-8.
-    FormatReading reading = readXrdml(bytes);
+    FormatReading reading = readXrdml(bytes, options);
     if (!reading.recognised) {
         const QByteArray text = isUtf16(bytes) ? utf16AsUtf8(bytes) : withoutUtf8Bom(bytes);
         reading = readX00(text);
@@ -254,6 +323,8 @@ ScanReadResult readScanBytes(const QByteArray& bytes, const QString& nameForMess
     QString failure = reading.failure;
     if (failure.isEmpty())
         failure = finish(reading.scan);
+    if (failure.isEmpty())
+        failure = applyChoices(reading.scan, options);
     if (!failure.isEmpty()) {
         result.error = failureLine(nameForMessages, failure);
         return result;
@@ -263,6 +334,8 @@ ScanReadResult readScanBytes(const QByteArray& bytes, const QString& nameForMess
     result.scan.fileName = nameForMessages;
     for (QString& note : result.scan.notes)
         note = QCoreApplication::translate("Scan", "Scan [%1]: %2.").arg(nameForMessages, note);
+    if (options.hasChoices())
+        result.scan.notes.prepend(tookLine(result.scan, options, nameForMessages));
     result.ok = true;
     return result;
 }

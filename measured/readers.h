@@ -7,9 +7,20 @@
 #include <QVector>
 
 // What the caller knows that the file may not say.
+// The import choices a user may make: which axis of the file theta is taken from, an angle
+// window (degrees of that axis, from < to) and which scan of a file holding several. With any
+// of them given, the scan's notes begin with one line that says what was taken.
 struct ScanReadOptions {
-    bool twoTheta = false;           // plain text: the angle column is 2theta
+    enum Axis : unsigned char { AnyAxis, TwoTheta, Omega };
+    bool twoTheta = false;           // plain text: the angle column is 2theta (as axis TwoTheta)
     QVector<double> preferredThetas; // degrees; RAS scan choice, in order of preference
+    // 2theta: theta is half the 2theta positions (XRDML: they must move; RAS: a scan of a
+    // 2theta axis; text: the column is 2theta). Omega: theta is omega. AnyAxis: the file's.
+    Axis axis = AnyAxis;
+    bool windowGiven = false;
+    double from = 0.0, to = 0.0;
+    int scanNumber = 0; // 1-based scan of an XRDML or RAS file; 0: the reader's choice
+    bool hasChoices() const { return axis != AnyAxis || windowGiven || scanNumber > 0; }
 };
 
 // The outcome of reading one scan file.

@@ -26,7 +26,7 @@ struct FormatReading {
     MeasuredScan scan;
 };
 
-FormatReading readXrdml(const QByteArray& bytes);
+FormatReading readXrdml(const QByteArray& bytes, const ScanReadOptions& options = {});
 FormatReading readX00(const QByteArray& text);
 FormatReading readUxd(const QByteArray& text);
 FormatReading readRas(const QByteArray& text, const ScanReadOptions& options);

@@ -215,8 +215,8 @@ class XrdmlParser {
 public:
     // Read through a device rather than handed the bytes: the XML reader then decodes them
     // piece by piece instead of holding a decoded copy of the whole file.
-    explicit XrdmlParser(QByteArray bytes)
-        : bytes_(std::move(bytes)), buffer_(&bytes_), runs_(bytes_) {
+    XrdmlParser(QByteArray bytes, ScanReadOptions options)
+        : options_(std::move(options)), bytes_(std::move(bytes)), buffer_(&bytes_), runs_(bytes_) {
         if (NumberRuns::applies(bytes_)) {
             runs_.open(QIODevice::ReadOnly);
             xml_.setDevice(&runs_);
@@ -243,7 +243,8 @@ private:
     void readDataPoints(DataPoints& data);
     QString build(DataPoints& data, MeasuredScan& scan) const;
 
-    QByteArray bytes_; // shares the caller's bytes
+    ScanReadOptions options_; // the scan and the axis asked for
+    QByteArray bytes_;        // shares the caller's bytes
     QBuffer buffer_;
     NumberRuns runs_;
     QXmlStreamReader xml_;
@@ -439,18 +440,24 @@ QString XrdmlParser::build(DataPoints& data, MeasuredScan& scan) const {
     data.twoTheta.list.clear();
     data.omega.list.clear();
     // An omega-2theta scan lists both axes: 2theta is the one tied to the Bragg angle.
-    if (twoThetaMoves) {
+    const bool omegaAsked = options_.axis == ScanReadOptions::Omega;
+    const bool twoThetaAsked = options_.axis == ScanReadOptions::TwoTheta;
+    if (twoThetaMoves && !omegaAsked) {
         omega.clear();
         scan.axis = QStringLiteral("2theta/2");
         scan.theta = std::move(twoTheta);
         for (double& t : scan.theta)
             t /= 2;
-    } else if (omegaMoves) {
+    } else if (omegaMoves && !twoThetaAsked) {
         twoTheta.clear();
         scan.axis = QStringLiteral("omega");
         scan.theta = std::move(omega);
     } else {
-        return QCoreApplication::translate("Scan", "neither 2Theta nor Omega moves in the scan");
+        return omegaAsked || twoThetaAsked
+                   ? QCoreApplication::translate("Scan", "%1 does not move in the scan")
+                         .arg(QLatin1String(omegaAsked ? "Omega" : "2Theta"))
+                   : QCoreApplication::translate("Scan",
+                                                 "neither 2Theta nor Omega moves in the scan");
     }
 
     if (data.haveTimes) {
@@ -523,7 +530,10 @@ FormatReading XrdmlParser::read() {
                 const QString status = xml_.attributes().value(QLatin1String("status")).toString();
                 if (scans == 1)
                     firstStatus = status;
-                if (used == 0 && (status.isEmpty() || status == QLatin1String("Completed"))) {
+                const bool wanted = options_.scanNumber > 0
+                                        ? scans == options_.scanNumber
+                                        : status.isEmpty() || status == QLatin1String("Completed");
+                if (used == 0 && wanted) {
                     used = scans;
                     wavelength = here;
                     while (failure_.isEmpty() && xml_.readNextStartElement()) {
@@ -550,6 +560,13 @@ FormatReading XrdmlParser::read() {
         reading.failure = failure_;
         return reading;
     }
+    if (used == 0 && options_.scanNumber > 0 && scans > 0) {
+        reading.failure =
+            QCoreApplication::translate("Scan", "scan %2 was asked for, but the file holds %1")
+                .arg(scans)
+                .arg(options_.scanNumber);
+        return reading;
+    }
     if (used == 0) {
         reading.failure =
             scans == 0
@@ -560,7 +577,9 @@ FormatReading XrdmlParser::read() {
     }
     reading.failure = build(data, reading.scan);
     reading.scan.wavelength = wavelength;
-    if (scans > 1)
+    reading.scan.scanNumber = used;
+    reading.scan.scanCount = scans;
+    if (scans > 1 && options_.scanNumber == 0)
         reading.scan.notes << QCoreApplication::translate(
                                   "Scan", "scan %1 of %2 used, the first completed one; the "
                                           "others were ignored")
@@ -571,7 +590,7 @@ FormatReading XrdmlParser::read() {
 
 } // namespace
 
-FormatReading readXrdml(const QByteArray& bytes) {
+FormatReading readXrdml(const QByteArray& bytes, const ScanReadOptions& options) {
     // Only bytes that can open an XML document are handed to the XML reader: a '<' after
     // optional white space and a UTF-8 byte-order mark, or a UTF-16 byte-order mark.
     int i = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
@@ -582,7 +601,7 @@ FormatReading readXrdml(const QByteArray& bytes) {
                           bytes.startsWith("\xFE\xFF");
     if (!xmlStart)
         return FormatReading();
-    return XrdmlParser(bytes).read();
+    return XrdmlParser(bytes, options).read();
 }
 
 } // namespace scanformats

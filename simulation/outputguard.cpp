@@ -27,12 +27,18 @@ QString plotFileName(const QString& structureFile, const QString& outputDir) {
 
 QStringList resultPaths(const QString& structureFile, const QString& outputDir, bool scan,
                         bool plot, bool fit) {
+    return resultPaths(structureFile, outputDir,
+                       scan ? QStringList{QStringLiteral("meas")} : QStringList(), plot, fit);
+}
+
+QStringList resultPaths(const QString& structureFile, const QString& outputDir,
+                        const QStringList& measTags, bool plot, bool fit) {
     QStringList paths;
     const auto add = [&](const QString& file) {
         paths << resultFileName(file, QStringLiteral("cmp"), outputDir)
               << resultFileName(file, QStringLiteral("dif"), outputDir);
-        if (scan)
-            paths << resultFileName(file, QStringLiteral("meas"), outputDir);
+        for (const QString& tag : measTags)
+            paths << resultFileName(file, tag, outputDir);
         if (plot)
             paths << plotFileName(file, outputDir);
     };

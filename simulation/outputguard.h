@@ -15,6 +15,10 @@ QString plotFileName(const QString& structureFile, const QString& outputDir = QS
 // results of that file (which is then computed with the same scan).
 QStringList resultPaths(const QString& structureFile, const QString& outputDir, bool scan,
                         bool plot, bool fit);
+// The same with one -meas file per tag ("meas", "meas-224-exit"...): a structure with several
+// scans writes one for each.
+QStringList resultPaths(const QString& structureFile, const QString& outputDir,
+                        const QStringList& measTags, bool plot, bool fit);
 
 // What a path names, for comparing paths: its canonical path when it exists, else the
 // canonical path of its folder with its name (so that two spellings of one file that is not

@@ -1,6 +1,7 @@
 #include "simulation/resultfiles.h"
 
 #include "simulation/numberformat.h"
+#include "structure/extensions.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -231,6 +232,20 @@ bool writeFileSafely(const QString& path, const QByteArray& bytes) {
     if (file.write(bytes) != bytes.size())
         file.cancelWriting();
     return file.commit();
+}
+
+QString measuredResultTag(const Reflection& r) {
+    const int indices[3] = {r.h, r.k, r.l};
+    bool digits = true;
+    for (const int i : indices)
+        digits = digits && i >= 0 && i <= 9;
+    QStringList parts;
+    for (const int i : indices)
+        parts << (i < 0 ? QStringLiteral("m%1").arg(-qint64(i)) : QString::number(i));
+    QString tag = QStringLiteral("meas-") + parts.join(digits ? QString() : QStringLiteral("_"));
+    if (!r.symmetric())
+        tag += QLatin1String(r.grazing == Reflection::Exit ? "-exit" : "-incidence");
+    return tag;
 }
 
 QString resultFileName(const QString& structureFile, const QString& tag, const QString& outputDir) {

@@ -5,12 +5,20 @@
 #include <QString>
 #include <QVector>
 
+struct Reflection;
+
 // Absolute path of the result file with `tag` ("cmp" for the profile, "dif" for the curve)
 // for the structure file `structureFile`: its complete base name, "-", the tag, ".", its
 // last suffix, in its directory (made absolute against the working directory). When
 // `outputDir` is given, the file goes there instead.
 QString resultFileName(const QString& structureFile, const QString& tag,
                        const QString& outputDir = QString());
+
+// The tag of the -meas file of a scan after the first (which keeps "meas"): "meas-" and the
+// reflection's indices, three digits when each is a digit from 0 to 9 ("meas-224"), else the
+// indices joined by "_" with "m" for a minus ("meas-m2_2_4", "meas-0_0_12"); an asymmetric
+// reflection adds its grazing side ("meas-224-exit", "meas-115-incidence").
+QString measuredResultTag(const Reflection& reflection);
 
 // A file written whole or not at all, the one way this program writes a file. The bytes go
 // to a new temporary file beside `path` (created with the permissions a new file gets, or

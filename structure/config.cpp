@@ -344,7 +344,14 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
             });
             break;
         case ExtensionRead::Taken:
-            if (onlyLastCounts(keyword)) {
+            if (keyword == QLatin1String("MEASURED") && ext.lastMeasured >= 0) {
+                // One MEASURED line counts per reflection named (or left to REFLECTION).
+                const MeasuredSpec& spec = ext.measured[ext.lastMeasured];
+                const QString statement = spec.reflectionGiven ? keyword + QStringLiteral(" for ") +
+                                                                     reflectionText(spec.reflection)
+                                                               : keyword;
+                noteReplaced(notes, statement, given(statement, lineNumber));
+            } else if (onlyLastCounts(keyword)) {
                 noteReplaced(notes, keyword, given(keyword, lineNumber));
             } else if (keyword == QLatin1String("FIT") && ext.fits.size() == fits) {
                 // A FIT line for a target named before takes the earlier one's place.

@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -72,24 +73,47 @@ private:
     bool complained_ = false;
 };
 
+// The key under which a MEASURED line takes the place of an earlier one: its reflection as
+// written, or none when it takes the structure's.
+bool sameSlot(const MeasuredSpec& a, const MeasuredSpec& b) {
+    return a.reflectionGiven == b.reflectionGiven &&
+           (!a.reflectionGiven || a.reflection == b.reflection);
+}
+
 void readMeasured(StructureExtensions& ext, Statement& s) {
-    const QString path = s.next();
-    if (path.isEmpty()) {
+    MeasuredSpec spec;
+    spec.file = s.next();
+    spec.lineNumber = s.lineNumber();
+    if (spec.file.isEmpty()) {
         s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
                                      "Ignored [%1] line %2: MEASURED needs the name of a file."));
         return;
     }
-    const QString word = s.next();
-    const bool twoTheta = word.compare(QLatin1String("2theta"), Qt::CaseInsensitive) == 0;
-    if (!word.isEmpty() && !twoTheta) {
-        s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
-                                     "Ignored [%1] line %2: after the file name MEASURED takes "
-                                     "only the word 2theta, not \"%3\"."),
-                   word);
+    QStringList words;
+    for (QString word = s.next(); !word.isEmpty(); word = s.next())
+        words << word;
+    QString problem;
+    if (!readMeasuredChoices(words, spec, problem)) {
+        s.complain(QT_TRANSLATE_NOOP("StructureExtensions", "Ignored [%1] line %2: MEASURED %3."),
+                   problem);
         return;
     }
-    ext.measuredFile = path;
-    ext.measuredTwoTheta = twoTheta;
+    ext.lastMeasured = -1;
+    int slot = 0;
+    for (MeasuredSpec& old : ext.measured) {
+        if (sameSlot(old, spec)) {
+            old = spec;
+            ext.lastMeasured = slot;
+            break;
+        }
+        ++slot;
+    }
+    if (ext.lastMeasured < 0) {
+        ext.measured.append(spec);
+        ext.lastMeasured = int(ext.measured.size()) - 1;
+    }
+    ext.measuredFile = ext.measured.first().file;
+    ext.measuredTwoTheta = ext.measured.first().axis == MeasuredSpec::TwoTheta;
 }
 
 void readModel(StructureExtensions& ext, Statement& s) {
@@ -351,6 +375,129 @@ QByteArray withFitOptionsLine(const QByteArray& text, const FitSearchOptions& op
     return out;
 }
 
+bool readMeasuredChoices(const QStringList& words, MeasuredSpec& spec, QString& problem) {
+    const auto integer = [&words](int i, int& value) {
+        bool ok = false;
+        value = i < words.size() ? words[i].toInt(&ok, 10) : 0;
+        return ok;
+    };
+    bool axisGiven = false, scanGiven = false, geometryGiven = false;
+    for (int i = 0; i < words.size(); ++i) {
+        const QString word = words[i].toUpper();
+        const bool twoTheta = word == QLatin1String("2THETA");
+        if (twoTheta || word == QLatin1String("OMEGA")) {
+            if (axisGiven) {
+                problem = tr("names the axis twice");
+                return false;
+            }
+            axisGiven = true;
+            spec.axis = twoTheta ? MeasuredSpec::TwoTheta : MeasuredSpec::Omega;
+        } else if (word == QLatin1String("SCAN")) {
+            if (scanGiven || !integer(i + 1, spec.scanNumber) || spec.scanNumber < 1) {
+                problem = tr("SCAN needs the number of one scan of the file, counted from 1");
+                return false;
+            }
+            scanGiven = true;
+            ++i;
+        } else if (word == QLatin1String("WINDOW")) {
+            bool okFrom = false, okTo = false;
+            if (i + 2 < words.size()) {
+                spec.from = words[i + 1].toDouble(&okFrom);
+                spec.to = words[i + 2].toDouble(&okTo);
+            }
+            if (spec.windowGiven || !okFrom || !okTo || !std::isfinite(spec.from) ||
+                !std::isfinite(spec.to) || !(spec.from < spec.to)) {
+                problem = tr("WINDOW needs two angles in degrees, the lower first");
+                return false;
+            }
+            spec.windowGiven = true;
+            i += 2;
+        } else if (word == QLatin1String("REFLECTION")) {
+            int index[3] = {0, 0, 0};
+            int count = 0;
+            while (count < 3 && integer(i + 1 + count, index[count]))
+                ++count;
+            if (count == 1) {
+                index[2] = index[0];
+                index[0] = 0;
+            }
+            const bool allEven = index[0] % 2 == 0 && index[1] % 2 == 0 && index[2] % 2 == 0;
+            const bool allOdd = index[0] % 2 != 0 && index[1] % 2 != 0 && index[2] % 2 != 0;
+            if (spec.reflectionGiven || (count != 1 && count != 3) || index[2] <= 0 ||
+                (!allEven && !allOdd) || std::abs(index[0]) > 99 || std::abs(index[1]) > 99 ||
+                index[2] > 99) {
+                problem = tr("REFLECTION needs h k l (l above 0; all even or all odd, as the "
+                             "zincblende lattice reflects) or an even l for (00l)");
+                return false;
+            }
+            spec.reflectionGiven = true;
+            spec.reflection.h = index[0];
+            spec.reflection.k = index[1];
+            spec.reflection.l = index[2];
+            i += count;
+        } else if (word == QLatin1String("GEOMETRY")) {
+            const QString side = i + 1 < words.size() ? words[i + 1].toLower() : QString();
+            if (geometryGiven ||
+                (side != QLatin1String("incidence") && side != QLatin1String("exit"))) {
+                problem = tr("GEOMETRY must be incidence or exit");
+                return false;
+            }
+            geometryGiven = true;
+            spec.reflection.grazing =
+                side == QLatin1String("exit") ? Reflection::Exit : Reflection::Incidence;
+            ++i;
+        } else {
+            problem = tr("does not know \"%1\" after the file name (2theta, omega, SCAN n, "
+                         "WINDOW from to, REFLECTION h k l, GEOMETRY incidence|exit)")
+                          .arg(words[i]);
+            return false;
+        }
+    }
+    if (geometryGiven && (!spec.reflectionGiven || spec.reflection.symmetric())) {
+        problem = tr("GEOMETRY belongs to an asymmetric REFLECTION (h or k not 0)");
+        return false;
+    }
+    if (spec.reflectionGiven && !spec.reflection.symmetric() && !geometryGiven) {
+        problem = tr("REFLECTION %1 %2 %3 is asymmetric: GEOMETRY incidence or exit must say "
+                     "on which side the beam grazes")
+                      .arg(spec.reflection.h)
+                      .arg(spec.reflection.k)
+                      .arg(spec.reflection.l);
+        return false;
+    }
+    return true;
+}
+
+QString measuredChoicesText(const MeasuredSpec& spec) {
+    QStringList words;
+    if (spec.axis != MeasuredSpec::AnyAxis)
+        words << QLatin1String(spec.axis == MeasuredSpec::TwoTheta ? "2theta" : "omega");
+    if (spec.scanNumber > 0)
+        words << QStringLiteral("SCAN %1").arg(spec.scanNumber);
+    if (spec.windowGiven)
+        words << QStringLiteral("WINDOW %1 %2")
+                     .arg(QString::number(spec.from, 'g', 17), QString::number(spec.to, 'g', 17));
+    if (spec.reflectionGiven) {
+        const Reflection& r = spec.reflection;
+        words << QStringLiteral("REFLECTION %1 %2 %3").arg(r.h).arg(r.k).arg(r.l);
+        if (!r.symmetric())
+            words << QLatin1String(r.grazing == Reflection::Exit ? "GEOMETRY exit"
+                                                                 : "GEOMETRY incidence");
+    }
+    return words.join(QLatin1Char(' '));
+}
+
+QString reflectionText(const Reflection& r) {
+    const bool wide = std::abs(r.h) > 9 || std::abs(r.k) > 9 || std::abs(r.l) > 9 || r.h < 0 ||
+                      r.k < 0 || r.l < 0;
+    QString indices = wide ? QStringLiteral("(%1 %2 %3)").arg(r.h).arg(r.k).arg(r.l)
+                           : QStringLiteral("(%1%2%3)").arg(r.h).arg(r.k).arg(r.l);
+    if (r.symmetric())
+        return indices;
+    return indices +
+           QLatin1String(r.grazing == Reflection::Exit ? " grazing exit" : " grazing incidence");
+}
+
 QString modelName(ModelKind kind) {
     switch (kind) {
     case ModelKind::Kinematical:
@@ -379,7 +526,10 @@ bool isModelName(const QString& word) {
 }
 
 QString measuredPath(const Structure& config) {
-    const QString& name = config.ext.measuredFile;
+    return measuredPath(config, config.ext.measuredFile);
+}
+
+QString measuredPath(const Structure& config, const QString& name) {
     if (name.isEmpty())
         return QString();
     if (QFileInfo(name).isAbsolute())
@@ -462,6 +612,23 @@ void finishExtensions(StructureExtensions& ext, const QString& fileName, int lay
                                     .arg(fileName, QString::number(r.lineNumber),
                                          QString::number(r.layer), QString::number(layerCount));
             ext.relaxations.remove(i);
+        }
+    }
+    for (MeasuredSpec& spec : ext.measured)
+        if (!spec.reflectionGiven)
+            spec.reflection = ext.reflection;
+    for (int i = 1; i < ext.measured.size(); ++i) {
+        for (int j = 0; j < i; ++j) {
+            if (ext.measured[i].reflection != ext.measured[j].reflection)
+                continue;
+            if (ext.problems.size() < kMaxListedProblems)
+                ext.problems << tr("Ignored [%1] line %2: MEASURED names a second scan at %3 "
+                                   "(line %4 names one); one scan per reflection.")
+                                    .arg(fileName, QString::number(ext.measured[i].lineNumber),
+                                         reflectionText(ext.measured[i].reflection),
+                                         QString::number(ext.measured[j].lineNumber));
+            ext.measured.remove(i--);
+            break;
         }
     }
     for (const FitParameter& p : qAsConst(ext.fits)) {

@@ -33,6 +33,23 @@ struct LayerRelaxation {
     int lineNumber = 0;
 };
 
+// One MEASURED line: the scan file, how to take the scan from it, and the reflection it was
+// measured at. The import choices (axis, angle window, which scan of several) are left to the
+// reader when not given.
+struct MeasuredSpec {
+    enum Axis : unsigned char { AnyAxis, TwoTheta, Omega };
+    QString file;        // as written
+    Axis axis = AnyAxis; // 2theta or omega: which angle the file's scan moves
+    double from = 0.0;   // the angle window, degrees of that axis; from < to when given
+    double to = 0.0;
+    bool windowGiven = false;
+    int scanNumber = 0;    // 1-based scan of a file holding several; 0: the reader's choice
+    Reflection reflection; // the structure's own REFLECTION unless the line names one
+    bool reflectionGiven = false;
+    int lineNumber = 0;
+    bool hasChoices() const { return axis != AnyAxis || windowGiven || scanNumber > 0; }
+};
+
 // One FIT line: which value of the structure the fit may move, and within which range.
 struct FitParameter {
     enum Target {
@@ -89,8 +106,12 @@ QByteArray withFitOptionsLine(const QByteArray& text, const FitSearchOptions& op
 // What the statements beyond WAVELENGTH, SUBSTRATE, LAYER and REPEAT say: the measured scan to
 // compare with, the instrument, the model and the FIT lines. Held by Config as `ext`.
 struct StructureExtensions {
-    QString measuredFile; // as written; empty when there is no MEASURED line
-    bool measuredTwoTheta = false;
+    QString measuredFile; // the first scan's file as written; empty when there is no MEASURED line
+    bool measuredTwoTheta = false; // the first scan's axis is 2theta
+    // Every MEASURED line, one per reflection (and grazing side) in file order; a later line
+    // for the same reflection replaces the earlier one in its place.
+    QVector<MeasuredSpec> measured;
+    int lastMeasured = -1;     // the entry the last MEASURED line read filled
     double resolution = 0.003; // Gaussian FWHM, degrees of theta
     double offset = 0.0;       // degrees, added to the measured angles
     bool scaleGiven = false;
@@ -123,6 +144,22 @@ bool isModelName(const QString& word);
 // folder), or empty when there is no MEASURED line.
 QString measuredPath(const Structure& config);
 
+// Reads the import choices and the reflection of a MEASURED line (everything after the file
+// name): "2theta" or "omega", "SCAN n", "WINDOW from to", "REFLECTION h k l" (or "REFLECTION
+// l") and "GEOMETRY incidence|exit", in any order, each at most once. False with `problem`
+// (a phrase, no file or line) when the words are malformed; `spec` is then undefined.
+bool readMeasuredChoices(const QStringList& words, MeasuredSpec& spec, QString& problem);
+
+// The words of a MEASURED line that give the choices and the reflection of `spec` (the
+// canonical form readMeasuredChoices reads back); empty when there are none.
+QString measuredChoicesText(const MeasuredSpec& spec);
+
+// "(004)", "(224) grazing exit": a reflection for the log.
+QString reflectionText(const Reflection& r);
+
+// Absolute path of one MEASURED file (relative names from the structure file's folder).
+QString measuredPath(const Structure& config, const QString& name);
+
 // How readExtensionStatement took a line: no extension statement (left alone), read and
 // stored, or malformed and ignored (with a line in `problems`).
 enum class ExtensionRead { NotExtension, Taken, Ignored };
@@ -137,7 +174,9 @@ ExtensionRead readExtensionStatement(StructureExtensions& ext, const QString& ke
                                      qint64 lineNumber);
 void noteWrittenNeighbours(StructureExtensions& ext, int index, const WrittenNeighbours& w);
 // `layerCount` (when not negative) drops, with a line in `problems`, every RELAXATION line
-// that names a layer the structure does not have.
+// that names a layer the structure does not have. The scans that name no reflection take the
+// structure's; two scans left at one reflection keep the earlier, the later with a line in
+// `problems` naming `fileName`.
 void finishExtensions(StructureExtensions& ext, const QString& fileName = QString(),
                       int layerCount = -1);
 

@@ -172,7 +172,7 @@ bool computeFile(const QString& name, const Options& options, const FitReport* f
     const ScanOutcome& scan = road.scan;
     for (const QString& line : scan.log)
         say(line);
-    if (scan.attempted && !(scan.ok && scan.measWritten))
+    if (!road.scansWritten())
         written = false;
 
     if (options.png) {
@@ -389,7 +389,7 @@ bool fitFiles(const QStringList& names, const Options& options) {
             continue;
         }
         Options fitted = options;
-        fitted.measured = job.fit->scanPath();
+        fitted.measured = job.fit->scanOverride();
         if (!computeFile(job.report.fittedFile, fitted, &job.report))
             ok = false;
     }
@@ -434,14 +434,16 @@ QVector<QStringList> refusals(const QStringList& files, const Options& options) 
     for (const QString& file : files) {
         Config config; // read quietly: only to learn the scan it names
         const bool loaded = config.load(file);
-        const QString scan = loaded || !options.measured.isEmpty()
-                                 ? scanPathFor(config, options.measured)
-                                 : QString();
-        QStringList outputs =
-            resultPaths(file, options.outputDir, !scan.isEmpty(), options.png, options.fit);
+        const bool scans = loaded || !options.measured.isEmpty();
+        QStringList outputs = resultPaths(
+            file, options.outputDir, scans ? measTagsFor(config, options.measured) : QStringList(),
+            options.png, options.fit);
         if (!options.report.isEmpty())
             outputs << options.report;
-        run.append({file, {file, scan}, outputs});
+        run.append(
+            {file,
+             QStringList{file} + (scans ? scanPathsFor(config, options.measured) : QStringList()),
+             outputs});
     }
     return refuseClashes(run);
 }
@@ -516,6 +518,13 @@ int main(int argc, char* argv[]) {
                                              "the MEASURED line) and write NAME-meas.EXT."),
         QStringLiteral("scan"));
     parser.addOption(measured);
+    const QCommandLineOption import(
+        QStringLiteral("import"),
+        QCoreApplication::translate("Batch", "How to take the scan of --measured from its file, "
+                                             "in the words of a MEASURED line: 2theta or omega, "
+                                             "SCAN n, WINDOW from to."),
+        QStringLiteral("choices"));
+    parser.addOption(import);
     const QCommandLineOption fit(
         QStringLiteral("fit"),
         QCoreApplication::translate("Batch", "Fit the FIT parameters of each structure to its "
@@ -622,6 +631,21 @@ int main(int argc, char* argv[]) {
     }
 
     options.measured = parser.value(measured);
+    if (parser.isSet(import)) {
+        MeasuredSpec spec;
+        QString problem;
+        const QString choices = parser.value(import).simplified();
+        if (options.measured.isEmpty() ||
+            !readMeasuredChoices(choices.split(QLatin1Char(' ')), spec, problem)) {
+            complain(options.measured.isEmpty()
+                         ? QCoreApplication::translate("Batch", "--import needs --measured.")
+                         : QCoreApplication::translate("Batch", "--import: the scan %1.")
+                               .arg(problem)
+                               .append(QStringLiteral(" [%1]").arg(choices)));
+            return UsageError;
+        }
+        options.measured = scanOverrideWith(options.measured, choices);
+    }
     options.fit = parser.isSet(fit);
     options.weighted = parser.isSet(weighted);
     options.strict = parser.isSet(strict);

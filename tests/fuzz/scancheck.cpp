@@ -68,6 +68,28 @@ QString checkScanReaders(const QByteArray& input) {
         if (!problem.isEmpty())
             return problem;
     }
+    // Import choices keep the same promises; the first note then says, in one line, what was
+    // taken, and no point lies outside the window.
+    ScanReadOptions chosen;
+    chosen.axis = ScanReadOptions::Omega;
+    chosen.scanNumber = 2;
+    chosen.windowGiven = true;
+    chosen.from = 20.0;
+    chosen.to = 40.0;
+    ScanReadResult picked = readScanBytes(input, name, chosen);
+    if (picked.ok) {
+        const QString first = picked.scan.notes.value(0);
+        if (!first.startsWith(QStringLiteral("Took scan 2 of ")) || first.contains('\n'))
+            return QStringLiteral("import choices without their line: ") + first;
+        picked.scan.notes.removeFirst();
+        for (const double t : picked.scan.theta)
+            if (!(t >= 20.0 && t <= 40.0))
+                return QStringLiteral("a point at %1 outside the window").arg(t);
+    }
+    const QString choiceProblem = checkOne(picked);
+    if (!choiceProblem.isEmpty())
+        return choiceProblem;
+
     // Only plain text reads the option, and halving its angles changes nothing else (a
     // multiplication by 0.5 is exact, so even the order of equal angles stays).
     // Halving may bring angles beyond a full turn back into range, or round the two

@@ -212,6 +212,114 @@ private slots:
         QTEST(r.scan.notes.first().section(QStringLiteral(": "), 1).chopped(1), "note");
     }
 
+    // Import choices on the sample files (scan values worked out by hand from the files) and
+    // on a real scan: what is taken, the line that says so, or why the choices leave nothing.
+    void importChoices_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("axis"); // ScanReadOptions::Axis
+        QTest::addColumn<int>("scan");
+        QTest::addColumn<Values>("window"); // empty: none
+        QTest::addColumn<Values>("theta");  // empty: only the count below is checked
+        QTest::addColumn<Values>("intensity");
+        QTest::addColumn<int>("points");
+        QTest::addColumn<QString>("took"); // the line after "[file], ", or the failure's end
+        const int any = ScanReadOptions::AnyAxis, tth = ScanReadOptions::TwoTheta,
+                  om = ScanReadOptions::Omega;
+        const QString real = QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
+        // xrdml-counts: three scans; scan 1 aborted (7 9 counts in 2 s at 2theta 63, 64);
+        // scans 2 and 3 at 2theta 63..64 and omega 31.4..31.9 in five points.
+        QTest::newRow("xrdml aborted scan 1, asked for")
+            << dataDir + "xrdml-counts.xrdml" << any << 1 << Values() << Values{31.5, 32}
+            << Values{3.5, 4.5} << 2
+            << QString::fromUtf8("2theta axis, 63.0000–64.0000°, 2 points.");
+        QTest::newRow("xrdml scan 3")
+            << dataDir + "xrdml-counts.xrdml" << any << 3 << Values()
+            << Values{31.5, 31.625, 31.75, 31.875, 32} << Values{1, 1, 1, 1, 1} << 5
+            << QString::fromUtf8("2theta axis, 63.0000–64.0000°, 5 points.");
+        QTest::newRow("xrdml scan 2 on omega, counts times attenuation per second")
+            << dataDir + "xrdml-counts.xrdml" << om << 2 << Values()
+            << Values{31.4, 31.525, 31.65, 31.775, 31.9} << Values{5, 10, 1500, 2500, 20} << 5
+            << QString::fromUtf8("omega axis, 31.4000–31.9000°, 5 points.");
+        QTest::newRow("xrdml window on 2theta, the file's own scan choice")
+            << dataDir + "xrdml-counts.xrdml" << tth << 0 << Values{63.2, 63.8}
+            << Values{31.625, 31.75, 31.875} << Values{10, 1500, 2500} << 3
+            << QString::fromUtf8("2theta axis, 63.2000–63.8000°, 3 points.");
+        QTest::newRow("xrdml scan 4 of 3")
+            << dataDir + "xrdml-counts.xrdml" << any << 4 << Values() << Values() << Values() << 0
+            << "scan 4 was asked for, but the file holds 3.";
+        QTest::newRow("xrdml window of one point")
+            << dataDir + "xrdml-counts.xrdml" << any << 0 << Values{63.4, 63.6} << Values()
+            << Values() << 0
+            << QString::fromUtf8("the window 63.4–63.6° of 2theta holds fewer than two points at "
+                                 "different angles.");
+        QTest::newRow("ras scan 2 of 2 by number (cps)")
+            << dataDir + "two-scans.ras" << any << 2 << Values() << Values{33, 33.01, 33.02}
+            << Values{100, 400, 300} << 3
+            << QString::fromUtf8("2theta axis, 66.0000–66.0400°, 3 points.");
+        QTest::newRow("ras scan 1, counts over 0.6 s, window on 2theta")
+            << dataDir + "two-scans.ras" << tth << 1 << Values{59.995, 60.015} << Values{30, 30.005}
+            << Values{10, 20} << 2 << QString::fromUtf8("2theta axis, 59.9950–60.0150°, 2 points.");
+        QTest::newRow("ras: no scan on omega")
+            << dataDir + "two-scans.ras" << om << 0 << Values() << Values() << Values() << 0
+            << "no scan moves omega.";
+        QTest::newRow("ras scan 3 of 2")
+            << dataDir + "two-scans.ras" << any << 3 << Values() << Values() << Values() << 0
+            << "scan 3 was asked for, but the file holds 2.";
+        QTest::newRow("text has one scan")
+            << dataDir + "two-theta.csv" << any << 2 << Values() << Values() << Values() << 0
+            << "scan 2 was asked for, but the file holds 1.";
+        QTest::newRow("text column taken as omega")
+            << dataDir + "two-theta.csv" << om << 0 << Values{60.25, 61} << Values{60.5, 61}
+            << Values{20, 30} << 2 << QString::fromUtf8("omega axis, 60.2500–61.0000°, 2 points.");
+        // The real GaAsP scan: omega from 32.50125 in steps of 0.0025; 32.8 to 33.2 holds
+        // points 120 to 279.
+        QTest::newRow("real x00, omega window")
+            << real << om << 0 << Values{32.8, 33.2} << Values() << Values() << 160
+            << QString::fromUtf8("omega axis, 32.8000–33.2000°, 160 points.");
+        QTest::newRow("real x00 is no 2theta scan")
+            << real << tth << 0 << Values() << Values() << Values() << 0
+            << "its scan moves omega, not 2theta.";
+    }
+
+    void importChoices() {
+        QFETCH(QString, file);
+        QFETCH(int, axis);
+        QFETCH(int, scan);
+        QFETCH(Values, window);
+        QFETCH(Values, theta);
+        QFETCH(Values, intensity);
+        QFETCH(int, points);
+        QFETCH(QString, took);
+        ScanReadOptions options;
+        options.axis = ScanReadOptions::Axis(axis);
+        options.scanNumber = scan;
+        options.windowGiven = !window.isEmpty();
+        options.from = window.value(0);
+        options.to = window.value(1);
+        const ScanReadResult r = readScanFile(file, options);
+        if (points == 0) {
+            QVERIFY(!r.ok);
+            QVERIFY2(r.error.endsWith(took), qPrintable(r.error));
+            QVERIFY(r.error.startsWith("Can't read scan [" + file + "]: "));
+            return;
+        }
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.scan.theta.size(), points);
+        if (!theta.isEmpty()) {
+            compareValues(r.scan.theta, theta, "theta");
+            compareValues(r.scan.intensity, intensity, "intensity");
+        }
+        QVERIFY(!r.scan.notes.isEmpty());
+        const QString first = r.scan.notes.first();
+        QVERIFY2(first.startsWith(
+                     QStringLiteral("Took scan %1 of ").arg(scan > 0 ? scan : r.scan.scanNumber)),
+                 qPrintable(first));
+        QVERIFY2(first.endsWith("from [" + file + "], " + took), qPrintable(first));
+        // The choice of a scan by number replaces the note on the reader's own choice.
+        if (scan > 0)
+            QCOMPARE(r.scan.notes.size(), 1);
+    }
+
     // A real omega-2theta scan of GaAsP on GaAs (004): 879 points from omega 32.50125° in
     // steps of 0.0025°. Its strongest point, the substrate peak, must sit at the GaAs (004)
     // Bragg angle, asin(1.54056 / (2 * 5.65325 / 4)) = 33.0259° for the tabulated lattice

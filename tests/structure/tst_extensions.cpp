@@ -93,8 +93,8 @@ private slots:
             "measured=my scan.xrdml 2theta", "");
         row("last measured wins, flag too", "MEASURED a.xy 2theta\nMEASURED b.xy", "measured=b.xy",
             "", "4");
-        row("measured without name, with unknown word", "MEASURED # a.xy\nMEASURED a.xy omega", "",
-            "3 4");
+        row("measured without name, with unknown word", "MEASURED # a.xy\nMEASURED a.xy sideways",
+            "", "3 4");
         row("every statement, any case, last wins",
             "Resolution 0.005\noffset -0.012\nSCALE 2.5e4\nBACKGROUND 0\nMODEL kinematical\n"
             "model DYNAMICAL\nREFLECTION 2",
@@ -191,6 +191,131 @@ private slots:
                     .valid);
         QCOMPARE(c.ext.problems.size(), 51);
         QVERIFY(c.ext.problems.last().contains("from line 53 on"));
+    }
+
+    // The MEASURED lines after "SUBSTRATE 1 0" and "LAYER 10 0.5 1" (lines from 3): the scans
+    // kept, one "file axis scan window reflection @line" each, and the problems, each as
+    // "line: text after 'MEASURED '".
+    void measuredLines_data() {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("scans");
+        QTest::addColumn<QString>("problems");
+        const auto row = [](const char* name, const char* lines, const char* scans,
+                            const char* problems = "") {
+            QTest::newRow(name) << QByteArray(lines) << QString(scans) << QString(problems);
+        };
+        row("plain", "MEASURED a.xy", "a.xy any 0 - (004) @3");
+        row("plain at the structure's reflection, written after it", "MEASURED a.xy\nREFLECTION 2",
+            "a.xy any 0 - (002) @3");
+        row("every choice, any order and case",
+            "MEASURED \"my scan.ras\" window 30 35.5 Scan 2 OMEGA",
+            "my scan.ras omega 2 30:35.5 (004) @3");
+        row("2theta as before", "MEASURED a.xy 2theta", "a.xy 2theta 0 - (004) @3");
+        row("two reflections, file order kept",
+            "MEASURED b.xrdml REFLECTION 2 2 4 GEOMETRY exit\nMEASURED a.xy",
+            "b.xrdml any 0 - (224) grazing exit @3; a.xy any 0 - (004) @4");
+        row("incidence and exit of one reflection are two scans",
+            "MEASURED i.xy REFLECTION 1 1 5 GEOMETRY incidence\n"
+            "MEASURED e.xy REFLECTION 1 1 5 GEOMETRY EXIT",
+            "i.xy any 0 - (115) grazing incidence @3; e.xy any 0 - (115) grazing exit @4");
+        row("negative and two-digit indices",
+            "MEASURED n.xy REFLECTION -2 2 4 GEOMETRY exit\n"
+            "MEASURED t.xy REFLECTION 0 0 12",
+            "n.xy any 0 - (-2 2 4) grazing exit @3; t.xy any 0 - (0 0 12) @4");
+        row("REFLECTION l alone is (00l)", "MEASURED a.xy REFLECTION 2", "a.xy any 0 - (002) @3");
+        row("a later line at the same written reflection replaces the earlier in its place",
+            "MEASURED a.xy\nMEASURED b.xy REFLECTION 2 2 4 GEOMETRY exit\nMEASURED c.xy",
+            "c.xy any 0 - (004) @5; b.xy any 0 - (224) grazing exit @4");
+        row("one named (004) and one left to the structure's (004): the earlier stays",
+            "MEASURED a.xy REFLECTION 0 0 4\nMEASURED b.xy", "a.xy any 0 - (004) @3",
+            "4: names a second scan at (004) (line 3 names one); one scan per reflection.");
+        row("no file", "MEASURED", "", "3: needs the name of a file.");
+        row("unknown word", "MEASURED a.xy chi", "",
+            "3: does not know \"chi\" after the file name (2theta, omega, SCAN n, WINDOW "
+            "from to, REFLECTION h k l, GEOMETRY incidence|exit).");
+        row("two axes", "MEASURED a.xy 2theta omega", "", "3: names the axis twice.");
+        row("scan 0, scan of no number, scan missing",
+            "MEASURED a.xy SCAN 0\nMEASURED a.xy SCAN two\nMEASURED a.xy SCAN", "",
+            "3: SCAN needs the number of one scan of the file, counted from 1. "
+            "4: SCAN needs the number of one scan of the file, counted from 1. "
+            "5: SCAN needs the number of one scan of the file, counted from 1.");
+        row("windows backwards, empty, not numbers, half",
+            "MEASURED a.xy WINDOW 35 30\nMEASURED a.xy WINDOW 30 30\nMEASURED a.xy WINDOW 30 "
+            "nan\nMEASURED a.xy WINDOW 30",
+            "",
+            "3: WINDOW needs two angles in degrees, the lower first. "
+            "4: WINDOW needs two angles in degrees, the lower first. "
+            "5: WINDOW needs two angles in degrees, the lower first. "
+            "6: WINDOW needs two angles in degrees, the lower first.");
+        row("reflections the zincblende lattice does not give",
+            "MEASURED a.xy REFLECTION 1 2 4 GEOMETRY exit\nMEASURED a.xy REFLECTION 2 2 "
+            "GEOMETRY exit\nMEASURED a.xy REFLECTION 2 2 -4 GEOMETRY exit\n"
+            "MEASURED a.xy REFLECTION 3\nMEASURED a.xy REFLECTION 0 0 0",
+            "",
+            "3: REFLECTION needs h k l (l above 0; all even or all odd, as the zincblende lattice "
+            "reflects) or an even l for (00l). "
+            "4: REFLECTION needs h k l (l above 0; all even or all odd, as the zincblende lattice "
+            "reflects) or an even l for (00l). "
+            "5: REFLECTION needs h k l (l above 0; all even or all odd, as the zincblende lattice "
+            "reflects) or an even l for (00l). "
+            "6: REFLECTION needs h k l (l above 0; all even or all odd, as the zincblende lattice "
+            "reflects) or an even l for (00l). "
+            "7: REFLECTION needs h k l (l above 0; all even or all odd, as the zincblende lattice "
+            "reflects) or an even l for (00l).");
+        row("asymmetric without its side", "MEASURED a.xy REFLECTION 2 2 4", "",
+            "3: REFLECTION 2 2 4 is asymmetric: GEOMETRY incidence or exit must say on which "
+            "side the beam grazes.");
+        row("a side without an asymmetric reflection, or a side unknown",
+            "MEASURED a.xy GEOMETRY exit\nMEASURED a.xy REFLECTION 0 0 4 GEOMETRY exit\n"
+            "MEASURED a.xy REFLECTION 2 2 4 GEOMETRY grazing",
+            "",
+            "3: GEOMETRY belongs to an asymmetric REFLECTION (h or k not 0). "
+            "4: GEOMETRY belongs to an asymmetric REFLECTION (h or k not 0). "
+            "5: GEOMETRY must be incidence or exit.");
+    }
+
+    void measuredLines() {
+        QFETCH(QByteArray, lines);
+        QFETCH(QString, scans);
+        QFETCH(QString, problems);
+        Config c;
+        QVERIFY(load(c, "SUBSTRATE 1 0\nLAYER 10 0.5 1\n" + lines).valid);
+        QStringList found;
+        for (const MeasuredSpec& m : c.ext.measured) {
+            const char* axis[] = {"any", "2theta", "omega"};
+            found << QString("%1 %2 %3 %4 %5 @%6")
+                         .arg(m.file, axis[m.axis])
+                         .arg(m.scanNumber)
+                         .arg(m.windowGiven ? QString("%1:%2").arg(m.from).arg(m.to) : "-")
+                         .arg(reflectionText(m.reflection))
+                         .arg(m.lineNumber);
+        }
+        QCOMPARE(found.join("; "), scans);
+        QCOMPARE(c.ext.measuredFile,
+                 c.ext.measured.isEmpty() ? QString() : c.ext.measured.first().file);
+        QStringList complaints;
+        for (const QString& p : c.ext.problems)
+            complaints << p.section(" line ", 1)
+                              .replace(QRegularExpression("^(\\d+): MEASURED "), "\\1: ");
+        QCOMPARE(complaints.join(' '), problems);
+    }
+
+    // The choices a MEASURED line names come back from the words measuredChoicesText writes,
+    // which the window and the batch tool pass along with a scan named instead.
+    void measuredChoicesRoundTrip_data() {
+        QTest::addColumn<QString>("words");
+        QTest::newRow("none") << "";
+        QTest::newRow("all") << "omega SCAN 3 WINDOW 30.25 35 REFLECTION 2 2 4 GEOMETRY exit";
+        QTest::newRow("negative window") << "2theta WINDOW -1.5 2.125";
+        QTest::newRow("(00l)") << "REFLECTION 0 0 6";
+    }
+
+    void measuredChoicesRoundTrip() {
+        QFETCH(QString, words);
+        MeasuredSpec spec;
+        QString problem;
+        QVERIFY(readMeasuredChoices(words.split(' ', Qt::SkipEmptyParts), spec, problem));
+        QCOMPARE(measuredChoicesText(spec), words);
     }
 
     void measuredPath_data() {

@@ -421,6 +421,10 @@ private slots:
             << QStringList{"--measured", "y-dif.txt", "y.txt"} << "y-dif.txt" << QStringList{};
         QTest::newRow("w.txt w-cmp.txt") << QStringList{"w.txt", "w-cmp.txt"} << "w-cmp.txt"
                                          << QStringList{"w-cmp-cmp.txt", "w-cmp-dif.txt"};
+        QTest::newRow("second scan named like the first one's NAME-meas")
+            << QStringList{"v.txt"} << "v-meas.txt" << QStringList{};
+        QTest::newRow("first scan named like the second one's NAME-meas-002")
+            << QStringList{"u.txt"} << "u-meas-002.txt" << QStringList{};
         QTest::newRow("scan named NAME-plot.png")
             << QStringList{"--png", "--plot-size", "80x60", "--measured", "z-plot.png", "z.txt"}
             << "z-plot.png" << QStringList{};
@@ -434,9 +438,14 @@ private slots:
         const QByteArray scan = "30 10\n30.01 20\n30.02 15\n";
         const QByteArray structure = "SUBSTRATE 0 1\nLAYER 5 0 1\n";
         xrdtest::writeTestFile(dir, "x.txt", structure + "MEASURED x-meas.txt\n");
+        xrdtest::writeTestFile(
+            dir, "v.txt", structure + "MEASURED y-dif.txt\nMEASURED v-meas.txt REFLECTION 2\n");
+        xrdtest::writeTestFile(
+            dir, "u.txt", structure + "MEASURED u-meas-002.txt\nMEASURED y-dif.txt REFLECTION 2\n");
         for (const char* name : {"y.txt", "z.txt", "w.txt", "w-cmp.txt"})
             xrdtest::writeTestFile(dir, name, structure);
-        for (const char* name : {"x-meas.txt", "y-dif.txt", "z-plot.png"})
+        for (const char* name :
+             {"x-meas.txt", "y-dif.txt", "z-plot.png", "v-meas.txt", "u-meas-002.txt"})
             xrdtest::writeTestFile(dir, name, scan);
         const QByteArray before = readAll(dir.filePath(input));
         const auto files = [&dir] {
@@ -610,6 +619,20 @@ ls -a "$d" | grep -c '\.part$' | sed 's/^/PARTS /')sh";
         QCOMPARE(r.out.contains(QString("Refused [%1]").arg(s)), status != 0);
     }
 
+    // --import takes the scan of --measured as a MEASURED line's choices would: the second
+    // scan of the RAS sample (2theta 66 to 66.04 in three points) and the line that says so.
+    void importChoices() {
+        const QString scan = QStringLiteral(XRD_TEST_DATA_DIR "/scans/two-scans.ras");
+        const QString s = write("imp.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        const Run r = run({"--measured", scan, "--import", "2theta  SCAN 2", s});
+        QVERIFY2(r.out.contains(QString::fromUtf8("Took scan 2 of 2 from [%1], 2theta axis, "
+                                                  "66.0000–66.0400°, 3 points.")
+                                    .arg(QFileInfo(scan).absoluteFilePath())),
+                 qPrintable(r.out));
+        QVERIFY2(r.out.contains("3 points from 33° to 33.02° of theta"), qPrintable(r.out));
+        QCOMPARE(r.status, 0);
+    }
+
     void usage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -620,6 +643,12 @@ ls -a "$d" | grep -c '\.part$' | sed 's/^/PARTS /')sh";
         QTest::newRow("bad plot size") << QStringList{"--png", "--plot-size", "800", "x.txt"} << 2;
         QTest::newRow("zero plot size")
             << QStringList{"--png", "--plot-size", "0x600", "x.txt"} << 2;
+        QTest::newRow("--import without --measured")
+            << QStringList{"--import", "SCAN 2", "x.txt"} << 2;
+        QTest::newRow("--import of no choice")
+            << QStringList{"--measured", "s.ras", "--import", "SCAN 0", "x.txt"} << 2;
+        QTest::newRow("--import of a reversed window")
+            << QStringList{"--measured", "s.ras", "--import", "WINDOW 35 30", "x.txt"} << 2;
         QTest::newRow("help") << QStringList{"--help"} << 0;
         QTest::newRow("version") << QStringList{"--version"} << 0;
     }
