@@ -72,6 +72,7 @@ void Document::startFit() {
     job->receiver = this;
     job->limits.maxSeconds = kFitSeconds;
     applyFitOptions(*shown_, job->limits);
+    job->seed = job->limits.seed; // a FITOPTIONS SEED, or the default
     FitProblem limits;
     limits.maxGenerations = job->limits.maxGenerations;
     job->generationLimit = generationLimit(limits);

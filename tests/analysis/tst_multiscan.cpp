@@ -37,10 +37,16 @@ class TestMultiScan : public QObject {
     // noise.
     QString synthesize(const QString& structure, int l, double low, double high, int points,
                        double factor, const QString& name, unsigned seed = 0) {
+        Reflection r;
+        r.l = l;
+        return synthesize(structure, r, low, high, points, factor, name, seed);
+    }
+    QString synthesize(const QString& structure, const Reflection& r, double low, double high,
+                       int points, double factor, const QString& name, unsigned seed) {
         Config c;
         if (!c.load(structure) || !c.valid)
             qFatal("bad structure");
-        c.ext.reflection.l = l;
+        c.ext.reflection = r;
         MeasuredScan scan;
         for (int i = 0; i < points; ++i) {
             scan.theta << low + (high - low) * i / (points - 1);
@@ -238,6 +244,41 @@ private slots:
               report.rows[0].value, report.rows[1].value, report.agreementAfter, clock.elapsed());
         QVERIFY(std::fabs(report.rows[0].value - 200) <= 1.0);
         QVERIFY(std::fabs(report.rows[1].value - 0.6) <= 0.002);
+    }
+
+    // A half-relaxed In0.1Ga0.9As layer on GaAs: its (004) peak alone cannot tell composition
+    // from relaxation, its (224) peak at grazing incidence sees the in-plane lattice as well.
+    // Fitted from both, with noise, from starts on either side.
+    void compositionAndRelaxationFromTwoReflections_data() {
+        QTest::addColumn<QByteArray>("start");
+        QTest::newRow("from x 0.07, r 0.3") << QByteArray("LAYER 800 0.07 1\nRELAXATION 1 0.3\n");
+        QTest::newRow("from x 0.13, r 0.75") << QByteArray("LAYER 800 0.13 1\nRELAXATION 1 0.75\n");
+    }
+    void compositionAndRelaxationFromTwoReflections() {
+        QFETCH(QByteArray, start);
+        const QByteArray head = "WAVELENGTH 1.5405929\nSUBSTRATE 0 1\n";
+        const QByteArray tail = "REPEAT 1\nMODEL dynamical\n";
+        const QString t =
+            write("relaxed-truth.txt", head + "LAYER 800 0.1 1\nRELAXATION 1 0.5\n" + tail);
+        Reflection r224;
+        r224.h = r224.k = 2;
+        r224.l = 4;
+        Reflection r004;
+        const QString s004 = synthesize(t, r004, 32.3, 33.3, 500, 1e5, "relaxed-004.txt", 21);
+        const QString s224 = synthesize(t, r224, 40.9, 42.1, 600, 1e4, "relaxed-224.txt", 22);
+        Config c;
+        QVERIFY(c.load(
+            write("relaxed-fit.txt", head + start + tail + "MEASURED " + s004.toUtf8() +
+                                         "\nMEASURED " + s224.toUtf8() +
+                                         " REFLECTION 2 2 4 GEOMETRY incidence\n"
+                                         "FIT LAYER 1 X 0.05 0.15\nFIT LAYER 1 R 0.2 0.8\n")));
+        QVERIFY2(c.valid && c.ext.problems.isEmpty(), qPrintable(c.ext.problems.join('\n')));
+        const FitReport report = StructureFit(c, FitSettings()).run();
+        QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
+        qInfo("relaxed layer from (004) + (224): x %.5f, r %.4f (truth 0.1, 0.5)",
+              report.rows[0].value, report.rows[1].value);
+        QVERIFY(std::fabs(report.rows[0].value - 0.1) <= 0.002);
+        QVERIFY(std::fabs(report.rows[1].value - 0.5) <= 0.02);
     }
 };
 
