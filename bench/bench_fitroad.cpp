@@ -9,7 +9,9 @@
 // fraction, both thicknesses and offset).
 // Counters: evaluations, evaluations per second, generations.
 
+#include "analysis/comparison.h"
 #include "analysis/fitroad.h"
+#include "measured/measuredscan.h"
 #include "structure/config.h"
 
 #include <QCoreApplication>
@@ -18,6 +20,7 @@
 #include <QTemporaryDir>
 
 #include <ctime>
+#include <random>
 
 #include <benchmark/benchmark.h>
 
@@ -128,8 +131,100 @@ void realSuperlatticeFit(benchmark::State& state) {
                                   : "real superlattice, dynamical, global search, CPU seconds");
 }
 
+// The model of the structure `truth` at reflection `r` over `points` angles from `low` to
+// `high`, `peak` counts per second at its top, as Poisson counts of one second on 1 count
+// per second of background: a two-column scan file in `dir`.
+QString synthesize(const QTemporaryDir& dir, const QByteArray& truth, const Reflection& r,
+                   double low, double high, int points, double peak, const char* name,
+                   unsigned seed) {
+    const QString structure = dir.filePath(QStringLiteral("truth.txt"));
+    QFile t(structure);
+    if (!t.open(QIODevice::WriteOnly) || t.write(truth) != truth.size())
+        qFatal("cannot write %s", qPrintable(structure));
+    t.close();
+    Config c;
+    if (!c.load(structure) || !c.valid)
+        qFatal("cannot load %s", qPrintable(structure));
+    c.ext.reflection = r;
+    MeasuredScan scan;
+    for (int i = 0; i < points; ++i) {
+        scan.theta << low + (high - low) * i / (points - 1);
+        scan.intensity << 1.0;
+    }
+    const ScanComparison comparison(c, scan, 0, 0, 0.003, 0.003);
+    InstrumentSettings unit;
+    unit.scale = 1.0;
+    unit.background = 0.0;
+    ModelAtScan m;
+    if (!comparison.evaluate(c, unit, m))
+        qFatal("no model");
+    QByteArray text;
+    std::mt19937 random(seed);
+    for (int i = 0; i < points; ++i) {
+        const double mean = peak * m.model[i] + 1.0;
+        text += QByteArray::number(scan.theta[i], 'g', 12) + ' ' +
+                QByteArray::number(double(std::poisson_distribution<long>(mean)(random))) + '\n';
+    }
+    const QString path = dir.filePath(QLatin1String(name));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// Composition and relaxation of a half-relaxed In0.1Ga0.9As layer (800 monolayers) on GaAs
+// fitted together from a (004) scan (500 points) and a (224) scan at grazing incidence (600
+// points), on one thread, in process CPU seconds; the scans are made before the clock runs.
+void relaxedTwoScanFit(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QByteArray head = "WAVELENGTH 1.5405929\nSUBSTRATE 0 1\n";
+    const QByteArray tail = "REPEAT 1\nMODEL dynamical\n";
+    const QByteArray truth = head + "LAYER 800 0.1 1\nRELAXATION 1 0.5\n" + tail;
+    Reflection r224;
+    r224.h = r224.k = 2;
+    const QString s004 = synthesize(dir, truth, Reflection(), 32.3, 33.3, 500, 1e5, "s004", 21);
+    const QString s224 = synthesize(dir, truth, r224, 40.9, 42.1, 600, 1e4, "s224", 22);
+    const QByteArray text = head + "LAYER 800 0.07 1\nRELAXATION 1 0.3\n" + tail + "MEASURED " +
+                            s004.toUtf8() + "\nMEASURED " + s224.toUtf8() +
+                            " REFLECTION 2 2 4 GEOMETRY incidence\n"
+                            "FIT LAYER 1 X 0.05 0.15\nFIT LAYER 1 R 0.2 0.8\n";
+    const QString path = dir.filePath(QStringLiteral("relaxed.txt"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        qFatal("cannot write %s", qPrintable(path));
+    f.close();
+    Config c;
+    if (!c.load(path) || !c.valid)
+        qFatal("cannot load %s", qPrintable(path));
+    FitSettings settings;
+    settings.threads = 1;
+    settings.seed = unsigned(state.range(0));
+    settings.peakStart = true;
+    settings.outputDir = dir.path();
+    FitReport report;
+    for (auto _ : state) {
+        const double before = processSeconds();
+        report = StructureFit(c, settings).run();
+        state.SetIterationTime(processSeconds() - before);
+        if (!report.ok || report.rows.size() != 2)
+            state.SkipWithError("the fit did not run");
+    }
+    if (report.rows.size() == 2) {
+        state.counters["x"] = report.rows[0].value;
+        state.counters["r"] = report.rows[1].value;
+    }
+    state.counters["evaluations"] = double(report.outcome.evaluations);
+    state.counters["generations"] = report.outcome.generations;
+    state.SetLabel("In0.1Ga0.9As r 0.5 from (004) + (224), dynamical, CPU seconds");
+}
+
 } // namespace
 
+BENCHMARK(relaxedTwoScanFit)
+    ->DenseRange(1, 3)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(realGaAsPFit)
     ->ArgsProduct({{1, 2, 3, 4, 5}, {1, 0}})
     ->Iterations(1)
