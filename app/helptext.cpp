@@ -31,11 +31,17 @@ const Statement kStatements[] = {
                        "P parabolic, H sine), width in monolayers, and the composition of the "
                        "neighbouring material.")},
     {"REPEAT", "m", QT_TRANSLATE_NOOP("Help", "Number of periods of the layers (default 20).")},
-    {"MEASURED", "file [2theta]",
+    {"MEASURED",
+     "file [2theta|omega] [SCAN n] [WINDOW from to] [REFLECTION h k l [GEOMETRY "
+     "incidence|exit]]",
      QT_TRANSLATE_NOOP("Help",
                        "A measured scan to compare with (XRDML, .x00, UXD, RAS, or columns of "
                        "angle and intensity); a relative name starts from the structure file's "
-                       "folder. 2theta: the angle column of a plain-text scan is 2&theta;.")},
+                       "folder. 2theta or omega: the axis to take (for a plain-text scan, "
+                       "2theta means its angle column is 2&theta;); SCAN n: which scan of a file "
+                       "holding several; WINDOW: only the points within that angle range. "
+                       "One MEASURED line per reflection: a fit then fits all scans together "
+                       "(the mean of their agreement figures).")},
     {"RESOLUTION", "fwhm",
      QT_TRANSLATE_NOOP("Help", "Width (FWHM, degrees) of the Gaussian the model is convolved "
                                "with (default 0.003).")},
@@ -51,19 +57,29 @@ const Statement kStatements[] = {
                                "atomic planes), kinematical (with elastic strain, anomalous "
                                "scattering, refraction and absorption), or dynamical (the same "
                                "materials, with multiple scattering).")},
-    {"REFLECTION", "l",
-     QT_TRANSLATE_NOOP("Help", "The (00l) reflection of the dynamical model, a positive even "
-                               "number (default 4).")},
+    {"REFLECTION", "l | h k l",
+     QT_TRANSLATE_NOOP("Help", "The reflection of the realistic models: (00l) with l a positive "
+                               "even number (default 4), or h k l all even or all odd, such as "
+                               "2 2 4 or 1 1 5.")},
+    {"GEOMETRY", "incidence | exit",
+     QT_TRANSLATE_NOOP("Help", "For an asymmetric reflection: the beam grazes the surface at "
+                               "incidence (&omega; = &theta; &minus; &phi;) or at exit "
+                               "(&omega; = &theta; + &phi;), &phi; the tilt of the planes.")},
+    {"RELAXATION", "i r",
+     QT_TRANSLATE_NOOP("Help", "Layer i (counted from 1) relaxed by the fraction r (0 coherent, "
+                               "1 its own bulk lattice) of its mismatch to the in-plane lattice "
+                               "below it; realistic models only.")},
     {"FITOPTIONS", "[SEED n] [POPULATION n] [GENERATIONS n] [SECONDS s]",
      QT_TRANSLATE_NOOP("Help",
                        "How the fit searches, each value optional: the seed of its random "
                        "search (default 1), the members of its population (8 to 1000), the "
                        "most generations (default 500) and its time limit in seconds (default "
                        "600). Fit &rarr; Fit Options writes this line.")},
-    {"FIT", "LAYER i N|X|Y min max, or OFFSET|RESOLUTION|SCALE|BACKGROUND min max",
+    {"FIT", "LAYER i N|X|Y|R min max, or OFFSET|RESOLUTION|SCALE|BACKGROUND min max",
      QT_TRANSLATE_NOOP(
          "Help", "A value the fit may move, within min to max: the thickness (N), In "
-                 "fraction (X) or As fraction (Y) of layer i (counted from 1), or an "
+                 "fraction (X), As fraction (Y) or relaxation (R) of layer i (counted from 1), "
+                 "or an "
                  "instrument value. Fit &rarr; Fit writes NAME-fitted.EXT and shows it (a refit of "
                  "NAME-fitted.EXT writes it again). While it runs, Stop keeps the best "
                  "point so far and Cancel discards the fit.")},
