@@ -121,13 +121,14 @@ void drawPeakTicks(QPainter& p, const ChCoord& coord, const PlotBox& box,
 // A box in the top right corner of the plot on a white ground with a grey outline, so no grid
 // line runs through it: a sample of each curve's line with its name, and a row with a peak
 // tick of each colour that says what the ticks mark. Sized by the label height; left out
-// when the plot is too small for it.
-void drawLegend(QPainter& p, const PlotBox& box, const LabelSizes& s) {
+// when the plot is too small for it. A scan shown alone has no model row.
+void drawLegend(QPainter& p, const PlotBox& box, const LabelSizes& s, bool withModel) {
     const double k = s.k;
     const double sample = 2.0 * k;
     const double textWidth = 6.0 * k;
     const double width = sample + textWidth + 12.0;
-    const double height = 3.0 * (k + 2.0) + 6.0;
+    const int count = withModel ? 3 : 2;
+    const double height = count * (k + 2.0) + 6.0;
     if (!(k >= 4.0) || box.right - box.left < width + 8.0 || box.bottom - box.top < 3.0 * height)
         return;
     const double left = box.right - 4.0 - width;
@@ -145,7 +146,9 @@ void drawLegend(QPainter& p, const PlotBox& box, const LabelSizes& s) {
                 {kModelColour, QStringLiteral("model")},
                 {kGrey, QStringLiteral("peaks found")}};
     for (int row = 0; row < 3; ++row) {
-        const double y = top + 3.0 + (row + 0.5) * (k + 2.0);
+        if (row == 1 && !withModel)
+            continue;
+        const double y = top + 3.0 + ((withModel || row == 0 ? row : row - 1) + 0.5) * (k + 2.0);
         if (row < 2) {
             p.setPen(rows[row].colour);
             p.drawLine(pixelInt(left + 4.0), pixelInt(y), pixelInt(left + 4.0 + sample),
@@ -156,9 +159,11 @@ void drawLegend(QPainter& p, const PlotBox& box, const LabelSizes& s) {
             p.setPen(kMeasuredColour);
             p.drawLine(pixelInt(left + 4.0 + 0.3 * sample), pixelInt(y) - half,
                        pixelInt(left + 4.0 + 0.3 * sample), pixelInt(y) + half);
-            p.setPen(kModelColour);
-            p.drawLine(pixelInt(left + 4.0 + 0.7 * sample), pixelInt(y) - half,
-                       pixelInt(left + 4.0 + 0.7 * sample), pixelInt(y) + half);
+            if (withModel) {
+                p.setPen(kModelColour);
+                p.drawLine(pixelInt(left + 4.0 + 0.7 * sample), pixelInt(y) - half,
+                           pixelInt(left + 4.0 + 0.7 * sample), pixelInt(y) + half);
+            }
         }
         p.setPen(kGrey);
         const QRectF label(left + sample + 8.0, y - 0.5 * k, textWidth, k);
@@ -292,7 +297,7 @@ void drawOverlay(QPainter& p, ChCoord& coord, const OverlayData& d, bool logScal
     p.setPen(kModelColour);
     drawPeakTicks(p, coord, box, d.theta, d.model, d.modelPeaks, logScale);
     drawDiffractionTitles(p, coord, resolved, &sizes);
-    drawLegend(p, box, sizes);
+    drawLegend(p, box, sizes, !d.model.isEmpty());
     if (strip)
         drawResidualStrip(p, coord, *strip, d, residuals, sizes);
 }

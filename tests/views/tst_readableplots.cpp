@@ -272,6 +272,20 @@ void TestReadablePlots::legendIsOpaqueAndExplainsPeaks() {
         QVERIFY(isColour(image, int(legend.left()) - 3, int(y), grey)); // the line outside it
     }
     QVERIFY(crossing > 0);
+
+    // A scan shown alone: its legend names no model.
+    OverlayData alone = d;
+    alone.model.clear();
+    alone.modelPeaks.clear();
+    RecordingDevice aloneDev(800, 600);
+    {
+        QPainter p(&aloneDev);
+        drawOverlay(p, coord, alone, true);
+    }
+    const QStringList aloneTexts = textsOf(aloneDev);
+    QVERIFY(aloneTexts.contains(QStringLiteral("measured")));
+    QVERIFY(aloneTexts.contains(QStringLiteral("peaks found")));
+    QVERIFY(!aloneTexts.contains(QStringLiteral("model")));
 }
 
 void TestReadablePlots::powersOfTen_data() {
