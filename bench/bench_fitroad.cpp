@@ -216,6 +216,9 @@ void relaxedTwoScanFit(benchmark::State& state) {
     state.counters["evaluations"] = double(report.outcome.evaluations);
     state.counters["generations"] = report.outcome.generations;
     state.SetLabel("In0.1Ga0.9As r 0.5 from (004) + (224), dynamical, CPU seconds");
+    if (qEnvironmentVariableIsSet("XRD_BENCH_LOG"))
+        for (const QString& line : report.log)
+            fprintf(stderr, "%s\n", qPrintable(line));
 }
 
 } // namespace
