@@ -517,7 +517,8 @@ void Body::drawKSpace(QPainter* p) {
     KSpace->coord.applyMargins();
     if (neverDrawKSpace) {
         if (const std::optional<PlotRange> range =
-                diffractionRange(results->theta, results->intensity, logarithmic))
+                diffractionRange(results->theta, results->intensity, logarithmic,
+                                 intensityUnitOf(config.ext.model) == IntensityUnit::Reflectivity))
             showRange(KSpace->coord, *range);
         neverDrawKSpace = false;
     }

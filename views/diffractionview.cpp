@@ -44,11 +44,18 @@ bool isFiniteValue(double v) {
 }
 
 // From -2 to 2 beyond the largest angle. Should no angle exceed -4, the range would be
-// reversed; it then spans the finite angles with the same 2-degree pads instead.
-AxisRange thetaRange(const QVector<double>& theta) {
+// reversed; it then spans the finite angles with the same 2-degree pads instead. A curve
+// computed in a window around a reflection spans that window widened by 2 % on both sides,
+// as a measured scan does; from 0 it would be a line at the plot's edge.
+AxisRange thetaRange(const QVector<double>& theta, bool window) {
     const Extremes t = extremes({theta}, isFiniteValue);
     if (!t.found)
         return AxisRange{-2.0, 2.0};
+    if (window) {
+        const double pad = 0.02 * (t.high - t.low);
+        return firstUsable(
+            {AxisRange{t.low - pad, t.high + pad}, AxisRange{t.low - 2.0, t.high + 2.0}});
+    }
     return firstUsable({AxisRange{-2.0, t.high + 2.0}, AxisRange{t.low - 2.0, t.high + 2.0},
                         AxisRange{-2.0, 2.0}});
 }
@@ -91,10 +98,11 @@ AxisRange intensityRange(Curves intensity, bool logScale) {
 }
 
 std::optional<PlotRange> diffractionRange(const QVector<double>& theta,
-                                          const QVector<double>& intensity, bool logScale) {
+                                          const QVector<double>& intensity, bool logScale,
+                                          bool window) {
     if (theta.isEmpty())
         return std::nullopt;
-    return PlotRange{thetaRange(theta), intensityRange({intensity}, logScale)};
+    return PlotRange{thetaRange(theta, window), intensityRange({intensity}, logScale)};
 }
 
 void drawDiffractionAxes(QPainter& p, const ChCoord& coord, bool logScale,

@@ -23,8 +23,11 @@ void setDiffractionMargins(ChCoord& coord);
 // values count (on the logarithmic scale only positive ones); a range that would still be
 // empty or overflow falls back to the span of the values, then to a unit range around them,
 // then to 0..1. Nothing for an empty curve (no angles).
+// With `window` (a realistic model's curve, computed around its reflection) the angle axis
+// spans the curve's angles widened by 2 % on both sides instead.
 std::optional<PlotRange> diffractionRange(const QVector<double>& theta,
-                                          const QVector<double>& intensity, bool logScale);
+                                          const QVector<double>& intensity, bool logScale,
+                                          bool window = false);
 
 // Several curves whose values share one axis.
 using Curves = std::initializer_list<std::reference_wrapper<const QVector<double>>>;

@@ -46,8 +46,8 @@ void paintDiffraction(QPainter& p, const ResultArrays& r, bool logScale, int w, 
             counted.unit = IntensityUnit::CountsPerSecond;
             drawOverlay(p, coord, *overlay, logScale, counted);
         }
-    } else if (const std::optional<PlotRange> range =
-                   diffractionRange(r.theta, r.intensity, logScale)) {
+    } else if (const std::optional<PlotRange> range = diffractionRange(
+                   r.theta, r.intensity, logScale, axes.unit == IntensityUnit::Reflectivity)) {
         coord.applyMargins();
         showRange(coord, *range);
         drawDiffraction(p, coord, r.theta, r.intensity, logScale, CurvePainter::Detail::Reduced,

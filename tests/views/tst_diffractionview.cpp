@@ -227,10 +227,20 @@ void TestDiffractionView::derivedRange_data() {
     QTest::addColumn<bool>("logScale");
     QTest::addColumn<bool>("hasRange");
     QTest::addColumn<Scale>("expected");
+    QTest::addColumn<bool>("window");
     const Curve c{range(0, 1, 11), {1, 2, 5, 10, 20, 50, 100, 50, 20, 10, 5}};
-    QTest::newRow("linear") << c << false << true << Scale{-2, -5, 12, 105};
-    QTest::newRow("log") << c << true << true << Scale{-2, -0.1, 12, 2.1};
-    QTest::newRow("no angles") << Curve{{}, {1, 2}} << false << false << Scale{0, 0, 0, 0};
+    QTest::newRow("linear") << c << false << true << Scale{-2, -5, 12, 105} << false;
+    QTest::newRow("log") << c << true << true << Scale{-2, -0.1, 12, 2.1} << false;
+    QTest::newRow("no angles") << Curve{{}, {1, 2}} << false << false << Scale{0, 0, 0, 0} << false;
+    // A realistic model's window around (004), 31.5 to 34.5 degrees: 2 % of its 3 degrees
+    // beyond both ends, not from -2.
+    const Curve around004{range(31.5, 0.3, 11), {1, 2, 5, 10, 20, 50, 100, 50, 20, 10, 5}};
+    QTest::newRow("window around a reflection")
+        << around004 << false << true << Scale{31.44, -5, 34.56, 105} << true;
+    QTest::newRow("the same, basic rule")
+        << around004 << false << true << Scale{-2, -5, 36.5, 105} << false;
+    QTest::newRow("window of one angle")
+        << Curve{{33.0}, {1}} << false << true << Scale{31, -0.05, 35, 1.05} << true;
 }
 
 void TestDiffractionView::derivedRange() {
@@ -238,7 +248,9 @@ void TestDiffractionView::derivedRange() {
     QFETCH(bool, logScale);
     QFETCH(bool, hasRange);
     QFETCH(Scale, expected);
-    const std::optional<PlotRange> r = diffractionRange(curve.theta, curve.intensity, logScale);
+    QFETCH(bool, window);
+    const std::optional<PlotRange> r =
+        diffractionRange(curve.theta, curve.intensity, logScale, window);
     QCOMPARE(r.has_value(), hasRange);
     if (!r)
         return;
