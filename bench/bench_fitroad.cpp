@@ -59,10 +59,11 @@ double processSeconds() {
     return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
-// A fit of a real scan on one thread, in process CPU seconds: the structure text, the seed
-// and whether the fit starts from the measurement's peaks.
-FitReport realFit(benchmark::State& state, const QByteArray& text) {
-    QTemporaryDir dir;
+// A fit on one thread, in process CPU seconds: the structure text (written into `dir`, beside
+// any scans it names), the seed (the first argument) and whether the fit starts from the
+// measurement's peaks.
+FitReport realFit(benchmark::State& state, const QByteArray& text, bool peakStart,
+                  const QTemporaryDir& dir = QTemporaryDir()) {
     const QString path = dir.filePath(QStringLiteral("real.txt"));
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
@@ -74,7 +75,7 @@ FitReport realFit(benchmark::State& state, const QByteArray& text) {
     FitSettings settings;
     settings.threads = 1;
     settings.seed = unsigned(state.range(0));
-    settings.peakStart = state.range(1) != 0;
+    settings.peakStart = peakStart;
     settings.outputDir = dir.path();
     FitReport report;
     for (auto _ : state) {
@@ -95,11 +96,13 @@ FitReport realFit(benchmark::State& state, const QByteArray& text) {
 }
 
 void realGaAsPFit(benchmark::State& state) {
-    const FitReport report = realFit(
-        state, "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 185 0 0.7\nREPEAT 1\n"
-               "MODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00\n"
-               "FIT LAYER 1 N 150 240\nFIT LAYER 1 Y 0.5 0.8\n"
-               "FIT OFFSET -0.02 0.02\n");
+    const FitReport report =
+        realFit(state,
+                "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 185 0 0.7\nREPEAT 1\n"
+                "MODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00\n"
+                "FIT LAYER 1 N 150 240\nFIT LAYER 1 Y 0.5 0.8\n"
+                "FIT OFFSET -0.02 0.02\n",
+                state.range(1) != 0);
     if (report.rows.size() == 3) {
         state.counters["N"] = report.rows[0].value;
         state.counters["As"] = report.rows[1].value;
@@ -114,11 +117,13 @@ void realGaAsPFit(benchmark::State& state) {
 // thicknesses and the offset, started off the answer (period 254.6 Å, In 0.2545 by a peer).
 void realSuperlatticeFit(benchmark::State& state) {
     const FitReport report =
-        realFit(state, "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 22 0.22 1\nLAYER 60 0 1\n"
-                       "REPEAT 3\nMODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR
-                       "/measured/ingaas-gaas-sl-004.x00\n"
-                       "FIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
-                       "FIT OFFSET -0.02 0.02\n");
+        realFit(state,
+                "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 22 0.22 1\nLAYER 60 0 1\n"
+                "REPEAT 3\nMODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR
+                "/measured/ingaas-gaas-sl-004.x00\n"
+                "FIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
+                "FIT OFFSET -0.02 0.02\n",
+                state.range(1) != 0);
     if (report.rows.size() == 4) {
         state.counters["N1"] = report.rows[0].value;
         state.counters["In"] = report.rows[1].value;
@@ -188,37 +193,12 @@ void relaxedTwoScanFit(benchmark::State& state) {
                             s004.toUtf8() + "\nMEASURED " + s224.toUtf8() +
                             " REFLECTION 2 2 4 GEOMETRY incidence\n"
                             "FIT LAYER 1 X 0.05 0.15\nFIT LAYER 1 R 0.2 0.8\n";
-    const QString path = dir.filePath(QStringLiteral("relaxed.txt"));
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
-        qFatal("cannot write %s", qPrintable(path));
-    f.close();
-    Config c;
-    if (!c.load(path) || !c.valid)
-        qFatal("cannot load %s", qPrintable(path));
-    FitSettings settings;
-    settings.threads = 1;
-    settings.seed = unsigned(state.range(0));
-    settings.peakStart = true;
-    settings.outputDir = dir.path();
-    FitReport report;
-    for (auto _ : state) {
-        const double before = processSeconds();
-        report = StructureFit(c, settings).run();
-        state.SetIterationTime(processSeconds() - before);
-        if (!report.ok || report.rows.size() != 2)
-            state.SkipWithError("the fit did not run");
-    }
+    const FitReport report = realFit(state, text, true, dir);
     if (report.rows.size() == 2) {
         state.counters["x"] = report.rows[0].value;
         state.counters["r"] = report.rows[1].value;
     }
-    state.counters["evaluations"] = double(report.outcome.evaluations);
-    state.counters["generations"] = report.outcome.generations;
     state.SetLabel("In0.1Ga0.9As r 0.5 from (004) + (224), dynamical, CPU seconds");
-    if (qEnvironmentVariableIsSet("XRD_BENCH_LOG"))
-        for (const QString& line : report.log)
-            fprintf(stderr, "%s\n", qPrintable(line));
 }
 
 } // namespace
