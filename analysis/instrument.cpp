@@ -235,13 +235,6 @@ QVector<double> convolveResolution(double theta0, double step, const QVector<dou
     return out;
 }
 
-double fineStepFor(double fwhm, double maxStep, double minStep) {
-    double step = maxStep;
-    if (fwhm > 0.0 && std::isfinite(fwhm))
-        step = std::min(step, fwhm / 5.0);
-    return std::max(step, minStep);
-}
-
 namespace {
 
 // The agreement of scale * curve + background with the measurement, in one pass.
@@ -490,9 +483,4 @@ std::vector<double> logResiduals(const QVector<double>& measured, const QVector<
 
 double agreement(const QVector<double>& measured, const QVector<double>& model) {
     return meanSquare(measured, model, 0.0);
-}
-
-double weightedAgreement(const QVector<double>& measured, const QVector<double>& model,
-                         double countingTime) {
-    return meanSquare(measured, model, countingTime);
 }

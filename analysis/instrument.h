@@ -27,15 +27,6 @@ constexpr double kModelFloor = 1e-12;
 QVector<double> convolveResolution(double theta0, double step, const QVector<double>& fine,
                                    double fwhm, const QVector<double>& thetaOut);
 
-// The step of the fine grid to compute the model on before convolving: fwhm/5, which
-// samples the Gaussian closely enough that its discrete weights lose nothing visible (the
-// interpolation between fine points costs well under 1.5 % on the flanks of a peak as
-// narrow as the resolution, under 0.01 decades), but
-// never coarser than `maxStep` (what the model's own features need) and never finer than
-// `minStep` (a floor against absurd grids when the resolution is far below the features).
-// maxStep alone when fwhm <= 0.
-double fineStepFor(double fwhm, double maxStep, double minStep = 0.0);
-
 struct ScaleBackground {
     double scale = 1.0;      // counts per second per unit of the curve; > 0
     double background = 0.0; // counts per second; >= 0
@@ -59,14 +50,6 @@ ScaleBackground solveScaleBackground(const QVector<double>& measured, const QVec
 // Mean over the points with measured > 0 (negative or zero measurements are left out) of
 // (log10 measured - log10 max(model, kModelFloor))^2. 0 when no point counts.
 double agreement(const QVector<double>& measured, const QVector<double>& model);
-
-// The same residuals divided by their counting-statistics standard deviation,
-// sigma(log10 m) = 1 / (ln 10 * sqrt(m * countingTime)) for m counts per second measured
-// for countingTime seconds, and averaged: chi-square per point, about 1 for a model that is
-// right to within the noise. 0 when no point counts; countingTime <= 0 falls back to the
-// unweighted figure.
-double weightedAgreement(const QVector<double>& measured, const QVector<double>& model,
-                         double countingTime);
 
 // The residuals themselves, one per point with measured > 0 in order (what the fit
 // minimises): log10 measured - log10 max(model, kModelFloor), divided by the counting

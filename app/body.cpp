@@ -2,47 +2,28 @@
 
 #include "app/document.h"
 #include "app/fitsliders.h"
-#include "app/helptext.h"
-#include "app/importdialog.h"
 #include "app/layertable.h"
-#include "views/compositionview.h"
 #include "views/diffractionview.h"
 #include "views/plotcontrols.h"
-#include "views/renderplots.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QDir>
-#include <QDoubleSpinBox>
-#include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QFormLayout>
-#include <QInputDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
-#include <QSpinBox>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QStatusBar>
-#include <QTextBrowser>
-#include <QVBoxLayout>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
-const char* const kProgram = "xrdsim";
 const char* const kRecentKey = "recentFiles";
 constexpr int kMaxRecent = 8;
 
@@ -56,15 +37,14 @@ Body::Body(QWidget* parent) : QMainWindow(parent) {
     // The composition plot keeps the frame's default margins.
     setDiffractionMargins(KSpace->coord);
 
-    connect(&config, &Config::log, this, &Body::log);
     connect(DropA, &DropArea::dropped, this, &Body::droppedInputFile);
     connect(Comp, &DispA::drawImage1, this, &Body::drawComp);
     connect(KSpace, &DispA::drawImage1, this, &Body::drawKSpace);
     connect(LogScale, &QCheckBox::toggled, this, &Body::logScale);
     connectPlotControls();
 
-    setWindowTitle(QString::fromLatin1(kProgram));
-    document = new Document(config, *results, this);
+    setWindowTitle(QString::fromLatin1(programName));
+    document = new Document(this);
     buildMenus();
     buildStatusBar();
     connectDocument();
@@ -79,7 +59,7 @@ Body::Body(QWidget* parent) : QMainWindow(parent) {
 void Body::welcome() {
     log(tr("Welcome to %1: drop a structure file or a measured scan on the field at the top, "
            "or try Help \u2192 Open Example.")
-            .arg(QString::fromLatin1(kProgram)));
+            .arg(QString::fromLatin1(programName)));
 }
 
 // A fit in hand writes nothing once the window goes; the document's threads end (or are left
@@ -105,24 +85,6 @@ bool Body::busy() const {
 
 void Body::setThreads(int count) {
     document->setThreads(count);
-}
-
-// Cursor readouts in the status bar, Home or a double click for the full view, and the
-// Delta-theta toggle of the angle axis.
-void Body::connectPlotControls() {
-    compControls = new PlotControls(Comp, PlotControls::Kind::Composition, this);
-    kspaceControls = new PlotControls(KSpace, PlotControls::Kind::Diffraction, this);
-    for (PlotControls* c : {compControls, kspaceControls})
-        connect(c, &PlotControls::cursorText, this,
-                [this](const QString& t) { statusBar()->showMessage(t, 4000); });
-    connect(compControls, &PlotControls::resetRequested, this, [this] {
-        neverDrawComp = true;
-        Comp->update();
-    });
-    connect(kspaceControls, &PlotControls::resetRequested, this, [this] {
-        neverDrawKSpace = true;
-        KSpace->update();
-    });
 }
 
 void Body::buildStatusBar() {
@@ -161,7 +123,7 @@ void Body::connectDocument() {
     });
     connect(document, &Document::currentFileChanged, this, [this](const QString& path) {
         setWindowTitle(QStringLiteral("%1 \u2014 %2")
-                           .arg(QString::fromLatin1(kProgram), QFileInfo(path).fileName()));
+                           .arg(QString::fromLatin1(programName), QFileInfo(path).fileName()));
     });
     connect(document, &Document::opened, this, &Body::addRecent);
     connect(document, &Document::status, note, &QLabel::setText);
@@ -242,79 +204,6 @@ void Body::buildMenus() {
     aboutAction = help->addAction(tr("&About"), this, &Body::showAbout);
 }
 
-Body::Chosen Body::askForFile(Choice choice) {
-    const QString& currentStructure = document->currentFile();
-    const QString folder =
-        currentStructure.isEmpty() ? QString() : QFileInfo(currentStructure).absolutePath();
-    Chosen chosen;
-    switch (choice) {
-    case Choice::Structure:
-        chosen.path = QFileDialog::getOpenFileName(this, tr("Open Structure"), folder,
-                                                   tr("Structure files (*.txt);;All files (*)"));
-        break;
-    case Choice::Scan:
-        chosen.path = QFileDialog::getOpenFileName(
-            this, tr("Open Measured Scan"), folder,
-            tr("Measured scans (*.xrdml *.x00 *.uxd *.ras *.txt *.dat *.csv);;All files (*)"));
-        if (!chosen.path.isEmpty() && !askImportChoices(this, chosen.path, importChoices))
-            chosen.path.clear();
-        break;
-    case Choice::Example: {
-        const QString folder = examplesFolder();
-        const QStringList names =
-            folder.isEmpty()
-                ? QStringList()
-                : QDir(folder).entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
-        if (names.isEmpty()) {
-            log(tr("No examples are installed."));
-            break;
-        }
-        bool ok = false;
-        const QString name =
-            QInputDialog::getItem(this, tr("Open Example"), tr("Example:"), names, 0, false, &ok);
-        if (ok && !name.isEmpty())
-            chosen.path = QDir(folder).filePath(name);
-        break;
-    }
-    case Choice::Export: {
-        const QString both = tr("Both plots, PNG (*.png)");
-        const QString bothSvg = tr("Both plots, SVG (*.svg)");
-        const QString curve = tr("Diffraction plot, PNG (*.png)");
-        const QString curveSvg = tr("Diffraction plot, SVG (*.svg)");
-        QString filter = both;
-        const QString start =
-            currentStructure.isEmpty()
-                ? QString()
-                : QDir(folder).filePath(QFileInfo(currentStructure).completeBaseName() +
-                                        QStringLiteral("-plot.png"));
-        chosen.path = QFileDialog::getSaveFileName(
-            this, tr("Export Plot"), start, QStringList{both, bothSvg, curve, curveSvg}.join(";;"),
-            &filter);
-        chosen.diffractionOnly = filter == curve || filter == curveSvg;
-        const QString suffix = filter.endsWith(QLatin1String("(*.svg)")) ? QStringLiteral(".svg")
-                                                                         : QStringLiteral(".png");
-        if (!chosen.path.isEmpty() && QFileInfo(chosen.path).suffix().isEmpty())
-            chosen.path += suffix;
-        break;
-    }
-    case Choice::Report: {
-        QString filter = tr("Report, HTML (*.html)");
-        const QString pdf = tr("Report, PDF (*.pdf)");
-        const QString start =
-            currentStructure.isEmpty()
-                ? QString()
-                : QDir(folder).filePath(QFileInfo(currentStructure).completeBaseName() +
-                                        QStringLiteral("-report.html"));
-        chosen.path = QFileDialog::getSaveFileName(this, tr("Export Report"), start,
-                                                   filter + QStringLiteral(";;") + pdf, &filter);
-        if (!chosen.path.isEmpty() && QFileInfo(chosen.path).suffix().isEmpty())
-            chosen.path += filter == pdf ? QStringLiteral(".pdf") : QStringLiteral(".html");
-        break;
-    }
-    }
-    return chosen;
-}
-
 // Only the first of several dropped files is loaded. A file that gives no valid structure
 // changes nothing here: the old results, plots and scales stay. A structure that would run
 // for hours or has no sensible period is refused before anything else changes.
@@ -322,19 +211,6 @@ void Body::droppedInputFile(QStringList fileList) {
     if (fileList.isEmpty())
         return;
     document->openDropped(fileList.first());
-}
-
-void Body::exportTo(const QString& path, bool diffractionOnly) {
-    if (results->depth.isEmpty() && results->theta.isEmpty()) {
-        log(tr("Nothing to export to [%1]: no structure has been computed.").arg(path));
-        return;
-    }
-    const std::optional<OverlayData>& overlay = document->overlay();
-    const QSize size = KSpace->isVisible() ? KSpace->size() : QSize(800, 600);
-    const bool written =
-        exportPlots(path, *results, LogScale->isChecked(), size, overlay ? &*overlay : nullptr,
-                    diffractionOnly, kspaceControls->exportAxes(intensityUnitOf(config.ext.model)));
-    log((written ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(path));
 }
 
 void Body::addRecent(const QString& path) {
@@ -375,171 +251,11 @@ void Body::updateActions() {
     fitOptionsAction->setEnabled(document->canReload() && !document->fitting());
 }
 
-// An example is opened as a drop of it, from a copy in the user's data folder: its results
-// are written beside it, and the bundled file (read-only as installed, or in the source tree)
-// stays as it is. A copy made before is opened as it is now.
-void Body::openExample() {
-    const Chosen c = chooseFile(Choice::Example);
-    if (c.path.isEmpty())
-        return;
-    const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-                               .filePath(QStringLiteral("examples"));
-    const QString copy = QDir(folder).filePath(QFileInfo(c.path).fileName());
-    if (!QFileInfo::exists(copy) && !(QDir().mkpath(folder) && QFile::copy(c.path, copy))) {
-        log(tr("Can't copy the example [%1] to [%2].").arg(c.path, copy));
-        return;
-    }
-    log(tr("The example [%1] is opened from [%2], where its results are written.")
-            .arg(QFileInfo(c.path).fileName(), copy));
-    document->openDropped(copy);
-}
-
-// The panel shows the options of the structure on show; what it gives is written into the
-// file as its FITOPTIONS line, and the change on disk reloads it.
-void Body::editFitOptions() {
-    if (!document->canReload())
-        return;
-    const std::optional<FitSearchOptions> chosen =
-        chooseFitOptions(document->shown().ext.fitOptions);
-    if (chosen)
-        document->writeFitOptions(*chosen);
-}
-
-std::optional<FitSearchOptions> Body::askForFitOptions(const FitSearchOptions& now) {
-    QDialog dialog(this);
-    dialog.setWindowTitle(tr("Fit Options"));
-    auto* form = new QFormLayout(&dialog);
-    auto* seedGiven = new QCheckBox(tr("Seed"), &dialog);
-    seedGiven->setChecked(now.seedGiven);
-    auto* seed = new QSpinBox(&dialog);
-    seed->setRange(0, std::numeric_limits<int>::max());
-    seed->setValue(int(std::min<unsigned>(now.seed, unsigned(std::numeric_limits<int>::max()))));
-    form->addRow(seedGiven, seed);
-    auto* population = new QSpinBox(&dialog);
-    population->setRange(FitSearchOptions::minPopulation - 1, FitSearchOptions::maxPopulation);
-    population->setSpecialValueText(tr("default"));
-    population->setValue(now.population > 0 ? now.population : population->minimum());
-    form->addRow(tr("Population"), population);
-    auto* generations = new QSpinBox(&dialog);
-    generations->setRange(0, FitSearchOptions::maxGenerations);
-    generations->setSpecialValueText(tr("default"));
-    generations->setValue(now.generations);
-    form->addRow(tr("Most generations"), generations);
-    auto* seconds = new QDoubleSpinBox(&dialog);
-    seconds->setRange(0, 1e7);
-    seconds->setDecimals(0);
-    seconds->setSpecialValueText(tr("default (600 s)"));
-    seconds->setSuffix(tr(" s"));
-    seconds->setValue(now.seconds);
-    form->addRow(tr("Time limit"), seconds);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    FitSearchOptions chosen;
-    chosen.seedGiven = seedGiven->isChecked();
-    chosen.seed = unsigned(seed->value());
-    chosen.population =
-        population->value() >= FitSearchOptions::minPopulation ? population->value() : 0;
-    chosen.generations = generations->value();
-    chosen.seconds = seconds->value();
-    return chosen;
-}
-
-void Body::showHelp() {
-    if (!helpWindow) {
-        auto* dialog = new QDialog(this);
-        dialog->setWindowTitle(tr("%1 Help").arg(QString::fromLatin1(kProgram)));
-        auto* text = new QTextBrowser(dialog);
-        text->setHtml(helpText());
-        auto* layout = new QVBoxLayout(dialog);
-        layout->addWidget(text);
-        dialog->resize(640, 560);
-        helpWindow = dialog;
-    }
-    helpWindow->show();
-    helpWindow->raise();
-}
-
-void Body::showAbout() {
-    QMessageBox::about(
-        this, tr("About %1").arg(QString::fromLatin1(kProgram)),
-        tr("<b>%1 %2</b><p>X-ray diffraction curves of epitaxial In(x)Ga(1-x)As(y)P(1-y) "
-           "multilayers: basic, kinematical and dynamical models, comparison with measured "
-           "scans, and fits.</p>")
-            .arg(QString::fromLatin1(kProgram), QStringLiteral(XRDSIM_VERSION)));
-}
-
 // At the text cursor, so a message goes where the user last clicked in the pane; the pane
 // scrolls to show it.
 void Body::log(QString logMsg) {
     Log->insertPlainText(logMsg + QStringLiteral("\n"));
     Log->ensureCursorVisible();
-}
-
-// Without data the plot stays empty and its frame keeps the display's whole area. Otherwise
-// the plot rectangle goes inside the margins and, while the flag is set, the ranges are
-// derived from the data and the flag is cleared; at other times the user's zoom is kept.
-void Body::drawComp(QPainter* p) {
-    if (results->depth.isEmpty())
-        return;
-    Comp->coord.applyMargins();
-    if (neverDrawComp) {
-        if (const std::optional<PlotRange> range = compositionRange(*results))
-            showRange(Comp->coord, *range);
-        neverDrawComp = false;
-    }
-    drawComposition(*p, Comp->coord, *results);
-}
-
-// As drawComp; "Log" is read at every paint. With a measured scan the plot shows the scan
-// and the model at its angles instead of the whole curve.
-void Body::drawKSpace(QPainter* p) {
-    const bool logarithmic = LogScale->isChecked();
-    if (const std::optional<OverlayData>& overlay = shownOverlay()) {
-        if (overlay->theta.isEmpty())
-            return;
-        KSpace->coord.applyMargins();
-        if (neverDrawKSpace) {
-            if (const std::optional<PlotRange> range = overlayRange(*overlay, logarithmic))
-                showRange(KSpace->coord, *range);
-            neverDrawKSpace = false;
-        }
-        drawOverlay(*p, KSpace->coord, *overlay, logarithmic,
-                    kspaceControls->axes(IntensityUnit::CountsPerSecond, overlay->theta,
-                                         overlay->measured, logarithmic));
-        return;
-    }
-    if (results->theta.isEmpty())
-        return;
-    KSpace->coord.applyMargins();
-    if (neverDrawKSpace) {
-        if (const std::optional<PlotRange> range =
-                diffractionRange(results->theta, results->intensity, logarithmic,
-                                 intensityUnitOf(config.ext.model) == IntensityUnit::Reflectivity))
-            showRange(KSpace->coord, *range);
-        neverDrawKSpace = false;
-    }
-    drawDiffraction(*p, KSpace->coord, results->theta, results->intensity, logarithmic,
-                    CurvePainter::Detail::Reduced,
-                    kspaceControls->axes(intensityUnitOf(config.ext.model), results->theta,
-                                         results->intensity, logarithmic));
-}
-
-void Body::resetNeverDraw() {
-    neverDrawComp = true;
-    neverDrawKSpace = true;
-}
-
-// The scale switches between linear and logarithmic, so the diffraction plot rescales at
-// once; the composition plot rescales at its next paint.
-void Body::logScale(bool f) {
-    Q_UNUSED(f)
-    neverDrawComp = true;
-    neverDrawKSpace = true;
-    KSpace->update();
 }
 
 // Hidden until a structure is shown, then beside the plots, the window widened by them so
@@ -574,9 +290,4 @@ void Body::buildLayerDocks() {
         fitSliders->showFile(path, document->currentScan(),
                              shown ? shown->measuredPeaks : QVector<double>());
     });
-}
-
-const std::optional<OverlayData>& Body::shownOverlay() const {
-    return fitSliders && fitSliders->liveOverlay() ? fitSliders->liveOverlay()
-                                                   : document->overlay();
 }

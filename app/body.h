@@ -1,7 +1,5 @@
 #pragma once
 
-#include "simulation/resultarrays.h"
-#include "structure/config.h"
 #include "structure/extensions.h"
 #include "ui_body.h"
 #include "views/overlayview.h"
@@ -25,10 +23,14 @@ class QPainter;
 class QProgressBar;
 class QPushButton;
 
-// The one main window: owns the loader, the result arrays and the never-draw flags, builds
-// the form, the menus and the status bar, and routes the drop field, the menus and the
-// document's messages to the log pane and the two plots. What is loaded, computed, watched
-// and fitted is the document's. Created by main().
+// The program's name, in the window's title, its settings and its dialogs.
+inline constexpr char programName[] = "xrdsim";
+
+// The one main window: builds the form, the menus and the status bar, and routes the drop
+// field, the menus and the document's messages to the log pane, the plots and the docks.
+// What is loaded, computed, watched, fitted and drawn is the document's; the window keeps
+// only the zoom and the never-draw flags. Created by main(). Its plots are drawn in
+// bodyplots.cpp, its dialogs are in bodydialogs.cpp.
 class Body : public QMainWindow, private Ui_Body {
     Q_OBJECT
 public:
@@ -89,11 +91,9 @@ private:
     void editFitOptions();
     std::optional<FitSearchOptions> askForFitOptions(const FitSearchOptions& now);
 
-    Config config;
     // While set, the view derives its axis ranges from the data at its next paint.
     bool neverDrawComp = true;
     bool neverDrawKSpace = true;
-    std::unique_ptr<ResultArrays> results = std::make_unique<ResultArrays>();
 
     Document* document = nullptr;
 

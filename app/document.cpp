@@ -5,6 +5,7 @@
 #include "app/backgroundtask.h"
 #include "app/filewatch.h"
 #include "measured/readers.h"
+#include "report/scanoverlay.h"
 #include "simulation/calculation.h"
 #include "simulation/outputguard.h"
 #include "simulation/resultarrays.h"
@@ -37,27 +38,6 @@ constexpr int kProgressMs = 100;
 // How long a closing document waits for its threads before leaving them to end on their own.
 constexpr int kFinalWaitMs = 300;
 
-// The angles worth marking on the overlay: the substrate peak, the layer or zeroth-order
-// peak and the satellites of a superlattice.
-QVector<double> peakAngles(const PeakAnalysis& p) {
-    QVector<double> angles;
-    for (double t : {p.substrate.theta, p.main.theta})
-        if (std::isfinite(t))
-            angles << t;
-    for (double t : p.satelliteTheta)
-        if (std::isfinite(t) && !angles.contains(t))
-            angles << t;
-    return angles;
-}
-
-// A structure-file token for a path: quoted when it holds white space or a quote mark.
-QString fileToken(const QString& path) {
-    const bool plain = std::none_of(path.cbegin(), path.cend(), [](QChar c) {
-        return c.isSpace() || c == QLatin1Char('"') || c == QLatin1Char('#');
-    });
-    return plain ? path : QStringLiteral("\"%1\"").arg(path);
-}
-
 } // namespace
 
 // A calculation off the GUI thread: the calculation holds its own copy of the structure (the
@@ -76,9 +56,10 @@ struct Document::RoadJob {
     double seconds = 0;
 };
 
-Document::Document(Config& loader, ResultArrays& results, QObject* parent)
-    : QObject(parent), config_(loader), results_(results), shown_(std::make_unique<Structure>()),
-      threads_(QThread::idealThreadCount()) {
+Document::Document(QObject* parent)
+    : QObject(parent), model_(makeModel(Structure().ext.model)),
+      shown_(std::make_unique<Structure>()), threads_(QThread::idealThreadCount()) {
+    connect(&config_, &Config::log, this, &Document::logLine);
     road_ = new BackgroundTask(this);
     fit_ = new BackgroundTask(this);
     watch_ = new FileWatch(this);
@@ -101,47 +82,6 @@ Document::~Document() {
 void Document::open(const QString& structure, const QString& scan) {
     startRoad({structure, scan.isEmpty() ? QString() : QFileInfo(scan).absoluteFilePath(),
                Origin::Opened, QString()});
-}
-
-// A file that a scan reader recognises is a measured scan, compared with the structure on
-// show; anything else (a folder or a device too, which the loader refuses) takes the
-// structure road. No structure file looks like a scan to the readers.
-void Document::openDropped(const QString& path, const QString& choices) {
-    ScanReadResult probe = readScanFile(path);
-    MeasuredSpec spec;
-    QString problem;
-    if (probe.ok && !choices.isEmpty()) {
-        // The choices are tried on the file now, so that a window holding no points says so
-        // at once rather than after the calculation.
-        if (!overrideChoices(scanOverrideWith(path, choices), spec, problem)) {
-            log(tr("Can't read scan [%1]: it %2.").arg(path, problem));
-            return;
-        }
-        ScanReadOptions options;
-        options.axis = ScanReadOptions::Axis(spec.axis);
-        options.scanNumber = spec.scanNumber;
-        options.windowGiven = spec.windowGiven;
-        options.from = spec.from;
-        options.to = spec.to;
-        probe = readScanFile(path, options);
-    }
-    if (!probe.recognised) {
-        startRoad({path, QString(), Origin::Opened, QString()});
-        return;
-    }
-    if (!probe.ok) {
-        log(probe.error);
-        return;
-    }
-    if (current_.isEmpty()) {
-        showScanAlone(path, probe);
-        return;
-    }
-    const QString scan = QFileInfo(path).absoluteFilePath();
-    const QString words = choices.simplified();
-    startRoad({current_, scanOverrideWith(scan, words), Origin::Opened,
-               tr("Add the line MEASURED %1 to the structure file to keep it.")
-                   .arg(words.isEmpty() ? fileToken(scan) : fileToken(scan) + ' ' + words)});
 }
 
 void Document::reload() {
@@ -287,6 +227,7 @@ void Document::startRoad(const RoadRequest& request) {
     hooks.control.threads = threads_;
     QElapsedTimer timer;
     timer.start();
+    model_ = makeModel(calculation->model().kind());
     const RoadOutcome outcome = runRoad(*calculation, results_, hooks, request.scanOverride);
     roadFinished(request, outcome, double(timer.nsecsElapsed()) * 1e-9,
                  calculation->model().name());
@@ -323,6 +264,7 @@ void Document::runInBackground(const RoadRequest& request, std::unique_ptr<Calcu
                 return;
             }
             results_ = std::move(job->results);
+            model_ = makeModel(job->calculation->model().kind());
             if (!keepScale)
                 emit freshRanges();
             emit profileChanged();
@@ -352,8 +294,7 @@ void Document::roadFinished(const RoadRequest& request, const RoadOutcome& outco
     lastScan_ = std::make_shared<const ScanOutcome>(scan);
     if (scan.ok) {
         const bool arrived = !overlay_ || overlayScan_ != scan.scan.fileName;
-        overlay_ = OverlayData{scan.model.theta, scan.model.measured, scan.model.model,
-                               peakAngles(scan.measuredPeaks), peakAngles(scan.modelPeaks)};
+        overlay_ = overlayOf(scan);
         overlayScan_ = scan.scan.fileName;
         if (!request.noteWhenCompared.isEmpty())
             log(request.noteWhenCompared);
@@ -399,30 +340,6 @@ void Document::cancel() {
     cancelFit();
 }
 
-// The scan alone, with the peaks found in it marked; the structure road is not taken, and
-// nothing is written.
-void Document::showScanAlone(const QString& path, const ScanReadResult& read) {
-    const ScanAlone alone = analyseScanAlone(path, read);
-    for (const QString& line : alone.log)
-        log(line);
-    if (!alone.ok)
-        return;
-    const bool arrived = !overlay_ || overlayScan_ != alone.scan.fileName;
-    overlay_ = OverlayData{alone.scan.theta, alone.scan.intensity, QVector<double>(),
-                           alone.peaks.markedAngles(), QVector<double>()};
-    overlayScan_ = alone.scan.fileName;
-    aloneScan_ = QFileInfo(path).absoluteFilePath();
-    if (!keepScale_)
-        emit freshRanges();
-    emit curveChanged();
-    emit currentFileChanged(path);
-    emit opened(path);
-    if (arrived)
-        emit scanArrived();
-    emit status(tr("%1 measured points, no structure").arg(alone.scan.theta.size()));
-    emit actionsChanged();
-}
-
 // Progress shows while work runs off the GUI thread: the calculation's points done against
 // its estimate, or a busy bar for a fit.
 void Document::showProgress() {
@@ -439,28 +356,6 @@ void Document::showProgress() {
         emit progress(fitPart_);
     }
     emit busyChanged(true);
-}
-
-// The structure file on show changed on disk (or its scan did): it is computed again with the
-// ranges kept.
-void Document::changedOnDisk(const QStringList& paths) {
-    if (current_.isEmpty() || !watch_->watching(current_))
-        return;
-    const QString structure = QFileInfo(current_).absoluteFilePath();
-    const QString why = paths.contains(structure)
-                            ? tr("[%1] changed on disk").arg(current_)
-                            : tr("its scan [%1] changed on disk").arg(paths.value(0));
-    abandonFit(why);
-    log(paths.contains(structure)
-            ? tr("Reloading [%1]: it changed on disk.").arg(current_)
-            : tr("Reloading [%1]: its scan [%2] changed on disk.").arg(current_, paths.value(0)));
-    startRoad({current_, currentScan_, Origin::ChangedOnDisk, QString()});
-}
-
-// A file gone for good is said; what is shown stays, and a fit on it writes nothing.
-void Document::goneFromDisk(const QString& path) {
-    log(tr("Stopped watching [%1]: it is gone.").arg(path));
-    abandonFit(tr("[%1] is gone").arg(path));
 }
 
 void Document::close() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "simulation/resultarrays.h"
+#include "structure/config.h"
 #include "views/overlayview.h"
 
 #include <QObject>
@@ -10,26 +12,24 @@
 
 class BackgroundTask;
 class Calculation;
-class Config;
-struct Structure;
 class FileWatch;
+class Model;
 class QTimer;
 struct FitSearchOptions;
 struct ScanReadResult;
-struct ResultArrays;
 struct RoadOutcome;
 struct ScanOutcome;
 struct FitReport;
 
-// What the window shows, without a widget: the structure file on show and the scan compared
-// with it, the road that loads and computes them (on the GUI thread when quick, otherwise off
-// it), the overlay of the scan, the watch on both files and the fit. The loader and the
-// result arrays belong to the window, which draws them; the loader's own lines go out through
-// its signal, everything else through logLine.
+// What the window shows, without a widget, and the one source of every view: the structure
+// file on show and the scan compared with it, the road that loads and computes them (on the
+// GUI thread when quick, otherwise off it), the results and the model that computed them, the
+// overlay of the scan, the watch on both files and the fit. Every line for the log, the
+// loader's included, goes out through logLine.
 class Document : public QObject {
     Q_OBJECT
 public:
-    Document(Config& loader, ResultArrays& results, QObject* parent = nullptr);
+    explicit Document(QObject* parent = nullptr);
     ~Document() override;
 
     // Opens a structure file; `scan` (when given) is compared with it in place of its
@@ -78,6 +78,12 @@ public:
     const QString& currentScan() const { return currentScan_; }
     // The structure on show as it was loaded (the loader may hold an invalid file since).
     const Structure& shown() const { return *shown_; }
+    // The loader: the structure file read last, valid or not (the one on show is shown()).
+    const Config& loader() const { return config_; }
+    // The depth profile and the curve drawn, and the model that computed them (the basic one
+    // before anything is computed): the curve's unit and monolayer heights come from it.
+    const ResultArrays& results() const { return results_; }
+    const Model& model() const { return *model_; }
     // A scan shown on its own, without a structure (empty otherwise).
     const QString& aloneScan() const { return aloneScan_; }
     // The measured scan and the model at its angles, while the structure on show has one (or
@@ -110,6 +116,7 @@ signals:
     void fitProgress(int generation, double agreement);
 
 private:
+    friend class TestBody;
     friend class TestWindow;
 
     // Why a structure is (re)loaded: the user opened it (a drop, a menu), F5, it changed on
@@ -139,8 +146,9 @@ private:
     void showScanAlone(const QString& path, const ScanReadResult& read);
     void goneFromDisk(const QString& path);
 
-    Config& config_;
-    ResultArrays& results_;
+    Config config_;
+    ResultArrays results_;
+    std::unique_ptr<Model> model_;
     // The structure on show as it was loaded (the loader may hold an invalid file since).
     std::unique_ptr<Structure> shown_;
     QString current_;

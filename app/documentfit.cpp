@@ -4,6 +4,7 @@
 // writes nothing.
 
 #include "app/document.h"
+#include "report/scanoverlay.h"
 
 #include "analysis/fitroad.h"
 #include "app/backgroundtask.h"
@@ -103,11 +104,8 @@ void Document::startFit() {
                     return;
                 OverlayData shown;
                 ModelAtScan m;
-                if (running && running->modelFor(best, m)) {
-                    shown.theta = m.theta;
-                    shown.measured = m.measured;
-                    shown.model = m.model;
-                }
+                if (running && running->modelFor(best, m))
+                    shown = overlayOf(m);
                 const QMutexLocker locked(&id->lock);
                 Document* const self = id->receiver;
                 if (!self)

@@ -2,6 +2,7 @@
 
 #include "analysis/fitroad.h"
 #include "app/layertable.h"
+#include "report/scanoverlay.h"
 #include "simulation/model.h"
 #include "structure/config.h"
 #include "structure/fitparameters.h"
@@ -183,7 +184,7 @@ bool FitSliders::evaluateNow() {
         emit status(tr("The model of these values cannot be computed."));
         return false;
     }
-    live_ = OverlayData{m.theta, m.measured, m.model, measuredPeaks_, {}};
+    live_ = overlayOf(m, measuredPeaks_);
     agreement_ = m.agreement;
     note_->setText(tr("Agreement %1 (live)").arg(m.agreement, 0, 'g', 5));
     emit status(tr("Agreement %1 at the sliders' values").arg(m.agreement, 0, 'g', 5));

@@ -13,8 +13,8 @@
 namespace {
 
 void describe() {
-    QCoreApplication::setOrganizationName(QStringLiteral("xrdsim"));
-    QCoreApplication::setApplicationName(QStringLiteral("xrdsim"));
+    QCoreApplication::setOrganizationName(QString::fromLatin1(programName));
+    QCoreApplication::setApplicationName(QString::fromLatin1(programName));
     QCoreApplication::setApplicationVersion(QStringLiteral(XRDSIM_VERSION));
 }
 

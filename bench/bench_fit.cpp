@@ -5,6 +5,7 @@
 
 #include "analysis/fit.h"
 #include "analysis/instrument.h"
+#include "analysis/resolution.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,7 +29,7 @@ const Scan& scan() {
         Scan r;
         for (int i = 0; i < kMeasured; ++i)
             r.theta.push_back(31.5 + 0.0025 * i);
-        r.fineStep = fineStepFor(kFwhm, 0.0025);
+        r.fineStep = Resolution(kFwhm).fineStep(0.0025);
         r.fineStart = r.theta.front() - 5 * kFwhm;
         const int n = int((r.theta.back() + 5 * kFwhm - r.fineStart) / r.fineStep) + 2;
         for (int i = 0; i < n; ++i) {

@@ -1,5 +1,6 @@
 #include "report/report.h"
 
+#include "report/scanoverlay.h"
 #include "simulation/model.h"
 #include "simulation/resultfiles.h"
 #include "views/overlayview.h"
@@ -301,16 +302,6 @@ QString peakSection(const ReportData& d) {
     return out;
 }
 
-OverlayData overlayOf(const ScanOutcome& scan) {
-    OverlayData o;
-    o.theta = scan.model.theta;
-    o.measured = scan.model.measured;
-    o.model = scan.model.model;
-    o.measuredPeaks = scan.measuredPeaks.markedAngles();
-    o.modelPeaks = scan.modelPeaks.markedAngles();
-    return o;
-}
-
 QString pngBase64(const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -345,11 +336,10 @@ bool writePdf(QIODevice& device, const ReportData& data) {
 } // namespace
 
 QImage reportImage(const ReportData& data) {
-    if (data.scan && data.scan->ok) {
-        const OverlayData overlay = overlayOf(*data.scan);
-        return renderPlots(data.results, data.logScale, kPlotSize, &overlay);
-    }
-    return renderPlots(data.results, data.logScale, kPlotSize);
+    const OverlayData overlay = data.scan ? overlayOf(*data.scan) : OverlayData();
+    const std::unique_ptr<Model> model = makeModel(data.structure.ext.model);
+    return renderPlots(data.results, data.logScale, kPlotSize, &overlay,
+                       DiffractionAxes{model->intensityUnit()});
 }
 
 QString reportHtml(const ReportData& data, const QString& imageSource) {

@@ -76,19 +76,6 @@ bool Calculation::computeModelCurve(ResultArrays& results, const SumControl& con
     return plan_ && plan_->compute(results, control);
 }
 
-CalculationOutcome Calculation::writeFiles(const ResultArrays& results,
-                                           const QString& outputDir) const {
-    CalculationOutcome outcome;
-    outcome.points = results.q.size();
-    outcome.profileFile = resultFileName(structure_.fileName, QStringLiteral("cmp"), outputDir);
-    outcome.profileWritten = writeColumns(outcome.profileFile, results.depth, results.inProfile,
-                                          results.asProfile, 0, digits_);
-    outcome.curveFile = resultFileName(structure_.fileName, QStringLiteral("dif"), outputDir);
-    outcome.curveWritten =
-        writeColumns(outcome.curveFile, results.theta, results.intensity, results.q, 0, digits_);
-    return outcome;
-}
-
 CalculationOutcome Calculation::run(ResultArrays& results, const CalculationHooks& hooks) const {
     CalculationOutcome outcome;
     results.depth = profile_.depth;

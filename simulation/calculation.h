@@ -73,8 +73,6 @@ public:
     const ResultArrays& profile() const { return profile_; }
     // Lines for the log about what will be computed: the model when the file chooses one.
     const QStringList& notes() const { return notes_; }
-    // Significant digits of the numbers in the result files.
-    int digits() const { return digits_; }
     // Estimated curve points and their cost in single-monolayer terms.
     double estimatedPoints() const { return plan_ ? plan_->points() : 0.0; }
     double work() const { return plan_ ? plan_->work() : 0.0; }
@@ -85,8 +83,6 @@ public:
 
     // The profile and the curve into `results`, nothing written; false when cancelled.
     bool compute(ResultArrays& results, const SumControl& control = {}) const;
-    // The two result files of `results`, profile first.
-    CalculationOutcome writeFiles(const ResultArrays& results, const QString& outputDir) const;
 
     // The whole road in its order: the profile, `profileReady`, the profile file, the curve,
     // `curveReady`, the number of curve points as a debug message, the curve file. When the

@@ -218,6 +218,7 @@ class BasicModel : public Model {
 public:
     ModelKind kind() const override { return ModelKind::Basic; }
     int fileDigits() const override { return 6; }
+    IntensityUnit intensityUnit() const override { return IntensityUnit::Arbitrary; }
     bool announced() const override { return false; }
     bool quickOnGuiThread() const override { return true; }
 
@@ -344,6 +345,7 @@ private:
 class RealisticModel : public Model {
 public:
     int fileDigits() const override { return 10; }
+    IntensityUnit intensityUnit() const override { return IntensityUnit::Reflectivity; }
     double monolayerHeight(const Structure& s, double x, double y) const override {
         return strainedMonolayerHeight(x, y, substrateLattice(s), PhysicsOptions());
     }

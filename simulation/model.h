@@ -1,5 +1,6 @@
 #pragma once
 
+#include "simulation/intensityunit.h"
 #include "simulation/layersum.h"
 #include "structure/extensions.h"
 
@@ -72,6 +73,8 @@ public:
     QString name() const { return modelName(kind()); }
     // Significant digits of the numbers in the result files.
     virtual int fileDigits() const = 0;
+    // What the model's curve counts, for the title of the intensity axis.
+    virtual IntensityUnit intensityUnit() const = 0;
     // The model is named in the log; the default model is not.
     virtual bool announced() const { return true; }
     // Small calculations of this model may run on the window's thread.

@@ -4,13 +4,13 @@
 #include "analysis/fitroad.h"
 #include "analysis/scanroad.h"
 #include "report/report.h"
+#include "report/scanoverlay.h"
 #include "simulation/calculation.h"
-#include "simulation/elastic.h"
-#include "simulation/materials.h"
 #include "simulation/outputguard.h"
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
 #include "structure/extensions.h"
+#include "structure/fittargets.h"
 #include "views/overlayview.h"
 #include "views/renderplots.h"
 
@@ -78,20 +78,6 @@ struct Options {
 
 QString tr(const char* text) {
     return QCoreApplication::translate("Batch", text);
-}
-
-// The measured scan and the model at its angles, with the peaks found in both, for the lower
-// plot; empty (the full curve is drawn) when the scan was not compared.
-OverlayData overlayFrom(const ScanOutcome& scan) {
-    OverlayData d;
-    if (!scan.ok)
-        return d;
-    d.theta = scan.model.theta;
-    d.measured = scan.model.measured;
-    d.model = scan.model.model;
-    d.measuredPeaks = scan.measuredPeaks.markedAngles();
-    d.modelPeaks = scan.modelPeaks.markedAngles();
-    return d;
 }
 
 // Under --strict a structure any of whose lines was skipped or read leniently is refused,
@@ -177,9 +163,9 @@ bool computeFile(const QString& name, const Options& options, const FitReport* f
 
     if (options.png) {
         const QString png = plotFileName(name, options.outputDir);
-        const OverlayData overlay = overlayFrom(scan);
+        const OverlayData overlay = overlayOf(scan);
         if (exportPlots(png, results, options.logScale, options.plotSize, &overlay, false,
-                        DiffractionAxes{intensityUnitOf(config.ext.model)})) {
+                        DiffractionAxes{loaded.calculation->model().intensityUnit()})) {
             say(tr("Wrote [%1].").arg(png));
         } else {
             say(tr("Can't write [%1].").arg(png));
@@ -297,8 +283,9 @@ QString csvNumber(double value) {
 }
 
 // One row of the summary: file, model, agreement before and after, then per fitted parameter
-// its target, value, uncertainty and, for a thickness, both again in nm (a monolayer is half
-// the layer's strained perpendicular lattice constant at its fitted composition).
+// its target, value, uncertainty and, for a thickness, both again in nm as the fitted file
+// gives them: the monolayers it writes times the height of one monolayer under the structure's
+// model, which the fit's row holds.
 QStringList summaryRow(const FitJob& job) {
     QStringList row{csvField(job.name), modelName(job.config->ext.model)};
     const FitReport& r = job.report;
@@ -311,13 +298,9 @@ QStringList summaryRow(const FitJob& job) {
         const FitRow& f = r.rows[i];
         row << csvField(f.target) << csvNumber(f.value) << csvNumber(f.sigma);
         const FitParameter& p = fits[i];
-        if (p.target == FitParameter::Thickness && haveStructure && p.layer >= 1 &&
-            p.layer <= fitted.layers.size()) {
-            const Layer& l = fitted.layers[p.layer - 1];
-            const double aSubstrate =
-                latticeConstant(fitted.substrate.inFraction, fitted.substrate.asFraction);
-            const double nm = elasticMonolayerHeight(l.inFraction, l.asFraction, aSubstrate) / 10;
-            row << csvNumber(f.value * nm) << csvNumber(f.sigma * nm);
+        if (haveStructure && f.nmPerUnit > 0 && std::isfinite(f.nmPerUnit)) {
+            const double written = std::round(fitTarget(p.target).read(fitted, p.layer - 1, p));
+            row << csvNumber(written * f.nmPerUnit) << csvNumber(f.sigma * f.nmPerUnit);
         } else {
             row << QString() << QString();
         }

@@ -2,7 +2,6 @@
 
 #include "plot/chcoord.h"
 #include "plot/drawtext.h"
-#include "structure/extensions.h"
 #include "views/viewsupport.h"
 
 #include <QColor>
@@ -14,10 +13,6 @@
 #include <cmath>
 
 using namespace viewsupport;
-
-IntensityUnit intensityUnitOf(ModelKind model) {
-    return model == ModelKind::Basic ? IntensityUnit::Arbitrary : IntensityUnit::Reflectivity;
-}
 
 bool DiffractionAxes::relative() const {
     return deltaTheta && std::isfinite(reference);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "simulation/intensityunit.h"
+
 #include <QString>
 #include <QVector>
 
@@ -8,16 +10,6 @@
 class ChCoord;
 class QPainter;
 class QRectF;
-
-// What the intensity axis of the diffraction plot counts: the basic model's unnormalised
-// intensity, a measurement (and a model scaled to it) in counts per second, or the
-// reflectivity of the realistic models.
-enum class IntensityUnit { Arbitrary, CountsPerSecond, Reflectivity };
-
-enum class ModelKind;
-
-// Reflectivity for the realistic models, arbitrary units for the basic one.
-IntensityUnit intensityUnitOf(ModelKind model);
 
 // How the axes of the diffraction plot are titled and labelled. The data stay in degrees;
 // with deltaTheta the angle axis is labelled in arcseconds from `reference` (the substrate

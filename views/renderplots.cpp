@@ -17,10 +17,6 @@
 
 namespace {
 
-bool hasScan(const OverlayData* overlay) {
-    return overlay && !overlay->theta.isEmpty();
-}
-
 // The composition plot as its display paints it: area (0, height, width, 0), derived ranges.
 void paintComposition(QPainter& p, const ResultArrays& r, int w, int h) {
     ChCoord coord;
@@ -32,27 +28,13 @@ void paintComposition(QPainter& p, const ResultArrays& r, int w, int h) {
     }
 }
 
-// The lower plot: the overlay when there is a scan, else the full curve.
+// The lower plot as its display paints it, with derived ranges.
 void paintDiffraction(QPainter& p, const ResultArrays& r, bool logScale, int w, int h,
                       const OverlayData* overlay, const DiffractionAxes& axes) {
     ChCoord coord;
     setDiffractionMargins(coord);
     coord.setArea(0, h, w, 0);
-    if (hasScan(overlay)) {
-        if (const std::optional<PlotRange> range = overlayRange(*overlay, logScale)) {
-            coord.applyMargins();
-            showRange(coord, *range);
-            DiffractionAxes counted = axes;
-            counted.unit = IntensityUnit::CountsPerSecond;
-            drawOverlay(p, coord, *overlay, logScale, counted);
-        }
-    } else if (const std::optional<PlotRange> range = diffractionRange(
-                   r.theta, r.intensity, logScale, axes.unit == IntensityUnit::Reflectivity)) {
-        coord.applyMargins();
-        showRange(coord, *range);
-        drawDiffraction(p, coord, r.theta, r.intensity, logScale, CurvePainter::Detail::Reduced,
-                        axes);
-    }
+    drawLowerPlot(p, coord, r, overlay, logScale, axes, true);
 }
 
 QImage whiteImage(int w, int h) {
@@ -101,6 +83,38 @@ bool writeSvg(QIODevice& device, const ResultArrays& r, bool logScale, QSize plo
 }
 
 } // namespace
+
+const OverlayData* scanToOverlay(const OverlayData* overlay) {
+    return overlay && !overlay->theta.isEmpty() ? overlay : nullptr;
+}
+
+bool drawLowerPlot(QPainter& p, ChCoord& coord, const ResultArrays& r, const OverlayData* overlay,
+                   bool logScale, const DiffractionAxes& axes, bool deriveRanges) {
+    if (const OverlayData* scan = scanToOverlay(overlay)) {
+        const std::optional<PlotRange> range =
+            deriveRanges ? overlayRange(*scan, logScale) : std::nullopt;
+        if (deriveRanges && !range)
+            return false;
+        coord.applyMargins();
+        if (range)
+            showRange(coord, *range);
+        DiffractionAxes counted = axes;
+        counted.unit = IntensityUnit::CountsPerSecond;
+        drawOverlay(p, coord, *scan, logScale, counted);
+        return true;
+    }
+    const std::optional<PlotRange> range =
+        deriveRanges ? diffractionRange(r.theta, r.intensity, logScale,
+                                        axes.unit == IntensityUnit::Reflectivity)
+                     : std::nullopt;
+    if (r.theta.isEmpty() || (deriveRanges && !range))
+        return false;
+    coord.applyMargins();
+    if (range)
+        showRange(coord, *range);
+    drawDiffraction(p, coord, r.theta, r.intensity, logScale, CurvePainter::Detail::Reduced, axes);
+    return true;
+}
 
 QImage renderPlots(const ResultArrays& r, bool logScale, QSize plotSize, const OverlayData* overlay,
                    const DiffractionAxes& axes) {

@@ -6,8 +6,21 @@
 
 #include "views/plotaxes.h"
 
+class ChCoord;
+class QPainter;
 struct OverlayData;
 struct ResultArrays;
+
+// The overlay when it holds a scan, else null: the lower plot then shows the full curve.
+const OverlayData* scanToOverlay(const OverlayData* overlay);
+
+// The one painter of the lower plot, for the window, the image export, the report and the batch
+// tool: the overlay of the measured scan and the model (drawOverlay, counted per second) when
+// `overlay` holds a scan, else the full curve (drawDiffraction, in axes.unit). The frame's
+// margins are applied; with deriveRanges the ranges are derived from what is drawn, otherwise
+// the frame's scale (the user's zoom) stays. False, with nothing drawn, without data.
+bool drawLowerPlot(QPainter& p, ChCoord& coord, const ResultArrays& r, const OverlayData* overlay,
+                   bool logScale, const DiffractionAxes& axes, bool deriveRanges);
 
 // Renders both plots of a result, each on a fresh white surface of plotSize with its own
 // coordinate frame and freshly derived ranges, into one image: the composition profile on

@@ -1,4 +1,5 @@
 #include "app/body.h"
+#include "app/document.h"
 #include "tests/common/exact.h"
 #include "tests/common/testfiles.h"
 
@@ -410,11 +411,10 @@ void TestBody::metaObject() {
 void TestBody::startState() {
     QVERIFY(body->neverDrawComp);
     QVERIFY(body->neverDrawKSpace);
-    QVERIFY(body->results);
-    const ResultArrays& r = *body->results;
+    const ResultArrays& r = body->document->results_;
     QVERIFY(r.depth.isEmpty() && r.inProfile.isEmpty() && r.asProfile.isEmpty());
     QVERIFY(r.theta.isEmpty() && r.q.isEmpty() && r.intensity.isEmpty());
-    QVERIFY(!body->config.valid);
+    QVERIFY(!body->document->loader().valid);
 }
 
 // Disconnecting succeeds only for a connection that exists.
@@ -427,8 +427,8 @@ void TestBody::drawSignalsReachTheDrawSlots() {
 }
 
 void TestBody::loaderLogLandsInLogPane() {
-    emit body->config.log(QStringLiteral("first"));
-    emit body->config.log(QStringLiteral("second"));
+    emit body->document->logLine(QStringLiteral("first"));
+    emit body->document->logLine(QStringLiteral("second"));
     QCOMPARE(body->Log->toPlainText(), QStringLiteral("first\nsecond\n"));
 }
 
@@ -437,7 +437,7 @@ void TestBody::logInsertsAtTextCursor() {
     QTextCursor cursor = body->Log->textCursor();
     cursor.setPosition(6); // after "first "
     body->Log->setTextCursor(cursor);
-    emit body->config.log(QStringLiteral("message"));
+    emit body->document->logLine(QStringLiteral("message"));
     QCOMPARE(body->Log->toPlainText(), QStringLiteral("first message\nline\nsecond line"));
 }
 
@@ -498,7 +498,7 @@ void TestBody::drawSlotsDeriveRangesWhileFlagged() {
     QFETCH(double, x1);
     QFETCH(double, plotY0);
     if (withData) {
-        ResultArrays& r = *body->results;
+        ResultArrays& r = body->document->results_;
         r.depth = {0.0, 2.9, 5.8};
         r.inProfile = r.asProfile = {0.5, 0.5, 0.5};
         r.theta = {10.0, 30.0, 50.0};
@@ -532,8 +532,8 @@ void TestBody::dropOfThreeFilesLoadsOnlyTheFirst() {
              {QUrl::fromLocalFile(first), QUrl::fromLocalFile(second), QUrl::fromLocalFile(third)});
 
     QCOMPARE(body->Log->toPlainText(), QStringLiteral("Loading [%1].\n").arg(first));
-    QCOMPARE(body->config.fileName, first);
-    QVERIFY(body->config.valid);
+    QCOMPARE(body->document->loader().fileName, first);
+    QVERIFY(body->document->loader().valid);
     // Only the first file is computed.
     QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*-dif.txt")}),
              QStringList{QStringLiteral("first-dif.txt")});
@@ -550,7 +550,7 @@ void TestBody::dropOfTextLoadsNothing() {
     QVERIFY(spy.at(0).at(0).toStringList().isEmpty());
     QCOMPARE(body->DropA->text(), QStringLiteral("typed"));
     QVERIFY(body->Log->toPlainText().isEmpty());
-    QVERIFY(body->config.fileName.isEmpty());
+    QVERIFY(body->document->loader().fileName.isEmpty());
 }
 
 // The name reaching the loader is the local path: escapes decoded, absolute paths kept whole.
@@ -589,7 +589,7 @@ void TestBody::webLinkLoadsNothing() {
     web.setPath(path);
     dropUrls(body->DropA, {web});
     QVERIFY(body->Log->toPlainText().isEmpty());
-    QVERIFY(!body->config.valid);
+    QVERIFY(!body->document->loader().valid);
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
 
     // The same drag with a file link after the web link loads that file, escapes decoded.
@@ -597,8 +597,8 @@ void TestBody::webLinkLoadsNothing() {
     QVERIFY(file.toString(QUrl::FullyEncoded).contains(QLatin1String("My%20Data")));
     dropUrls(body->DropA, {web, file});
     QCOMPARE(body->Log->toPlainText(), QStringLiteral("Loading [%1].\n").arg(spacedPath));
-    QCOMPARE(body->config.fileName, spacedPath);
-    QVERIFY(body->config.valid);
+    QCOMPARE(body->document->loader().fileName, spacedPath);
+    QVERIFY(body->document->loader().valid);
     QVERIFY(QFile::exists(spaced.filePath(QStringLiteral("s-dif.txt"))));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
 }
@@ -636,24 +636,22 @@ void TestBody::failedLoadKeepsFlagsAndResults() {
     before.theta = {10.0};
     before.q = {0.5};
     before.intensity = {7.0};
-    *body->results = before;
-    const ResultArrays* const held = body->results.get();
+    body->document->results_ = before;
 
     dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
 
     const QString log = body->Log->toPlainText();
     QVERIFY2(log.startsWith(message.arg(path)), qPrintable(log));
     QCOMPARE(log.count(QLatin1Char('\n')), exists ? 2 : 1);
-    QVERIFY(!body->config.valid);
+    QVERIFY(!body->document->loader().valid);
     QVERIFY(!body->neverDrawComp);
     QVERIFY(!body->neverDrawKSpace);
-    QCOMPARE(body->results.get(), held);
-    QCOMPARE(body->results->depth, before.depth);
-    QCOMPARE(body->results->inProfile, before.inProfile);
-    QCOMPARE(body->results->asProfile, before.asProfile);
-    QCOMPARE(body->results->theta, before.theta);
-    QCOMPARE(body->results->q, before.q);
-    QCOMPARE(body->results->intensity, before.intensity);
+    QCOMPARE(body->document->results_.depth, before.depth);
+    QCOMPARE(body->document->results_.inProfile, before.inProfile);
+    QCOMPARE(body->document->results_.asProfile, before.asProfile);
+    QCOMPARE(body->document->results_.theta, before.theta);
+    QCOMPARE(body->document->results_.q, before.q);
+    QCOMPARE(body->document->results_.intensity, before.intensity);
     // No result file is written.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), exists ? 1 : 0);
 }
@@ -679,7 +677,7 @@ void TestBody::keepScaleDecidesFlags() {
     body->neverDrawKSpace = false;
     dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
 
-    QVERIFY(body->config.valid);
+    QVERIFY(body->document->loader().valid);
     // The flags are decided for a complete calculation, whose last step is the curve file.
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
     QCOMPARE(body->neverDrawComp, flagsAfter);
@@ -701,10 +699,10 @@ void TestBody::validDropComputesAndRepaints() {
 
     dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
 
-    QCOMPARE(body->results->depth.size(), 11);
-    QVERIFY(body->results->q.size() > 100);
-    QCOMPARE(body->results->theta.size(), body->results->q.size());
-    QCOMPARE(body->results->intensity.size(), body->results->q.size());
+    QCOMPARE(body->document->results_.depth.size(), 11);
+    QVERIFY(body->document->results_.q.size() > 100);
+    QCOMPARE(body->document->results_.theta.size(), body->document->results_.q.size());
+    QCOMPARE(body->document->results_.intensity.size(), body->document->results_.q.size());
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("s-cmp.txt"))));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("s-dif.txt"))));
     // Repaints are requested, not done inside the drop.
@@ -722,9 +720,9 @@ void TestBody::refusedStructureChangesNothing() {
         writeFile(dir, QStringLiteral("neg.txt"), QByteArray("SUBSTRATE 1 0\nLAYER 3 -7 0\n"));
     body->neverDrawComp = false;
     body->neverDrawKSpace = false;
-    body->results->theta = {1.0};
-    body->results->intensity = {2.0};
-    body->results->q = {3.0};
+    body->document->results_.theta = {1.0};
+    body->document->results_.intensity = {2.0};
+    body->document->results_.q = {3.0};
 
     dropUrls(body->DropA, {QUrl::fromLocalFile(path)});
 
@@ -735,8 +733,8 @@ void TestBody::refusedStructureChangesNothing() {
              qPrintable(log.value(1)));
     QVERIFY2(log.value(2).startsWith(QStringLiteral("Refused [%1]: ").arg(path)),
              qPrintable(log.value(2)));
-    QCOMPARE(body->results->theta, QVector<double>{1.0});
-    QVERIFY(body->results->depth.isEmpty());
+    QCOMPARE(body->document->results_.theta, QVector<double>{1.0});
+    QVERIFY(body->document->results_.depth.isEmpty());
     QVERIFY(!body->neverDrawComp && !body->neverDrawKSpace);
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("neg-cmp.txt"))));
 }

@@ -29,9 +29,7 @@ private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
 
     void reportOfWhatIsShown() {
-        Config config;
-        ResultArrays results;
-        Document document(config, results);
+        Document document;
         const QString report = dir_.filePath("r.html");
         QVERIFY(document.writeReport(report, true).startsWith("Nothing to report"));
         QVERIFY(!QFile::exists(report));
@@ -39,7 +37,7 @@ private slots:
         const QString plain = xrdtest::writeTestFile(
             dir_, "plain.txt", "SUBSTRATE 1 0\nLAYER 20 1 0\nLAYER 10 0 1\nREPEAT 3\n");
         document.open(plain);
-        QTRY_VERIFY_WITH_TIMEOUT(!document.busy() && !results.theta.isEmpty(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!document.busy() && !document.results().theta.isEmpty(), 30000);
         QCOMPARE(document.writeReport(report, true), QString("Wrote [%1].").arg(report));
         const QByteArray html = readAll(report);
         QVERIFY(html.contains("Written by xrdsim "));
@@ -60,9 +58,7 @@ private slots:
     // After a fit the fitted file is on show, and its report carries the fit; opening another
     // file leaves the fit out of its report.
     void reportOfAFit() {
-        Config config;
-        ResultArrays results;
-        Document document(config, results);
+        Document document;
         const QString s = xrdtest::writeTestFile(
             dir_, "g.txt",
             "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 194 0 0.66\nREPEAT 1\nMEASURED " +

@@ -84,7 +84,7 @@ class TestWindow : public QObject {
     static Seen seen(Body& body, const QTemporaryDir& dir, const QStringList& inputs) {
         Seen s;
         s.log = logOf(body);
-        s.results = *body.results;
+        s.results = body.document->results();
         s.overlay = bool(body.document->overlay());
         for (const QString& f : QDir(dir.path()).entryList(QDir::Files))
             if (!inputs.contains(f))
@@ -185,7 +185,7 @@ private slots:
         const QString path = write(*dir, "s.txt", kSmall);
         Body body;
         drop(body, path);
-        QCOMPARE(body.results->depth.size(), 11);
+        QCOMPARE(body.document->results().depth.size(), 11);
         body.neverDrawComp = body.neverDrawKSpace = false;
 
         auto save = [&](const QByteArray& content) {
@@ -202,16 +202,16 @@ private slots:
         };
         const QString reloading = QStringLiteral("Reloading [%1]: it changed on disk.").arg(path);
         save("SUBSTRATE 1 0\nLAYER 20 1 0\n");
-        QTRY_COMPARE_WITH_TIMEOUT(body.results->depth.size(), 21, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(body.document->results().depth.size(), 21, 10000);
         QCOMPARE(logOf(body).count(reloading), 1);
         QVERIFY(!body.neverDrawComp && !body.neverDrawKSpace);
 
         save("LAYER 5 1 0\n");
         QTRY_COMPARE_WITH_TIMEOUT(logOf(body).count(reloading), 2, 10000);
-        QCOMPARE(body.results->depth.size(), 21);
+        QCOMPARE(body.document->results().depth.size(), 21);
 
         save("SUBSTRATE 1 0\nLAYER 30 1 0\n");
-        QTRY_COMPARE_WITH_TIMEOUT(body.results->depth.size(), 31, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(body.document->results().depth.size(), 31, 10000);
         QCOMPARE(logOf(body).count(reloading), 3);
 
         // Gone for good: one line, and the results stay.
@@ -219,7 +219,7 @@ private slots:
         const QString gone = QStringLiteral("Stopped watching [%1]: it is gone.\n").arg(path);
         QTRY_VERIFY_WITH_TIMEOUT(logOf(body).endsWith(gone), 10000);
         QCOMPARE(logOf(body).count(reloading), 3);
-        QCOMPARE(body.results->depth.size(), 31);
+        QCOMPARE(body.document->results().depth.size(), 31);
     }
 
     // A scan that goes is said to have gone; the structure, which did not change, is not
@@ -280,7 +280,7 @@ private slots:
         auto body = std::make_unique<Body>();
         body->setThreads(2);
         drop(*body, small);
-        const ResultArrays before = *body->results;
+        const ResultArrays before = body->document->results();
         drop(*body, heavy);
         QVERIFY(body->busy() && !body->progressBar->isHidden() && !body->cancelButton->isHidden());
         if (how == "cancel" || how == "twice")
@@ -301,7 +301,8 @@ private slots:
         }
         if (how != "finish") {
             if (body)
-                QCOMPARE(body->results->depth.size(), how == "drop" ? 21 : before.depth.size());
+                QCOMPARE(body->document->results().depth.size(),
+                         how == "drop" ? 21 : before.depth.size());
             QCOMPARE(bytes(dir->filePath("heavy-cmp.txt")), QByteArray("old profile"));
             QCOMPARE(bytes(dir->filePath("heavy-dif.txt")), QByteArray("old curve"));
             return;
@@ -310,9 +311,9 @@ private slots:
         LoadedStructure loaded = loadStructure(config, heavy);
         ResultArrays alone;
         QVERIFY(loaded.calculation->compute(alone));
-        QCOMPARE(body->results->depth, alone.depth);
-        QCOMPARE(body->results->theta, alone.theta);
-        QCOMPARE(body->results->intensity, alone.intensity);
+        QCOMPARE(body->document->results().depth, alone.depth);
+        QCOMPARE(body->document->results().theta, alone.theta);
+        QCOMPARE(body->document->results().intensity, alone.intensity);
         QVERIFY(bytes(dir->filePath("heavy-dif.txt"))
                     .startsWith(QByteArray::number(alone.theta.first(), 'g', 6)));
         QCOMPARE(body->windowTitle(), QStringLiteral("xrdsim \u2014 heavy.txt"));
@@ -342,7 +343,7 @@ private slots:
         const QString line = QStringLiteral("Can't write [%1].").arg(dir->filePath(blocked));
         QCOMPARE(logOf(body).count(line), 1);
         QCOMPARE(logOf(body).count(QStringLiteral("Can't write")), 1);
-        QVERIFY(!body.results->theta.isEmpty());
+        QVERIFY(!body.document->results().theta.isEmpty());
         QCOMPARE(bool(body.document->overlay()), withScan);
     }
 
@@ -404,7 +405,7 @@ private slots:
         if (structure)
             drop(body, write(*dir, "s.txt", kLayer));
         const int before = logOf(body).size();
-        const ResultArrays results = *body.results;
+        const ResultArrays results = body.document->results();
         drop(body, path);
         waitIdle(body);
         const QString added = logOf(body).mid(before);
@@ -419,12 +420,12 @@ private slots:
                 qPrintable(added));
             QVERIFY2(added.section('\n', -2, -2).startsWith(line), qPrintable(added));
             QVERIFY(body.document->overlay()->model.isEmpty());
-            QCOMPARE(body.results->intensity, results.intensity);
+            QCOMPARE(body.document->results().intensity, results.intensity);
             return;
         }
         if (!overlay) {
             QCOMPARE(added, line + "\n");
-            QCOMPARE(body.results->intensity, results.intensity);
+            QCOMPARE(body.document->results().intensity, results.intensity);
             return;
         }
         QVERIFY2(added.endsWith(line + "\n"), qPrintable(added));
@@ -474,20 +475,20 @@ private slots:
                     .arg(start, small)));
             QTRY_COMPARE_WITH_TIMEOUT(body->document->threads(), 0, 60000);
             QTest::qWait(50);
-            QCOMPARE(body->config.fileName, small);
+            QCOMPARE(body->document->loader().fileName, small);
             QVERIFY(!logOf(*body).contains(QStringLiteral("Loading [%1]").arg(fitted)));
             QVERIFY(!body->document->overlay());
             QVERIFY(!QFile::exists(fitted));
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(body->config.fileName == fitted, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(body->document->loader().fileName == fitted, 60000);
         QVERIFY(generations.count() >= 1); // the search reports at least its end
         waitIdle(*body);
         const QString log = logOf(*body);
         QVERIFY(log.contains(QRegularExpression("parameter +start +fitted +uncertainty")));
         QVERIFY(log.contains(QStringLiteral("Wrote [%1].").arg(fitted)));
-        QCOMPARE(body->config.layers.value(0).monolayers, 200);
-        QVERIFY(qAbs(body->config.layers.value(0).inFraction - 0.55) < 1e-5);
+        QCOMPARE(body->document->loader().layers.value(0).monolayers, 200);
+        QVERIFY(qAbs(body->document->loader().layers.value(0).inFraction - 0.55) < 1e-5);
         QCOMPARE(body->windowTitle(), QStringLiteral("xrdsim \u2014 start-fitted.txt"));
         QVERIFY(body->document->overlay());
         QVERIFY(body->fitAction->isEnabled() && !body->stopAction->isEnabled());
@@ -549,7 +550,7 @@ private slots:
         else
             body.stopAction->trigger();
         if (why.isEmpty()) {
-            QTRY_VERIFY_WITH_TIMEOUT(body.config.fileName == fitted, 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(body.document->loader().fileName == fitted, 60000);
             waitIdle(body);
             QVERIFY(logOf(body).contains(QStringLiteral("Wrote [%1].").arg(fitted)));
             QVERIFY(!logOf(body).contains("abandoned"));
@@ -602,7 +603,7 @@ private slots:
         waitIdle(body);
         QVERIFY2(logOf(body).startsWith(QStringLiteral("Loading [%1].\n").arg(shown)),
                  qPrintable(logOf(body)));
-        QCOMPARE(body.config.fileName, shown);
+        QCOMPARE(body.document->loader().fileName, shown);
 
         body.Log->clear();
         write(*dir, "bad.txt", content + "\n");

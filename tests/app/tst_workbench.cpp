@@ -166,13 +166,13 @@ private slots:
         };
         body.exampleAction->trigger();
         waitIdle(body);
-        QVERIFY2(body.config.valid, qPrintable(logOf(body)));
-        QCOMPARE(QFileInfo(body.config.fileName).fileName(),
+        QVERIFY2(body.document->loader().valid, qPrintable(logOf(body)));
+        QCOMPARE(QFileInfo(body.document->loader().fileName).fileName(),
                  QString("strained-ingaas-on-gaas.txt"));
-        QVERIFY(QFileInfo(body.config.fileName).absolutePath() !=
+        QVERIFY(QFileInfo(body.document->loader().fileName).absolutePath() !=
                 QFileInfo(example).absolutePath());
         QVERIFY(!QFile::exists(QDir(folder).filePath("strained-ingaas-on-gaas-dif.txt")));
-        QVERIFY(!body.results->theta.isEmpty());
+        QVERIFY(!body.document->results().theta.isEmpty());
         QCOMPARE(bytes(example), original);
     }
 
@@ -329,7 +329,7 @@ private slots:
         else
             body.stopAction->trigger();
         if (written)
-            QTRY_VERIFY_WITH_TIMEOUT(body.config.fileName == fitted, 120000);
+            QTRY_VERIFY_WITH_TIMEOUT(body.document->loader().fileName == fitted, 120000);
         waitIdle(body);
         QTest::qWait(100);
         QCOMPARE(QFile::exists(fitted), written);
@@ -348,14 +348,14 @@ private slots:
         body.droppedInputFile({start});
         waitIdle(body);
         body.fitAction->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(body.config.fileName == fitted, 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(body.document->loader().fileName == fitted, 120000);
         waitIdle(body);
         QVERIFY(body.fitAction->isEnabled());
         body.Log->clear();
         body.fitAction->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(logOf(body).contains(QString("Wrote [%1].").arg(fitted)), 120000);
         waitIdle(body);
-        QCOMPARE(body.config.fileName, fitted);
+        QCOMPARE(body.document->loader().fileName, fitted);
         QCOMPARE(QDir(dir->path()).entryList({"*fitted*"}, QDir::Files),
                  QStringList({"q-fitted-cmp.txt", "q-fitted-dif.txt", "q-fitted-meas.txt",
                               "q-fitted.txt"}));
@@ -518,7 +518,7 @@ private slots:
         QVERIFY(!shown.seedGiven && shown.seed == 1 && shown.generations == 0);
         QVERIFY(
             bytes(start).endsWith("# keep me\nFITOPTIONS SEED 11 POPULATION 12 GENERATIONS 4\n"));
-        QTRY_VERIFY_WITH_TIMEOUT(body.config.ext.fitOptions.seed == 11, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(body.document->loader().ext.fitOptions.seed == 11, 10000);
         waitIdle(body);
         body.Log->clear();
         body.fitAction->trigger();
