@@ -296,11 +296,14 @@ QStringList summaryRow(const FitJob& job) {
     const QVector<FitParameter>& fits = job.config->ext.fits;
     for (int i = 0; i < r.rows.size() && i < fits.size(); ++i) {
         const FitRow& f = r.rows[i];
-        row << csvField(f.target) << csvNumber(f.value) << csvNumber(f.sigma);
         const FitParameter& p = fits[i];
-        if (haveStructure && f.nmPerUnit > 0 && std::isfinite(f.nmPerUnit)) {
-            const double written = std::round(fitTarget(p.target).read(fitted, p.layer - 1, p));
-            row << csvNumber(written * f.nmPerUnit) << csvNumber(f.sigma * f.nmPerUnit);
+        // A whole number of monolayers as the fitted file writes it.
+        const bool whole = fitTarget(p.target).integer && haveStructure;
+        const double value =
+            whole ? std::round(fitTarget(p.target).read(fitted, p.layer - 1, p)) : f.value;
+        row << csvField(f.target) << csvNumber(value) << csvNumber(f.sigma);
+        if (whole && f.nmPerUnit > 0 && std::isfinite(f.nmPerUnit)) {
+            row << csvNumber(value * f.nmPerUnit) << csvNumber(f.sigma * f.nmPerUnit);
         } else {
             row << QString() << QString();
         }

@@ -5,10 +5,12 @@
 #include "app/filewatch.h"
 #include "simulation/calculation.h"
 #include "tests/common/testfiles.h"
+#include "views/plotcontrols.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -220,6 +222,39 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(logOf(body).endsWith(gone), 10000);
         QCOMPARE(logOf(body).count(reloading), 3);
         QCOMPARE(body.document->results().depth.size(), 31);
+    }
+
+    // The intensity axis is titled in the unit of the model whose curve is on show (the basic
+    // model's arbitrary units, the realistic models' reflectivity), and stays so when the file
+    // turns invalid on disk and the curve stays.
+    void unitFollowsTheCurveOnShow_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("readout");
+        QTest::newRow("basic") << "basic"
+                               << " (arb. units)";
+        QTest::newRow("kinematical") << "kinematical"
+                                     << " (reflectivity)";
+        QTest::newRow("dynamical") << "dynamical"
+                                   << " (reflectivity)";
+    }
+    void unitFollowsTheCurveOnShow() {
+        QFETCH(QString, model);
+        QFETCH(QString, readout);
+        const QString path = write(*dir, "u.txt", "MODEL " + model.toLatin1() + "\n" + kLayer);
+        Body body;
+        drop(body, path);
+        waitIdle(body);
+        QImage image(600, 400, QImage::Format_RGB32);
+        const auto readoutAfterPaint = [&] {
+            QPainter p(&image);
+            body.drawKSpace(&p);
+            return diffractionReadout(33, 1, body.kspaceControls->readoutState());
+        };
+        QVERIFY2(readoutAfterPaint().endsWith(readout), qPrintable(logOf(body)));
+        write(*dir, "u.txt", "LAYER 5 1 0\n");
+        QTRY_VERIFY_WITH_TIMEOUT(logOf(body).contains("Still showing"), 10000);
+        QVERIFY(!body.document->loader().valid);
+        QVERIFY(readoutAfterPaint().endsWith(readout));
     }
 
     // A scan that goes is said to have gone; the structure, which did not change, is not

@@ -317,12 +317,21 @@ private slots:
         QCOMPARE(cells[1], QString("basic"));
         QCOMPARE(cells[4], QString("LAYER 1 Y"));
         QCOMPARE(cells[9], QString("LAYER 1 N"));
-        // A monolayer of GaAs(0.66)P(0.34) strained on GaAs (As about 0.657 after the fit moves
-        // it by less than 0.02 %): a = 0.66 x 5.65325 + 0.34 x 5.4505 = 5.58432 Å, 2 C12/C11 =
-        // 2 (0.66 x 53.4 + 0.34 x 62.0) / (0.66 x 119.0 + 0.34 x 140.5) = 0.89184, a_perp =
-        // a + 0.89184 (a - 5.65325) = 5.52284 Å, half of it 0.27614 nm.
-        const double nmPerMonolayer = cells[12].toDouble() / cells[10].toDouble();
-        QVERIFY2(std::fabs(nmPerMonolayer - 0.27614) < 0.003 * 0.27614, qPrintable(cells[12]));
+        // The thickness as the fitted file gives it: its whole monolayers, and in nm the same
+        // figures, from the basic rule's monolayer of GaAs(y)P(1-y) on GaAs at the fitted y:
+        // a = 5.6535 y + 5.4505 (1 - y), half of 2 a - 5.6535 Å.
+        const QRegularExpressionMatch n =
+            QRegularExpression("# fitted LAYER 1 N: ([0-9]+) \u00b1 [0-9.e+-]+ \\(([0-9.]+) \u00b1 "
+                               "([0-9.]+) nm\\)")
+                .match(QString::fromLatin1(text));
+        QVERIFY2(n.hasMatch(), text.constData());
+        QCOMPARE(cells[10], n.captured(1));
+        QCOMPARE(QString::number(cells[12].toDouble(), 'f', 2), n.captured(2));
+        QCOMPARE(QString::number(cells[13].toDouble(), 'f', 2), n.captured(3));
+        const double y = as.captured(1).toDouble();
+        const double a = 5.6535 * y + 5.4505 * (1 - y);
+        const double nm = cells[12].toDouble() / cells[10].toDouble();
+        QVERIFY2(std::fabs(nm - (2 * a - 5.6535) / 20) < 1e-6, qPrintable(cells[12]));
         QVERIFY(cells[11].toDouble() >= 1.0); // whole monolayers: at least one
         QCOMPARE(cells[14], QString("OFFSET"));
     }
