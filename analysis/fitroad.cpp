@@ -3,7 +3,6 @@
 #include "analysis/fitstart.h"
 #include "analysis/instrument.h"
 #include "analysis/scanroad.h"
-#include "common/regularfile.h"
 #include "simulation/calculation.h"
 #include "simulation/resultfiles.h"
 #include "structure/config.h"
@@ -11,6 +10,7 @@
 #include "structure/fitparameters.h"
 #include "structure/fittargets.h"
 #include "structure/fittedfile.h"
+#include "structure/structurefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -274,10 +274,8 @@ FitReport StructureFit::run() const {
         fitted.push_back({row.value, row.sigma, row.atBound, row.nmPerUnit});
     }
 
-    QFile original;
-    QByteArray text;
-    if (openRegularFile(original, base_.fileName))
-        text = original.readAll();
+    const StructureFile original(base_.fileName);
+    const QByteArray& text = original.bytes();
     FitRecord record;
     record.seed = settings_.seed;
     record.evaluations = o.evaluations;

@@ -13,6 +13,7 @@
 #include "structure/config.h"
 #include "structure/extensions.h"
 #include "structure/fitparameters.h"
+#include "structure/structurefile.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -134,23 +135,20 @@ QString Document::fitUnavailable() const {
     return QString();
 }
 
-// The structure file's bytes with one FITOPTIONS line for the options: the first such line
-// becomes it and later ones go; without one, it is added at the end.
+// One FITOPTIONS line for the options in the structure file on show, through its one writer.
 bool Document::writeFitOptions(const FitSearchOptions& options) {
     if (current_.isEmpty())
         return false;
-    QFile file(current_);
-    QByteArray text;
-    if (file.open(QIODevice::ReadOnly))
-        text = file.readAll();
-    file.close();
-    const QByteArray bytes = withFitOptionsLine(text, options);
-    if (text.isEmpty() || !writeFileSafely(current_, bytes)) {
-        log(tr("Can't write [%1].").arg(current_));
-        return false;
-    }
-    log(tr("Wrote %1 into [%2].").arg(fitOptionsLine(options), current_));
-    return true;
+    StructureFile file(current_);
+    const StructureFile::Edit e = file.edit([&](StructureText& text) {
+        setFitOptionsLine(text, options);
+        return true;
+    });
+    if (e.result == StructureFile::Edit::Written)
+        log(tr("Wrote %1 into [%2].").arg(fitOptionsLine(options), current_));
+    else if (e.result != StructureFile::Edit::Unchanged)
+        log(e.message);
+    return e.result == StructureFile::Edit::Written || e.result == StructureFile::Edit::Unchanged;
 }
 
 void Document::setThreads(int count) {

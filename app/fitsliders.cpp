@@ -1,13 +1,12 @@
 #include "app/fitsliders.h"
 
 #include "analysis/fitroad.h"
-#include "app/layertable.h"
 #include "report/scanoverlay.h"
 #include "simulation/model.h"
 #include "structure/config.h"
 #include "structure/fitparameters.h"
 #include "structure/fittargets.h"
-#include "structure/structuretext.h"
+#include "structure/structurefile.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -88,7 +87,8 @@ void FitSliders::showFile(const QString& path, const QString& scanOverride,
     if (hadLive)
         emit overlayChanged();
     Config loader;
-    if (path.isEmpty() || !loader.load(path) || !loader.valid)
+    file_ = StructureFile();
+    if (path.isEmpty() || !file_.read(path) || !loader.load(file_) || !loader.valid)
         return clear(tr("No structure to fit."));
     base_ = std::make_unique<Structure>(loader);
     if (base_->ext.fits.isEmpty())
@@ -221,7 +221,7 @@ void FitSliders::writeValue(int i) {
     const bool neighbours = before.ext.written.size() == after.ext.written.size() &&
                             after.ext.written.size() == base_->layers.size();
     const FitTarget& target = fitTarget(p.target);
-    const FileEdit e = editStructureFile(path_, [&](StructureText& t) {
+    const StructureFile::Edit e = file_.edit([&](StructureText& t) {
         if (!target.layer)
             return t.setStatement(QLatin1String(target.word), v);
         const int position = p.target == FitParameter::Thickness    ? StructureText::Monolayers
@@ -247,11 +247,11 @@ void FitSliders::writeValue(int i) {
         }
         return true;
     });
-    if (e.result == FileEdit::Failed) {
+    if (e.result == StructureFile::Edit::Failed || e.result == StructureFile::Edit::Stale) {
         emit logLine(e.message);
         return;
     }
     written_[size_t(i)] = v;
-    if (e.result == FileEdit::Written)
+    if (e.result == StructureFile::Edit::Written)
         emit logLine(tr("Wrote %1 = %2 into [%3].").arg(p.text, shortestNumber(v), path_));
 }

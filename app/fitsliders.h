@@ -1,5 +1,6 @@
 #pragma once
 
+#include "structure/structurefile.h"
 #include "views/overlayview.h"
 
 #include <QDockWidget>
@@ -67,6 +68,7 @@ private:
     int positionOf(int i, double value) const;
 
     QString path_;
+    StructureFile file_; // as shown: a released value goes into this text
     QVector<double> measuredPeaks_;
     std::unique_ptr<Structure> base_;
     std::unique_ptr<StructureFit> fit_;

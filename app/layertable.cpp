@@ -1,13 +1,9 @@
 #include "app/layertable.h"
 
-#include "common/regularfile.h"
 #include "simulation/model.h"
-#include "simulation/resultfiles.h"
 #include "structure/config.h"
-#include "structure/structuretext.h"
+#include "structure/structurefile.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QHeaderView>
 #include <QTableWidget>
 
@@ -18,30 +14,10 @@
 
 namespace {
 
-// Structure files beyond this size are neither listed nor edited here.
-constexpr qint64 kMaxFileBytes = 8 << 20;
-
 // The half width of the range a new FIT line of a composition gets, and the relative one of a
 // thickness.
 constexpr double kFractionReach = 0.05;
 constexpr double kThicknessReach = 0.2;
-
-QString tr(const char* text) {
-    return QCoreApplication::translate("LayerTable", text);
-}
-
-bool readStructureBytes(const QString& path, QByteArray& bytes, QString& reason) {
-    QFile file;
-    qint64 size = 0;
-    if (!openRegularFile(file, path, &reason, &size))
-        return false;
-    if (size > kMaxFileBytes) {
-        reason = tr("it is too large to edit here");
-        return false;
-    }
-    bytes = file.readAll();
-    return true;
-}
 
 // The LAYER argument a column shows (1-based as in the line), or 0 for the other columns.
 int positionOf(int column) {
@@ -127,34 +103,6 @@ const char* const kHeaders[LayerTable::ColumnCount][2] = {
 
 } // namespace
 
-FileEdit editStructureFile(const QString& path, const std::function<bool(StructureText&)>& edit) {
-    FileEdit out;
-    QByteArray bytes;
-    QString reason;
-    if (!readStructureBytes(path, bytes, reason)) {
-        out.message = tr("Can't edit [%1]: %2.").arg(path, reason);
-        return out;
-    }
-    StructureText text(bytes);
-    if (!edit(text)) {
-        out.message = tr("Can't edit [%1]: it no longer holds that line.").arg(path);
-        return out;
-    }
-    const QByteArray changed = text.bytes();
-    if (changed == bytes) {
-        out.result = FileEdit::Unchanged;
-        return out;
-    }
-    if (!writeFileSafely(path, changed)) {
-        const QString why = writeRefusal(path);
-        out.message = why.isEmpty() ? tr("Can't write [%1].").arg(path)
-                                    : tr("Can't write [%1]: %2.").arg(path, why);
-        return out;
-    }
-    out.result = FileEdit::Written;
-    return out;
-}
-
 LayerTable::LayerTable(QWidget* parent) : QDockWidget(tr("Layers"), parent) {
     table_ = new QTableWidget(0, ColumnCount, this);
     for (int c = 0; c < ColumnCount; ++c) {
@@ -176,20 +124,19 @@ void LayerTable::showFile(const QString& path) {
     table_->setRowCount(0);
     nmPerMonolayer_.clear();
     setWindowTitle(tr("Layers"));
-    QByteArray bytes;
-    QString reason;
-    if (path.isEmpty() || !readStructureBytes(path, bytes, reason)) {
+    file_ = StructureFile();
+    if (path.isEmpty() || !file_.read(path)) {
         filling_ = false;
         return;
     }
-    const StructureText text(bytes);
+    const StructureText& text = file_.text();
     if (text.layerCount() > maxRows) {
         setWindowTitle(tr("Layers (%1, too many to list)").arg(text.layerCount()));
         filling_ = false;
         return;
     }
     Config structure;
-    structure.load(path);
+    structure.load(file_);
     const std::unique_ptr<Model> model = makeModel(structure.ext.model);
     const int rows = text.layerCount();
     table_->setRowCount(rows);
@@ -325,11 +272,11 @@ void LayerTable::cellChanged(QTableWidgetItem* item) {
 }
 
 void LayerTable::write(const QString& what, const std::function<bool(StructureText&)>& edit) {
-    const FileEdit e = editStructureFile(path_, edit);
-    if (e.result == FileEdit::Failed)
-        emit logLine(e.message);
-    else if (e.result == FileEdit::Written)
+    const StructureFile::Edit e = file_.edit(edit);
+    if (e.result == StructureFile::Edit::Written)
         emit logLine(tr("Wrote %1 into [%2].").arg(what, path_));
+    else if (e.result != StructureFile::Edit::Unchanged)
+        emit logLine(e.message);
     refreshLater();
 }
 

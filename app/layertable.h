@@ -1,5 +1,7 @@
 #pragma once
 
+#include "structure/structurefile.h"
+
 #include <QDockWidget>
 #include <QString>
 
@@ -7,20 +9,6 @@
 
 class QTableWidget;
 class QTableWidgetItem;
-class StructureText;
-
-// How an edit of a structure file on disk went: written, left alone (the edit changed
-// nothing), or refused with the line for the log.
-struct FileEdit {
-    enum Result { Written, Unchanged, Failed };
-    Result result = Failed;
-    QString message;
-};
-
-// Reads the structure file `path`, applies `edit` to its text and writes it back whole or not
-// at all (a temporary file renamed over it). `edit` returns false to refuse; the file is then
-// not touched.
-FileEdit editStructureFile(const QString& path, const std::function<bool(StructureText&)>& edit);
 
 // The layers of the structure on show as a table beside the plots: one row per LAYER line in
 // file order, the first row the layer grown first on the substrate, the last one at the
@@ -79,6 +67,7 @@ private:
 
     QTableWidget* table_ = nullptr;
     QString path_;
+    StructureFile file_; // as shown: an edit goes into this text
     bool filling_ = false;
     // nm per monolayer of each row, for the nm column.
     QVector<double> nmPerMonolayer_;

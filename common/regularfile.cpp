@@ -1,6 +1,7 @@
 #include "common/regularfile.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -69,4 +70,66 @@ bool openRegularFile(QFile& file, const QString& name, QString* reason, qint64* 
         *size = info.size();
     return true;
 #endif
+}
+
+namespace {
+
+#ifdef Q_OS_UNIX
+FileIdentity identityOf(const struct stat& info) {
+    FileIdentity id;
+    id.exists = true;
+    id.device = quint64(info.st_dev);
+    id.inode = quint64(info.st_ino);
+    id.size = qint64(info.st_size);
+    id.modified = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + qint64(info.st_mtim.tv_nsec);
+    return id;
+}
+#endif
+
+} // namespace
+
+FileIdentity fileIdentity(const QString& name) {
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (name.isEmpty() || ::lstat(QFile::encodeName(name).constData(), &info) != 0)
+        return FileIdentity();
+    return identityOf(info);
+#else
+    const QFileInfo info(name);
+    FileIdentity id;
+    if (!info.exists())
+        return id;
+    id.exists = true;
+    id.size = info.size();
+    id.modified = info.lastModified().toMSecsSinceEpoch() * 1'000'000;
+    return id;
+#endif
+}
+
+bool readRegularFile(const QString& name, qint64 maxBytes, QByteArray& bytes, QString* reason,
+                     FileIdentity* identity) {
+    QFile file;
+    qint64 size = 0;
+    if (!openRegularFile(file, name, reason, &size))
+        return false;
+    if (size > maxBytes)
+        return fail(reason, tr("it is larger than %1 MB").arg(maxBytes >> 20));
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (identity) {
+        if (::fstat(file.handle(), &info) != 0)
+            return fail(reason, tr("the file cannot be opened"));
+        *identity = identityOf(info);
+    }
+#else
+    if (identity)
+        *identity = fileIdentity(name);
+#endif
+    // One byte more than allowed shows a file that grew meanwhile.
+    bytes = file.read(maxBytes + 1);
+    if (bytes.size() > maxBytes)
+        return fail(reason, tr("it is larger than %1 MB").arg(maxBytes >> 20));
+    if (file.error() != QFileDevice::NoError)
+        return fail(reason, tr("the file cannot be read (%1)").arg(file.errorString()));
+    return true;
 }

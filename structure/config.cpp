@@ -2,7 +2,9 @@
 
 #include "common/regularfile.h"
 #include "structure/linetokens.h"
+#include "structure/structurefile.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -201,6 +203,22 @@ bool Config::load(const QString& name) {
         emit log(tr("Can't open [%1].").arg(name));
         return false;
     }
+    return loadFrom(name, file);
+}
+
+bool Config::load(const StructureFile& file) {
+    reset();
+    if (!file.isRead()) {
+        emit log(tr("Can't open [%1].").arg(file.path()));
+        return false;
+    }
+    QByteArray bytes = file.bytes(); // shared, not copied
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return loadFrom(file.path(), buffer);
+}
+
+bool Config::loadFrom(const QString& name, QIODevice& file) {
     emit log(tr("Loading [%1].").arg(name));
     fileName = name;
     lastGiven_.clear();
@@ -221,21 +239,34 @@ bool Config::load(const QString& name) {
 
 void Config::readFrom(QIODevice& file) {
     // The stream decodes with the system locale unless a byte-order mark names a Unicode
-    // encoding. The file is opened in binary mode: the stream's readLine ends lines at LF and
-    // strips a CR before it, and a CR left inside a line is an old-style (CR-only) line end,
-    // which text mode would silently delete, gluing "1\r0" into the number 10.
+    // encoding. The file is opened in binary mode, and lines end where splitLines ends them
+    // (a lone CR included, which text mode would silently delete, gluing "1\r0" into 10).
     QTextStream in(&file);
+    constexpr int kChunk = 1 << 16;
     qint64 lineNumber = 0; // a file of more than 2^31 empty lines is only a few GB
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        int from = 0;
-        for (int cr = line.indexOf(QLatin1Char('\r')); cr >= 0;
-             cr = line.indexOf(QLatin1Char('\r'), from)) {
-            handleLine(line.mid(from, cr - from), ++lineNumber);
-            from = cr + 1;
+    QString pending;
+    int scanned = 0; // `pending` holds no line end before this
+    for (;;) {
+        pending += in.read(kChunk);
+        const bool final = in.atEnd();
+        int start = 0;
+        for (int i = scanned; i < pending.size(); ++i) {
+            const int end = lineEndAt(pending, i, final);
+            if (end < 0)
+                break; // a CR at the end of what was read: an LF may follow
+            if (end == 0)
+                continue;
+            handleLine(pending.mid(start, i - start), ++lineNumber);
+            i += end - 1;
+            start = i + 1;
         }
-        handleLine(from == 0 ? line : line.mid(from), ++lineNumber);
+        pending.remove(0, start);
+        scanned = std::max(0, int(pending.size()) - 1);
+        if (final)
+            break;
     }
+    if (!pending.isEmpty())
+        handleLine(pending, ++lineNumber);
 }
 
 void Config::handleLine(const QString& line, qint64 lineNumber) {
@@ -243,11 +274,10 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
 
     int start = 0;
     int length = 0;
-    tokens.nextSpan(start, length);
+    const QString keyword = tokens.nextKeyword(&start, &length);
     if (length == 0)
         return;
     LineNotes notes(notedLines < maxNotes);
-    const QString keyword = line.mid(start, length).toUpper();
 
     if (keyword == QLatin1String("WAVELENGTH")) {
         wavelength = notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "wavelength"), true);
@@ -336,8 +366,9 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else {
         const int fits = ext.fits.size();
-        switch (length > 10 ? ExtensionRead::NotExtension // no keyword is longer than "WAVELENGTH"
-                            : readExtensionStatement(ext, keyword, tokens, fileName, lineNumber)) {
+        switch (keyword.isEmpty()
+                    ? ExtensionRead::NotExtension
+                    : readExtensionStatement(ext, keyword, tokens, fileName, lineNumber)) {
         case ExtensionRead::NotExtension:
             notes.add([&] {
                 return tr("unknown keyword %1, line skipped").arg(quoted(line.mid(start, length)));

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 class QIODevice;
+class StructureFile;
 
 // The structure held in memory: a plain value, so a copy for a worker thread or a fit is
 // `Structure copy = config;`. The simulation, the comparison and the fit read it.
@@ -49,6 +50,8 @@ public:
     // Reads the structure file `name`. Returns false only when the file cannot be opened;
     // whether its content gave a usable structure is told by `valid`.
     bool load(const QString& name);
+    // The same from a file already read (StructureFile::read): the one read of an open.
+    bool load(const StructureFile& file);
 
     // LAYER lines beyond this many are counted in ignoredLayers but not stored, so that a
     // huge file cannot fill the memory; such a structure is refused before any calculation.
@@ -61,6 +64,7 @@ signals:
     void log(QString logMsg);
 
 private:
+    bool loadFrom(const QString& name, QIODevice& file);
     void readFrom(QIODevice& file);
     void handleLine(const QString& line, qint64 lineNumber);
     // Records that `statement` is given on line `lineNumber`; returns the line on which it

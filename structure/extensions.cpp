@@ -3,6 +3,7 @@
 #include "structure/config.h"
 #include "structure/fittargets.h"
 #include "structure/linetokens.h"
+#include "structure/structuretext.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -343,36 +344,18 @@ QString fitOptionsLine(const FitSearchOptions& options) {
     return line;
 }
 
-QByteArray withFitOptionsLine(const QByteArray& text, const FitSearchOptions& options) {
-    if (text.startsWith("\xff\xfe") || text.startsWith("\xfe\xff"))
+void setFitOptionsLine(StructureText& text, const FitSearchOptions& options) {
+    const QString statement = fitOptionsLine(options);
+    text.setStatementLine(QStringLiteral("FITOPTIONS"),
+                          statement == QLatin1String("FITOPTIONS") ? QString() : statement);
+}
+
+QByteArray withFitOptionsLine(const QByteArray& bytes, const FitSearchOptions& options) {
+    StructureText text(bytes);
+    if (!text.exact())
         return QByteArray();
-    const QByteArray statement = fitOptionsLine(options).toUtf8();
-    const bool empty = statement == "FITOPTIONS";
-    QByteArray out;
-    bool written = false;
-    int start = 0;
-    while (start < text.size()) {
-        int end = text.indexOf('\n', start);
-        end = end < 0 ? text.size() : end + 1;
-        const QByteArray line = text.mid(start, end - start);
-        start = end;
-        const QByteArray word = line.trimmed().split('#').value(0).simplified().split(' ').value(0);
-        if (word.toUpper() != "FITOPTIONS") {
-            out += line;
-            continue;
-        }
-        if (written || empty)
-            continue;
-        const int ending = line.endsWith("\r\n") ? 2 : line.endsWith('\n') ? 1 : 0;
-        out += statement + line.right(ending);
-        written = true;
-    }
-    if (!written && !empty) {
-        if (!out.isEmpty() && !out.endsWith('\n'))
-            out += '\n';
-        out += statement + '\n';
-    }
-    return out;
+    setFitOptionsLine(text, options);
+    return text.bytes();
 }
 
 bool readMeasuredChoices(const QStringList& words, MeasuredSpec& spec, QString& problem) {

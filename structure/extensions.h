@@ -7,6 +7,7 @@
 
 struct Structure;
 class LineTokens;
+class StructureText;
 
 // The physics model a structure asks for; Basic is the calculation done without a MODEL line.
 enum class ModelKind { Basic, Kinematical, Dynamical };
@@ -97,11 +98,12 @@ struct FitSearchOptions {
 // the values set; just "FITOPTIONS" when none is.
 QString fitOptionsLine(const FitSearchOptions& options);
 
-// The bytes of a structure file with its FITOPTIONS lines replaced by one for `options`: the
-// first such line becomes it (its line ending kept) and later ones go; without one, it is
-// added as the last line. Options that set nothing remove the lines. Every other byte stays.
-// Empty when the text is not 8-bit (UTF-16 with a byte-order mark).
-QByteArray withFitOptionsLine(const QByteArray& text, const FitSearchOptions& options);
+// Makes one FITOPTIONS line of `text` say `options`: the first such line becomes it (its line
+// end kept) and later ones go; without one, it is added as the last line. Options that set
+// nothing remove the lines. Every other byte stays.
+void setFitOptionsLine(StructureText& text, const FitSearchOptions& options);
+// The same on a file's bytes; empty when they cannot be written back byte for byte.
+QByteArray withFitOptionsLine(const QByteArray& bytes, const FitSearchOptions& options);
 
 // What the statements beyond WAVELENGTH, SUBSTRATE, LAYER and REPEAT say: the measured scan to
 // compare with, the instrument, the model and the FIT lines. Held by Config as `ext`.

@@ -1,12 +1,12 @@
 #include "structure/structuretext.h"
 
 #include "structure/fittargets.h"
-#include "structure/linetokens.h"
 
 #include <QLocale>
 #include <QTextCodec>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -37,11 +37,6 @@ Tokens tokensOf(const QString& line, int wanted) {
 
 QString token(const QString& line, const Tokens& t, int k) {
     return k < t.spans.size() ? line.mid(t.spans[k].first, t.spans[k].second) : QString();
-}
-
-QString keywordOf(const QString& line) {
-    const Tokens t = tokensOf(line, 1);
-    return t.spans.isEmpty() ? QString() : token(line, t, 0).toUpper();
 }
 
 // A token that reads back as itself: not empty, and nothing the tokenizer or the comment
@@ -112,48 +107,86 @@ QString layerFitTarget(int layer, QChar which) {
 }
 
 StructureText::StructureText(const QByteArray& bytes) {
+    const auto starts = [&bytes](const char* mark, int length) {
+        return bytes.size() >= length && std::memcmp(bytes.constData(), mark, size_t(length)) == 0;
+    };
+    if (starts("\xFF\xFE\0\0", 4) || starts("\0\0\xFE\xFF", 4)) {
+        encoding_ = Unsupported; // UTF-32: read as nothing, written never
+        exact_ = false;
+        return;
+    }
+    if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
+        // UTF-16 unit by unit, so that any sequence of units (a lone surrogate too) comes
+        // back as it was; an odd last byte does not.
+        encoding_ = bytes.at(0) == '\xFF' ? Utf16LittleEndian : Utf16BigEndian;
+        const int units = int((bytes.size() - 2) / 2);
+        text_.resize(units);
+        const auto* data = reinterpret_cast<const uchar*>(bytes.constData()) + 2;
+        for (int i = 0; i < units; ++i) {
+            const uchar a = data[2 * i];
+            const uchar b = data[2 * i + 1];
+            text_[i] = encoding_ == Utf16LittleEndian ? QChar(b, a) : QChar(a, b);
+        }
+        exact_ = bytes.size() % 2 == 0;
+        split();
+        return;
+    }
     QTextCodec* codec = QTextCodec::codecForName("UTF-8");
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
     const QString decoded = codec->toUnicode(bytes.constData(), int(bytes.size()), &state);
-    utf8_ = state.invalidChars == 0 && state.remainingChars == 0;
-    text_ = utf8_ ? decoded : QString::fromLatin1(bytes);
-    bom_ = utf8_ && bytes.startsWith("\xEF\xBB\xBF");
+    const bool utf8 = state.invalidChars == 0 && state.remainingChars == 0;
+    encoding_ = utf8 ? Utf8 : Latin1;
+    // With its length: a NUL byte is a character like any other.
+    text_ = utf8 ? decoded : QString::fromLatin1(bytes.constData(), int(bytes.size()));
+    bom_ = utf8 && starts("\xEF\xBB\xBF", 3);
     if (bom_ && text_.startsWith(QChar(0xFEFF)))
         text_.remove(0, 1);
+    exact_ = this->bytes() == bytes;
     split();
 }
 
 QByteArray StructureText::bytes() const {
-    if (!utf8_)
+    switch (encoding_) {
+    case Latin1:
         return text_.toLatin1();
+    case Utf16LittleEndian:
+    case Utf16BigEndian: {
+        const bool little = encoding_ == Utf16LittleEndian;
+        QByteArray out(2 + 2 * text_.size(), Qt::Uninitialized);
+        char* o = out.data();
+        *o++ = little ? '\xFF' : '\xFE';
+        *o++ = little ? '\xFE' : '\xFF';
+        for (const QChar c : text_) {
+            *o++ = char(little ? c.cell() : c.row());
+            *o++ = char(little ? c.row() : c.cell());
+        }
+        return out;
+    }
+    case Unsupported:
+        return QByteArray();
+    case Utf8:
+        break;
+    }
     return (bom_ ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text_.toUtf8();
 }
 
-// Lines end where the reader ends them: at CR LF, LF or a lone CR.
 void StructureText::split() {
-    lines_.clear();
+    lines_ = splitLines(text_);
     layerLines_.clear();
-    int start = 0;
-    for (int i = 0; i < text_.size(); ++i) {
-        const QChar c = text_.at(i);
-        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
-            continue;
-        const bool crlf =
-            c == QLatin1Char('\r') && i + 1 < text_.size() && text_.at(i + 1) == QLatin1Char('\n');
-        lines_.append({start, i - start, crlf ? 2 : 1});
-        i += crlf ? 1 : 0;
-        start = i + 1;
-    }
-    if (start < text_.size())
-        lines_.append({start, int(text_.size()) - start, 0});
     for (int i = 0; i < lines_.size(); ++i) {
-        if (keywordOf(lineText(i)) == QLatin1String("LAYER"))
+        if (keyword(i) == QLatin1String("LAYER"))
             layerLines_.append(i);
     }
 }
 
-QString StructureText::eol() const {
-    for (const Line& l : lines_) {
+void StructureText::replace(int start, int length, const QString& with) {
+    text_.replace(start, length, with);
+    replaced_ += length;
+    split();
+}
+
+QString StructureText::lineEnd() const {
+    for (const LineSpan& l : lines_) {
         if (l.endLength > 0)
             return text_.mid(l.start + l.length, l.endLength);
     }
@@ -161,24 +194,38 @@ QString StructureText::eol() const {
 }
 
 void StructureText::replaceLine(int i, const QString& line) {
-    text_.replace(lines_[i].start, lines_[i].length, line);
-    split();
+    if (i >= 0 && i < lines_.size() && line != this->line(i))
+        replace(lines_[i].start, lines_[i].length, line);
 }
 
-void StructureText::insertLine(int before, const QString& line) {
-    if (before < lines_.size()) {
-        text_.insert(lines_[before].start, line + eol());
-    } else {
-        if (!lines_.isEmpty() && lines_.last().endLength == 0)
-            text_ += eol();
-        text_ += line + eol();
+void StructureText::insertLine(int before, const QString& line, const QString& eol) {
+    const QString end = eol.isEmpty() ? lineEnd() : eol;
+    if (before >= 0 && before < lines_.size()) {
+        replace(lines_[before].start, 0, line + end);
+        return;
     }
-    split();
+    const bool open = !lines_.isEmpty() && lines_.last().endLength == 0;
+    replace(int(text_.size()), 0, (open ? end : QString()) + line + end);
+}
+
+void StructureText::removeLine(int i) {
+    if (i < 0 || i >= lines_.size())
+        return;
+    const LineSpan& l = lines_[i];
+    int start = l.start;
+    int length = l.length + l.endLength;
+    // A last line without a line end takes the line end before it along.
+    if (l.endLength == 0 && i > 0) {
+        start -= lines_[i - 1].endLength;
+        length += lines_[i - 1].endLength;
+    }
+    ++removedLines_;
+    replace(start, length, QString());
 }
 
 QString StructureText::lineText(int i) const {
-    QString line = realLine(i);
-    if (!utf8_) {
+    QString line = this->line(i);
+    if (encoding_ == Latin1) {
         for (QChar& c : line) {
             if (c.unicode() >= 0x80)
                 c = QLatin1Char('x');
@@ -187,33 +234,47 @@ QString StructureText::lineText(int i) const {
     return line;
 }
 
-QString StructureText::layerArgument(int layer, int position) const {
-    if (layer < 0 || layer >= layerLines_.size() || position < 1 || position > LastPosition)
+int StructureText::lastLine(const std::function<bool(int)>& matches) const {
+    for (int i = int(lines_.size()) - 1; i >= 0; --i) {
+        if (matches(i))
+            return i;
+    }
+    return -1;
+}
+
+QString StructureText::argument(int i, int position) const {
+    if (i < 0 || i >= lines_.size() || position < 1)
         return QString();
-    const int i = layerLines_[layer];
-    return token(realLine(i), tokensOf(lineText(i), position + 1), position);
+    return token(line(i), tokensOf(lineText(i), position + 1), position);
+}
+
+bool StructureText::setArgument(int i, int position, const QString& newToken, bool layerDefaults) {
+    if (i < 0 || i >= lines_.size() || position < 1 || !plainToken(newToken))
+        return false;
+    const Tokens t = tokensOf(lineText(i), position + 1);
+    const int start = lines_[i].start;
+    if (position < t.spans.size()) {
+        replace(start + t.spans[position].first, t.spans[position].second, newToken);
+        return true;
+    }
+    QString appended = t.unclosed ? QStringLiteral("\"") : QString();
+    for (int p = int(t.spans.size()); p < position; ++p) {
+        const bool shape = layerDefaults && (p == EndShape || p == StartShape);
+        appended += shape ? QStringLiteral(" A") : QStringLiteral(" 0");
+    }
+    appended += QLatin1Char(' ') + newToken;
+    replace(start + (t.spans.isEmpty() ? 0 : t.end), 0, appended);
+    return true;
+}
+
+QString StructureText::layerArgument(int layer, int position) const {
+    if (position > LastPosition)
+        return QString();
+    return argument(layerLine(layer), position);
 }
 
 bool StructureText::setLayerArgument(int layer, int position, const QString& newToken) {
-    if (layer < 0 || layer >= layerLines_.size() || position < 1 || position > LastPosition ||
-        !plainToken(newToken))
-        return false;
-    const int i = layerLines_[layer];
-    QString line = realLine(i);
-    const Tokens t = tokensOf(lineText(i), position + 1);
-    if (position < t.spans.size()) {
-        line.replace(t.spans[position].first, t.spans[position].second, newToken);
-    } else {
-        QString appended = t.unclosed ? QStringLiteral("\"") : QString();
-        for (int p = int(t.spans.size()); p < position; ++p) {
-            const bool shape = p == EndShape || p == StartShape;
-            appended += shape ? QStringLiteral(" A") : QStringLiteral(" 0");
-        }
-        appended += QLatin1Char(' ') + newToken;
-        line.insert(t.end, appended);
-    }
-    replaceLine(i, line);
-    return true;
+    return position <= LastPosition && setArgument(layerLine(layer), position, newToken, true);
 }
 
 bool StructureText::setLayerNumber(int layer, int position, double value) {
@@ -269,13 +330,12 @@ bool StructureText::setFit(const QString& target, double min, double max) {
             QStringLiteral("FIT %1 %2 %3").arg(wanted, shortestNumber(min), shortestNumber(max)));
         return true;
     }
-    QString line = realLine(last);
+    const int start = lines_[last].start;
     // From the right, so that the first span keeps its place.
     if (lastFit.max != max)
-        line.replace(lastTokens.spans[1].first, lastTokens.spans[1].second, shortestNumber(max));
+        replace(start + lastTokens.spans[1].first, lastTokens.spans[1].second, shortestNumber(max));
     if (lastFit.min != min)
-        line.replace(lastTokens.spans[0].first, lastTokens.spans[0].second, shortestNumber(min));
-    replaceLine(last, line);
+        replace(start + lastTokens.spans[0].first, lastTokens.spans[0].second, shortestNumber(min));
     return true;
 }
 
@@ -287,42 +347,58 @@ int StructureText::removeFit(const QString& target) {
         Tokens t;
         if (!readFitLine(lineText(i), f, t) || f.target != wanted)
             continue;
-        const Line& l = lines_[i];
-        int start = l.start;
-        int length = l.length + l.endLength;
-        // A last line without a line end takes the line end before it along.
-        if (l.endLength == 0 && i > 0) {
-            start -= lines_[i - 1].endLength;
-            length += lines_[i - 1].endLength;
-        }
-        text_.remove(start, length);
-        split();
+        removeLine(i);
         ++removed;
     }
     return removed;
 }
 
-bool StructureText::setStatement(const QString& keyword, double value) {
+bool StructureText::setStatement(const QString& keyword, const QString& newToken) {
     const QString word = keyword.toUpper();
-    const FitTarget* target = findFitTarget(word, false);
-    if (!target || !std::isfinite(value))
+    if (!plainToken(newToken) || !plainToken(word) || word.size() > LineTokens::longestKeyword)
         return false;
-    int last = -1;
-    for (int i = 0; i < lines_.size(); ++i) {
-        if (keywordOf(lineText(i)) == word)
-            last = i;
-    }
-    const QString number = shortestNumber(value);
+    const int last = lastLine([&](int i) { return this->keyword(i) == word; });
     if (last < 0) {
-        insertLine(int(lines_.size()), word + QLatin1Char(' ') + number);
+        insertLine(int(lines_.size()), word + QLatin1Char(' ') + newToken);
         return true;
     }
-    QString line = realLine(last);
-    const Tokens t = tokensOf(lineText(last), 2);
-    if (t.spans.size() > 1)
-        line.replace(t.spans[1].first, t.spans[1].second, number);
-    else
-        line.insert(t.end, (t.unclosed ? QStringLiteral("\" ") : QStringLiteral(" ")) + number);
-    replaceLine(last, line);
+    return setArgument(last, 1, newToken);
+}
+
+bool StructureText::setStatement(const QString& keyword, double value) {
+    const FitTarget* target = findFitTarget(keyword.toUpper(), false);
+    return target && std::isfinite(value) && setStatement(keyword, shortestNumber(value));
+}
+
+void StructureText::setStatementLine(const QString& keyword, const QString& statement) {
+    const QString word = keyword.toUpper();
+    int first = -1;
+    for (int i = int(lines_.size()) - 1; i >= 0; --i) {
+        if (this->keyword(i) != word)
+            continue;
+        if (first >= 0)
+            removeLine(first); // a later one: the lines before it keep their places
+        first = i;
+    }
+    if (first >= 0 && statement.isEmpty())
+        removeLine(first);
+    else if (first >= 0)
+        replaceLine(first, statement);
+    else if (!statement.isEmpty())
+        insertLine(int(lines_.size()), statement);
+}
+
+bool StructureText::setRelaxation(int layer, const QString& newToken) {
+    if (layer < 1 || !plainToken(newToken))
+        return false;
+    const int last = lastLine([&](int i) {
+        if (keyword(i) != QLatin1String("RELAXATION"))
+            return false;
+        bool ok = false;
+        return argument(i, 1).toInt(&ok, 10) == layer && ok;
+    });
+    if (last >= 0)
+        return setArgument(last, 2, newToken);
+    insertLine(int(lines_.size()), QStringLiteral("RELAXATION %1 %2").arg(layer).arg(newToken));
     return true;
 }

@@ -1,23 +1,71 @@
 #pragma once
 
+#include "structure/linetokens.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 // A structure file's text, edited in place one token at a time: every byte that an edit does
-// not name (comments, spacing, quotes, line ends, the encoding) stays as it was. Tokens and
-// lines are found as the reader finds them. Valid UTF-8 (with or without a byte-order mark)
-// is edited as UTF-8, anything else byte for byte as Latin-1. Qt Core only; writing the
-// result to the disk is the caller's (atomically, as every file of this program).
+// not name (comments, spacing, quotes, line ends, the encoding) stays as it was. Lines,
+// keywords and tokens are found by the reader's own rules (linetokens.h). The one lexer of
+// the structure text: the table, the sliders, Fit Options and the fitted file edit through
+// it, and StructureFile writes what it makes.
+//
+// Encodings: UTF-16 (little or big endian) with its byte-order mark, valid UTF-8 (with or
+// without a mark), anything else byte for byte as Latin-1 (NUL bytes included). A text that
+// does not encode back to its own bytes (UTF-32, UTF-16 of an odd length) is not exact():
+// nothing may be written from it.
 class StructureText {
 public:
-    explicit StructureText(const QByteArray& bytes);
+    explicit StructureText(const QByteArray& bytes = QByteArray());
+
+    enum Encoding { Utf8, Latin1, Utf16LittleEndian, Utf16BigEndian, Unsupported };
+    Encoding encoding() const { return encoding_; }
+    // The unedited text encodes back to exactly the bytes it was made from.
+    bool exact() const { return exact_; }
 
     // The edited file, in its own encoding.
     QByteArray bytes() const;
+    // The text as decoded (without a byte-order mark).
+    const QString& text() const { return text_; }
+    // Characters that the edits so far replaced or removed, and whole lines removed: by how
+    // much a write may shorten the file.
+    qint64 replacedCharacters() const { return replaced_; }
+    int removedLines() const { return removedLines_; }
+
+    // The lines, as splitLines ends them.
+    int lineCount() const { return lines_.size(); }
+    // Line `i` as written, without its line end.
+    QString line(int i) const { return text_.mid(lines_[i].start, lines_[i].length); }
+    // The keyword of line `i` as the reader takes it (upper case), or empty.
+    QString keyword(int i) const { return LineTokens::keywordOf(lineText(i)); }
+    // The line end new lines get: the file's first one, LF in a file without any.
+    QString lineEnd() const;
+
+    // Argument `position` (1-based: the first token behind the keyword) of line `i` as
+    // written; empty when it is left out.
+    QString argument(int i, int position) const;
+    // Replaces that argument with `token`; arguments left out before it are written as 0
+    // (or, with `layerDefaults`, "A" for the grading shapes of a LAYER line). False for a
+    // token that is empty or holds white space, a quote or a "#".
+    bool setArgument(int i, int position, const QString& token, bool layerDefaults = false);
+    // Replaces line `i`'s text (its line end stays).
+    void replaceLine(int i, const QString& line);
+    // Inserts a whole line (with `eol`, by default the file's line end) before line `before`
+    // (at the end when it is the line count; a last line without a line end gets one first).
+    void insertLine(int before, const QString& line, const QString& eol = QString());
+    // Removes line `i` with its line end (a last line without one takes the one before it).
+    void removeLine(int i);
 
     // LAYER lines, in file order.
     int layerCount() const { return layerLines_.size(); }
+    // The line index of LAYER line `layer` (0-based), or -1.
+    int layerLine(int layer) const {
+        return layer >= 0 && layer < layerCount() ? layerLines_[layer] : -1;
+    }
     // Argument `position` (1 to 11: n x y, then shape, width, x, y at the end and at the
     // start) of LAYER line `layer` (0-based) as written; empty when it is left out.
     QString layerArgument(int layer, int position) const;
@@ -47,10 +95,19 @@ public:
     // Removes every FIT line of `target` (with its line end); returns how many.
     int removeFit(const QString& target);
 
-    // Writes `value` into the last line of an instrument statement (OFFSET, RESOLUTION,
-    // SCALE or BACKGROUND), or adds such a line at the end. False for a value that is not
-    // finite.
+    // Writes `token` as the value of the last line of the statement `keyword` (OFFSET,
+    // RESOLUTION, SCALE, BACKGROUND...), or adds "KEYWORD token" as the last line.
+    bool setStatement(const QString& keyword, const QString& token);
+    // The same with a number in its shortest exact form (an instrument statement only);
+    // false for a value that is not finite.
     bool setStatement(const QString& keyword, double value);
+    // Makes `line` the one line of the statement `keyword`: the first such line becomes it
+    // (its line end kept), later ones go; without one it is added as the last line. An empty
+    // `line` removes them all.
+    void setStatementLine(const QString& keyword, const QString& line);
+    // Writes `token` as the fraction of the RELAXATION line of layer `layer` (1-based) that
+    // the reader keeps (its last), or adds "RELAXATION layer token" as the last line.
+    bool setRelaxation(int layer, const QString& token);
 
     // Positions of the LAYER arguments.
     enum Position {
@@ -69,27 +126,21 @@ public:
     };
 
 private:
-    struct Line {
-        int start = 0;
-        int length = 0;
-        int endLength = 0;
-    };
-    QString realLine(int i) const { return text_.mid(lines_[i].start, lines_[i].length); }
     // The line as the reader tokenizes it: in a file that is not UTF-8 (which a UTF-8 reader
     // decodes to replacement characters) every non-ASCII character stands for a letter.
     QString lineText(int i) const;
     void split();
-    // Replaces line `i`'s text (its line end stays) and finds the lines again.
-    void replaceLine(int i, const QString& line);
-    // Inserts a whole line (with the file's line end) before line `before` (at the end when
-    // it is the line count).
-    void insertLine(int before, const QString& line);
-    QString eol() const;
+    // Replaces `length` characters at `start` and finds the lines again.
+    void replace(int start, int length, const QString& with);
+    int lastLine(const std::function<bool(int)>& matches) const;
 
     QString text_;
-    bool utf8_ = true;
+    Encoding encoding_ = Utf8;
     bool bom_ = false;
-    QVector<Line> lines_;
+    bool exact_ = true;
+    qint64 replaced_ = 0;
+    int removedLines_ = 0;
+    QVector<LineSpan> lines_;
     QVector<int> layerLines_; // line index of each LAYER line
 };
 
