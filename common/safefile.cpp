@@ -205,4 +205,3 @@ bool writeFileSafely(const QString& path, const QByteArray& bytes) {
         file.cancelWriting();
     return file.commit();
 }
-

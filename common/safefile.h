@@ -61,4 +61,3 @@ QString writeRefusal(const QString& path);
 
 // Writes `bytes` to `path` through a SafeFile; false (the old file unchanged) on failure.
 bool writeFileSafely(const QString& path, const QByteArray& bytes);
-

@@ -125,7 +125,8 @@ StructureText::StructureText(const QByteArray& bytes) {
         for (int i = 0; i < units; ++i) {
             const uchar a = data[2 * i];
             const uchar b = data[2 * i + 1];
-            text_[i] = encoding_ == Utf16LittleEndian ? QChar(b, a) : QChar(a, b);
+            // QChar(cell, row): the low byte first.
+            text_[i] = encoding_ == Utf16LittleEndian ? QChar(a, b) : QChar(b, a);
         }
         exact_ = bytes.size() % 2 == 0;
         split();

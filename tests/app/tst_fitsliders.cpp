@@ -5,6 +5,7 @@
 #include "app/body.h"
 #include "app/fitsliders.h"
 #include "app/layertable.h"
+#include "tests/common/testfiles.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -18,17 +19,6 @@
 #include <cmath>
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 // A superlattice on GaAs; its well's In fraction linked to the barrier's grading targets.
 const QByteArray kStructure = "WAVELENGTH 1.54056\n"
@@ -61,11 +51,11 @@ private slots:
                     QByteArray::number(5 + 1e5 / (1 + d * d), 'g', 6) + '\n';
             ++scanPoints_;
         }
-        writeAll(dir_.filePath(QStringLiteral("scan.txt")), scan);
+        xrdtest::writeTestFile(dir_.filePath(QStringLiteral("scan.txt")), scan);
         path_ = dir_.filePath(QStringLiteral("sl.txt"));
     }
 
-    void init() { writeAll(path_, kStructure); }
+    void init() { xrdtest::writeTestFile(path_, kStructure); }
 
     void oneSliderPerFitLine() {
         FitSliders sliders;
@@ -79,7 +69,7 @@ private slots:
     }
 
     void noSlidersWithoutFitLines() {
-        writeAll(path_, QByteArray(kStructure).replace("FIT", "# FIT"));
+        xrdtest::writeTestFile(path_, QByteArray(kStructure).replace("FIT", "# FIT"));
         FitSliders sliders;
         sliders.showFile(path_, QString());
         QCOMPARE(sliders.count(), 0);
@@ -114,13 +104,13 @@ private slots:
         for (int step = 1; step <= 4; ++step) {
             s->setValue(int(std::lround(s->maximum() * (0.5 + (part - 0.5) * step / 4))));
             QTRY_VERIFY(repaint.count() >= step);
-            QCOMPARE(readAll(path_), kStructure);
+            QCOMPARE(xrdtest::readTestFile(path_), kStructure);
         }
         QVERIFY(sliders.liveOverlay());
         QCOMPARE(sliders.liveOverlay()->theta.size(), scanPoints_);
         QVERIFY(std::isfinite(sliders.liveAgreement()));
         s->setSliderDown(false);
-        QCOMPARE(readAll(path_), after);
+        QCOMPARE(xrdtest::readTestFile(path_), after);
         // Shown again after the reload: the live overlay goes, the handle stays.
         sliders.showFile(path_, QString());
         QVERIFY(!sliders.liveOverlay());
@@ -147,7 +137,8 @@ private slots:
         FitSliders sliders;
         sliders.showFile(path_, QString());
         sliders.slider(0)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(readAll(path_), QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 21 0.2"));
+        QCOMPARE(xrdtest::readTestFile(path_),
+                 QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 21 0.2"));
     }
 
     // The file changes on disk while a slider is held: the sliders stay under the hand and
@@ -159,12 +150,13 @@ private slots:
         held->setSliderDown(true);
         held->setValue(15);
         const QByteArray changed = QByteArray(kStructure).replace("FIT OFFSET -0.01 0.01\n", "");
-        writeAll(path_, changed);
+        xrdtest::writeTestFile(path_, changed);
         sliders.showFile(path_, QString());
         QCOMPARE(sliders.count(), 3);
         QCOMPARE(sliders.slider(0), held);
         held->setSliderDown(false);
-        QCOMPARE(readAll(path_), QByteArray(changed).replace("LAYER 20 0.2", "LAYER 25 0.2"));
+        QCOMPARE(xrdtest::readTestFile(path_),
+                 QByteArray(changed).replace("LAYER 20 0.2", "LAYER 25 0.2"));
         QTRY_COMPARE(sliders.count(), 2);
     }
 
@@ -186,15 +178,16 @@ private slots:
         QTRY_VERIFY(
             body.statusBar()->findChild<QLabel*>()->text().startsWith(QStringLiteral("Agreement")));
         sliders->slider(0)->setSliderDown(false);
-        QCOMPARE(readAll(path_), QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 13 0.2"));
+        QCOMPARE(xrdtest::readTestFile(path_),
+                 QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 13 0.2"));
         // The reload after the save shows the file's values: the live overlay has gone.
         QTRY_VERIFY_WITH_TIMEOUT(!sliders->liveOverlay(), 10000);
         table->table()->item(1, LayerTable::Monolayers)->setText(QStringLiteral("41"));
         QTRY_COMPARE_WITH_TIMEOUT(table->table()->item(1, LayerTable::Monolayers)->text(),
                                   QStringLiteral("41"), 10000);
-        QCOMPARE(readAll(path_), QByteArray(kStructure)
-                                     .replace("LAYER 20 0.2", "LAYER 13 0.2")
-                                     .replace("LAYER 40 0", "LAYER 41 0"));
+        QCOMPARE(xrdtest::readTestFile(path_), QByteArray(kStructure)
+                                                   .replace("LAYER 20 0.2", "LAYER 13 0.2")
+                                                   .replace("LAYER 40 0", "LAYER 41 0"));
         QTRY_VERIFY(!body.busy());
     }
 

@@ -2,6 +2,7 @@
 // structure file (or one FIT line), every other byte kept.
 
 #include "app/layertable.h"
+#include "tests/common/testfiles.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>
@@ -19,11 +20,6 @@ const QByteArray kFile = "# InGaAs well 20 ML, GaAs barrier 100 ML\r\n"
                          "LAYER\t100 0 1\r\n"
                          "REPEAT 3\r\n"
                          "FIT LAYER 2 X 0 0.1   # barrier\r\n";
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -115,7 +111,7 @@ private slots:
                                    Qt::CheckStateRole));
         else
             QVERIFY(model->setData(index, typed));
-        QCOMPARE(readAll(path_), after);
+        QCOMPARE(xrdtest::readTestFile(path_), after);
         // One line says what was written or why not.
         QCOMPARE(log.count(), 1);
         QVERIFY(log.at(0).at(0).toString().contains(path_));

@@ -24,4 +24,20 @@ inline QString writeTestFile(const QTemporaryDir& dir, const QString& name,
     return path;
 }
 
+// Writes `content` to `path` (replacing what is there); a failure ends the program.
+inline void writeTestFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::abort();
+    }
+}
+
+// The bytes of the file `path`; empty when it cannot be read.
+inline QByteArray readTestFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace xrdtest
