@@ -5,8 +5,10 @@
 #include <QLocale>
 #include <QTextCodec>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <cstddef>
+#include <initializer_list>
 
 namespace {
 
@@ -107,15 +109,18 @@ QString layerFitTarget(int layer, QChar which) {
 }
 
 StructureText::StructureText(const QByteArray& bytes) {
-    const auto starts = [&bytes](const char* mark, int length) {
-        return bytes.size() >= length && std::memcmp(bytes.constData(), mark, size_t(length)) == 0;
+    const auto starts = [&bytes](std::initializer_list<unsigned char> mark) {
+        if (bytes.size() < int(mark.size()))
+            return false;
+        return std::equal(mark.begin(), mark.end(),
+                          reinterpret_cast<const unsigned char*>(bytes.constData()));
     };
-    if (starts("\xFF\xFE\0\0", 4) || starts("\0\0\xFE\xFF", 4)) {
+    if (starts({0xFF, 0xFE, 0, 0}) || starts({0, 0, 0xFE, 0xFF})) {
         encoding_ = Unsupported; // UTF-32: read as nothing, written never
         exact_ = false;
         return;
     }
-    if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
+    if (starts({0xFF, 0xFE}) || starts({0xFE, 0xFF})) {
         // UTF-16 unit by unit, so that any sequence of units (a lone surrogate too) comes
         // back as it was; an odd last byte does not.
         encoding_ = bytes.at(0) == '\xFF' ? Utf16LittleEndian : Utf16BigEndian;
@@ -123,8 +128,8 @@ StructureText::StructureText(const QByteArray& bytes) {
         text_.resize(units);
         const auto* data = reinterpret_cast<const uchar*>(bytes.constData()) + 2;
         for (int i = 0; i < units; ++i) {
-            const uchar a = data[2 * i];
-            const uchar b = data[2 * i + 1];
+            const uchar a = data[2 * std::ptrdiff_t(i)];
+            const uchar b = data[2 * std::ptrdiff_t(i) + 1];
             // QChar(cell, row): the low byte first.
             text_[i] = encoding_ == Utf16LittleEndian ? QChar(a, b) : QChar(b, a);
         }
@@ -139,7 +144,7 @@ StructureText::StructureText(const QByteArray& bytes) {
     encoding_ = utf8 ? Utf8 : Latin1;
     // With its length: a NUL byte is a character like any other.
     text_ = utf8 ? decoded : QString::fromLatin1(bytes.constData(), int(bytes.size()));
-    bom_ = utf8 && starts("\xEF\xBB\xBF", 3);
+    bom_ = utf8 && starts({0xEF, 0xBB, 0xBF});
     if (bom_ && text_.startsWith(QChar(0xFEFF)))
         text_.remove(0, 1);
     exact_ = this->bytes() == bytes;
@@ -371,7 +376,7 @@ bool StructureText::setStatement(const QString& keyword, double value) {
     return target && std::isfinite(value) && setStatement(keyword, shortestNumber(value));
 }
 
-void StructureText::setStatementLine(const QString& keyword, const QString& statement) {
+void StructureText::setStatementLine(const QString& keyword, const QString& line) {
     const QString word = keyword.toUpper();
     int first = -1;
     for (int i = int(lines_.size()) - 1; i >= 0; --i) {
@@ -381,12 +386,12 @@ void StructureText::setStatementLine(const QString& keyword, const QString& stat
             removeLine(first); // a later one: the lines before it keep their places
         first = i;
     }
-    if (first >= 0 && statement.isEmpty())
+    if (first >= 0 && line.isEmpty())
         removeLine(first);
     else if (first >= 0)
-        replaceLine(first, statement);
-    else if (!statement.isEmpty())
-        insertLine(int(lines_.size()), statement);
+        replaceLine(first, line);
+    else if (!line.isEmpty())
+        insertLine(int(lines_.size()), line);
 }
 
 bool StructureText::setRelaxation(int layer, const QString& newToken) {
