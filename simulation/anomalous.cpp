@@ -1,5 +1,7 @@
 #include "simulation/anomalous.h"
 
+#include "simulation/materials.h"
+
 #include <xraylib.h>
 
 #include <cmath>
@@ -70,7 +72,12 @@ bool anomalousFactors(int z, double energyKeV, double& f1, double& f2, QString* 
     return true;
 }
 
-bool elementDispersion(double wavelength, ElementDispersion& out, QString* error) {
+unsigned systemElements(const MaterialSystem& s) {
+    return elementBit(s.a0) | elementBit(s.a1) | elementBit(s.b0) | elementBit(s.b1);
+}
+
+bool elementDispersion(double wavelength, ElementDispersion& out, QString* error,
+                       unsigned elements) {
     out = ElementDispersion();
     const double energy = photonEnergyKeV(wavelength);
     ElementDispersion d;
@@ -79,6 +86,23 @@ bool elementDispersion(double wavelength, ElementDispersion& out, QString* error
         !anomalousFactors(33, energy, d.asF1, d.asF2, error) ||
         !anomalousFactors(15, energy, d.pF1, d.pF2, error))
         return false;
+    const auto set = [&d](Element e, double f1, double f2) {
+        d.f1[int(e)] = f1;
+        d.f2[int(e)] = f2;
+    };
+    set(Element::Ga, d.gaF1, d.gaF2);
+    set(Element::In, d.inF1, d.inF2);
+    set(Element::As, d.asF1, d.asF2);
+    set(Element::P, d.pF1, d.pF2);
+    const unsigned basic = elementBit(Element::Ga) | elementBit(Element::In) |
+                           elementBit(Element::As) | elementBit(Element::P);
+    for (int i = 0; i < kElementCount; ++i) {
+        const Element e = Element(i);
+        if ((elements & elementBit(e)) == 0 || (basic & elementBit(e)) != 0)
+            continue;
+        if (!anomalousFactors(atomicNumber(e), energy, d.f1[i], d.f2[i], error))
+            return false;
+    }
     out = d;
     return true;
 }

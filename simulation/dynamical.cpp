@@ -212,10 +212,14 @@ struct SlabOptics {
     double thickness; // Å
 };
 
-SlabOptics slabOptics(double x, double y, double h, double n, double aParallel,
-                      const PhysicsStack& stack, int reflection) {
-    const Susceptibility chi = susceptibility(x, y, h, aParallel, stack.wavelength, reflection,
-                                              stack.dispersion, stack.options.meanSusceptibility);
+SlabOptics slabOptics(const MaterialSystem& system, double x, double y, double h, double n,
+                      double aParallel, const PhysicsStack& stack, int reflection) {
+    const Susceptibility chi =
+        isBasicSystem(system)
+            ? susceptibility(x, y, h, aParallel, stack.wavelength, reflection, stack.dispersion,
+                             stack.options.meanSusceptibility)
+            : susceptibility(system, x, y, h, aParallel, stack.wavelength, reflection,
+                             stack.dispersion, stack.options.meanSusceptibility);
     return {chi.chi0, chi.chiH, chi.braggSine, n * h};
 }
 
@@ -260,11 +264,15 @@ struct AsymmetricSlab {
     double thickness; // Å
 };
 
-AsymmetricSlab asymmetricSlab(double x, double y, double h, double n, double aParallel,
-                              const PhysicsStack& stack, const Reflection& r) {
+AsymmetricSlab asymmetricSlab(const MaterialSystem& system, double x, double y, double h,
+                              double n, double aParallel, const PhysicsStack& stack,
+                              const Reflection& r) {
     const GeneralSusceptibility chi =
-        reflectionSusceptibility(x, y, h, aParallel, stack.wavelength, r.h, r.k, r.l,
-                                 stack.dispersion, stack.options.meanSusceptibility);
+        isBasicSystem(system)
+            ? reflectionSusceptibility(x, y, h, aParallel, stack.wavelength, r.h, r.k, r.l,
+                                       stack.dispersion, stack.options.meanSusceptibility)
+            : reflectionSusceptibility(system, x, y, h, aParallel, stack.wavelength, r.h, r.k,
+                                       r.l, stack.dispersion, stack.options.meanSusceptibility);
     AsymmetricSlab out;
     out.chi0 = chi.chi0;
     out.rho = chi.chiMinusH != 0.0 ? principalSqrt(chi.chiH / chi.chiMinusH) : Complex(1.0);
@@ -384,19 +392,20 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, const Reflectio
             std::size_t kind = 0;
             while (kind < kindSlab.size() &&
                    !(kindSlab[kind]->x == s.x && kindSlab[kind]->y == s.y &&
+                     kindSlab[kind]->system == s.system &&
                      kindSlab[kind]->monolayers == s.monolayers &&
                      kindSlab[kind]->aParallel == s.aParallel))
                 ++kind;
             if (kind == kindSlab.size()) {
                 kindSlab.push_back(&s);
-                kinds.push_back(asymmetricSlab(s.x, s.y, s.monolayerHeight, s.monolayers,
+                kinds.push_back(asymmetricSlab(s.system, s.x, s.y, s.monolayerHeight, s.monolayers,
                                                s.aParallel, stack, reflection));
             }
             kindOf.push_back(int(kind));
         }
     }
     const AsymmetricSlab substrate =
-        asymmetricSlab(stack.xs, stack.ys, aS / 2, 0, aS, stack, reflection);
+        asymmetricSlab(stack.substrateSystem, stack.xs, stack.ys, aS / 2, 0, aS, stack, reflection);
     // Slabs of one in-plane lattice parameter share the diffracted beam k0 + h: one wave per
     // parameter, the substrate's first. A slab of another parameter does not diffract a wave
     // (k0 + h differs along the surface), which crosses it at its own exit angle.
@@ -512,7 +521,7 @@ QVector<double> dynamicalDefaultGrid(const PhysicsStack& stack, const Reflection
     constexpr int maxPoints = 200001;
     double step = 0.0004;
     const GeneralSusceptibility chi = reflectionSusceptibility(
-        stack.xs, stack.ys, stack.aSubstrate / 2, stack.aSubstrate, stack.wavelength, reflection.h,
+        stack.substrateSystem, stack.xs, stack.ys, stack.aSubstrate / 2, stack.aSubstrate, stack.wavelength, reflection.h,
         reflection.k, reflection.l, stack.dispersion, stack.options.meanSusceptibility);
     // The Darwin width of an asymmetric reflection: the symmetric one over sqrt|b|, narrowest
     // at grazing exit.
@@ -563,18 +572,20 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
             std::size_t kind = 0;
             while (kind < kindSlab.size() &&
                    !(kindSlab[kind]->x == s.x && kindSlab[kind]->y == s.y &&
+                     kindSlab[kind]->system == s.system &&
                      kindSlab[kind]->monolayers == s.monolayers &&
                      kindSlab[kind]->aParallel == s.aParallel))
                 ++kind;
             if (kind == kindSlab.size()) {
                 kindSlab.push_back(&s);
-                kinds.push_back(slabOptics(s.x, s.y, s.monolayerHeight, s.monolayers, s.aParallel,
+                kinds.push_back(slabOptics(s.system, s.x, s.y, s.monolayerHeight, s.monolayers, s.aParallel,
                                            stack, reflection));
             }
             kindOf.push_back(int(kind));
         }
     }
-    const SlabOptics substrate = slabOptics(stack.xs, stack.ys, aS / 2, 0, aS, stack, reflection);
+    const SlabOptics substrate =
+        slabOptics(stack.substrateSystem, stack.xs, stack.ys, aS / 2, 0, aS, stack, reflection);
     const unsigned periods = stack.repeat >= 1 ? unsigned(stack.repeat) : 0u;
     const bool usePower = periods > 1 && !kindOf.empty();
     const bool unpolarised = stack.options.polarisation;
@@ -628,7 +639,7 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
 double substrateDarwinWidth(const PhysicsStack& stack, int reflection) {
     if (!stack.error.isEmpty() || !validReflection(reflection))
         return 0.0;
-    const SlabOptics s = slabOptics(stack.xs, stack.ys, stack.aSubstrate / 2, 0, stack.aSubstrate,
+    const SlabOptics s = slabOptics(stack.substrateSystem, stack.xs, stack.ys, stack.aSubstrate / 2, 0, stack.aSubstrate,
                                     stack, reflection);
     if (!(s.braggSine < 1))
         return 0.0;

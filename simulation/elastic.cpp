@@ -5,7 +5,8 @@
 namespace {
 
 // The binaries' constants in GPa at 300 K, in the order GaAs, InAs, InP, GaP of
-// latticeConstant.
+// latticeConstant: the rows of the binary table in materials.cpp, kept here for the basic
+// format's own fast path.
 constexpr ElasticConstants kGaAs = {119.0, 53.4};
 constexpr ElasticConstants kInAs = {83.4, 45.4};
 constexpr ElasticConstants kInP = {101.1, 56.1};
@@ -34,4 +35,27 @@ double perpendicularLatticeConstant(double a, double aSubstrate, double ratio) {
 
 double elasticMonolayerHeight(double x, double y, double aSubstrate) {
     return perpendicularLatticeConstant(latticeConstant(x, y), aSubstrate, strainRatio(x, y)) * 0.5;
+}
+
+ElasticConstants elasticConstants(const MaterialSystem& m, double x, double y) {
+    if (isBasicSystem(m))
+        return elasticConstants(x, y);
+    return {bilinear(binaryC11(m.a0, m.b1), binaryC11(m.a1, m.b1), binaryC11(m.a1, m.b0),
+                     binaryC11(m.a0, m.b0), x, y),
+            bilinear(binaryC12(m.a0, m.b1), binaryC12(m.a1, m.b1), binaryC12(m.a1, m.b0),
+                     binaryC12(m.a0, m.b0), x, y)};
+}
+
+double strainRatio(const MaterialSystem& system, double x, double y) {
+    const ElasticConstants c = elasticConstants(system, x, y);
+    return 2 * c.c12 / c.c11;
+}
+
+double elasticMonolayerHeight(const MaterialSystem& system, double x, double y,
+                              double aSubstrate) {
+    if (isBasicSystem(system))
+        return elasticMonolayerHeight(x, y, aSubstrate);
+    return perpendicularLatticeConstant(latticeConstant(system, x, y), aSubstrate,
+                                        strainRatio(system, x, y)) *
+           0.5;
 }

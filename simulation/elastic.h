@@ -1,5 +1,7 @@
 #pragma once
 
+#include "structure/material.h"
+
 // Elastic strain of a pseudomorphic (001) layer of In(x)Ga(1-x)As(y)P(1-y): the layer takes
 // the substrate's lattice constant in the plane and relaxes along the growth direction as
 // linear elasticity of a cubic crystal prescribes. Pure functions; lengths in Å, elastic
@@ -28,3 +30,12 @@ double perpendicularLatticeConstant(double a, double aSubstrate, double ratio);
 // Height in Å of one monolayer (one group-III and one group-V plane) of the alloy (x, y) on a
 // substrate of lattice constant aSubstrate: a⊥ / 2 with the alloy's own strain ratio.
 double elasticMonolayerHeight(double x, double y, double aSubstrate);
+
+// The same for any cubic material (materials.h): C11 and C12 interpolated bilinearly between
+// the four binaries of the system with the weights of latticeConstant(system, x, y) (linear
+// in the composition of a ternary or a diamond alloy; no bowing). For the basic system these
+// are the functions above to the last bit.
+ElasticConstants elasticConstants(const MaterialSystem& system, double x, double y);
+double strainRatio(const MaterialSystem& system, double x, double y);
+double elasticMonolayerHeight(const MaterialSystem& system, double x, double y,
+                              double aSubstrate);

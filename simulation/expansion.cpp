@@ -48,7 +48,19 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
 
 void expandLayers(const Structure& config, ResultArrays& results,
                   const MonolayerHeightRule& height) {
-    const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
+    if (height) {
+        expandLayers(config, results,
+                     [&height](const Layer&, double x, double y, double aS) {
+                         return height(x, y, aS);
+                     });
+    } else {
+        expandLayers(config, results, LayerHeightRule());
+    }
+}
+
+void expandLayers(const Structure& config, ResultArrays& results, const LayerHeightRule& height) {
+    const double aS = latticeConstant(config.substrate.system, config.substrate.inFraction,
+                                      config.substrate.asFraction);
     results.depth.clear();
     results.inProfile.clear();
     results.asProfile.clear();
@@ -70,7 +82,8 @@ void expandLayers(const Structure& config, ResultArrays& results,
             const double y = gradedValue(l.asFraction, l.endAsFraction, l.startAsFraction, l, j);
             results.inProfile.append(x);
             results.asProfile.append(y);
-            z = z + (height ? height(x, y, aS) : monolayerHeight(latticeConstant(x, y), aS));
+            z = z + (height ? height(l, x, y, aS)
+                            : monolayerHeight(latticeConstant(l.system, x, y), aS));
         }
     }
 

@@ -21,3 +21,8 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
 using MonolayerHeightRule = std::function<double(double x, double y, double aSubstrate)>;
 void expandLayers(const Structure& config, ResultArrays& results,
                   const MonolayerHeightRule& height = {});
+// The same with a rule that also sees the monolayer's layer (its material system); without
+// one, monolayerHeight(latticeConstant(system, x, y), aSubstrate).
+using LayerHeightRule =
+    std::function<double(const Layer& layer, double x, double y, double aSubstrate)>;
+void expandLayers(const Structure& config, ResultArrays& results, const LayerHeightRule& height);

@@ -77,7 +77,47 @@ struct SlabKind {
     double aParallel;
     double area; // (aSubstrate / aParallel)^2: a relaxed layer's atoms per substrate area
     double hx;   // asymmetric reflections: the in-plane component of h over k, signed
+    int system;  // index into the model's Systems
 };
+
+// The material systems of a stack (the substrate's first) and their scattering factors at
+// one point; a stack of the basic format's alloy alone has one.
+class Systems {
+public:
+    explicit Systems(const PhysicsStack& stack) : dispersion_(stack.dispersion) {
+        index(stack.substrateSystem);
+    }
+    int index(const MaterialSystem& m) {
+        for (std::size_t i = 0; i < systems_.size(); ++i) {
+            if (systems_[i] == m)
+                return int(i);
+        }
+        systems_.push_back(m);
+        factors_.emplace_back();
+        return int(systems_.size() - 1);
+    }
+    // The factors of every system at s = sin(theta) / lambda.
+    void at(double s) {
+        for (std::size_t i = 0; i < systems_.size(); ++i)
+            factors_[i] = isBasicSystem(systems_[i])
+                              ? complexElementFactors(dispersion_, s)
+                              : complexElementFactors(dispersion_, s, systems_[i]);
+    }
+    const ComplexElementFactors& operator[](int i) const { return factors_[std::size_t(i)]; }
+    const MaterialSystem& system(int i) const { return systems_[std::size_t(i)]; }
+
+private:
+    const ElementDispersion& dispersion_;
+    std::vector<MaterialSystem> systems_;
+    std::vector<ComplexElementFactors> factors_;
+};
+
+// chi0 of a layer of system m.
+Complex meanChi0(const MaterialSystem& m, double x, double y, double h, double aParallel,
+                 double lambda, const ElementDispersion& d) {
+    return isBasicSystem(m) ? meanSusceptibility(x, y, h, aParallel, lambda, d)
+                            : meanSusceptibility(m, x, y, h, aParallel, lambda, d);
+}
 
 // What a kind contributes at one point: the amplitude of its monolayers seen from its top,
 // and e^(i n phi) for the material below it, with n phi.
@@ -101,6 +141,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
     const bool withChi0 = stack.options.meanSusceptibility;
 
     std::vector<SlabKind> kinds;
+    Systems systems(stack);
     std::vector<int> kindOf; // top slab first
     if (stack.repeat >= 1) {
         for (auto it = stack.period.crbegin(); it != stack.period.crend(); ++it) {
@@ -108,22 +149,23 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
             std::size_t kind = 0;
             while (kind < kinds.size() &&
                    !(kinds[kind].x == s.x && kinds[kind].y == s.y &&
-                     kinds[kind].n == s.monolayers && kinds[kind].aParallel == s.aParallel))
+                     kinds[kind].n == s.monolayers && kinds[kind].aParallel == s.aParallel &&
+                     systems.system(kinds[kind].system) == s.system))
                 ++kind;
             if (kind == kinds.size()) {
-                const Complex chi0 = withChi0
-                                         ? meanSusceptibility(s.x, s.y, s.monolayerHeight,
-                                                              s.aParallel, lambda, stack.dispersion)
-                                         : 0.0;
+                const Complex chi0 = withChi0 ? meanChi0(s.system, s.x, s.y, s.monolayerHeight,
+                                                         s.aParallel, lambda, stack.dispersion)
+                                              : 0.0;
                 const double ratio = aS / s.aParallel;
                 kinds.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0,
-                                 s.aParallel, ratio * ratio, 0.0});
+                                 s.aParallel, ratio * ratio, 0.0, systems.index(s.system)});
             }
             kindOf.push_back(int(kind));
         }
     }
     const Complex chi0Substrate =
-        withChi0 ? meanSusceptibility(stack.xs, stack.ys, aS / 2, aS, lambda, stack.dispersion)
+        withChi0 ? meanChi0(stack.substrateSystem, stack.xs, stack.ys, aS / 2, aS, lambda,
+                            stack.dispersion)
                  : 0.0;
     // Area per atom of one (001) plane: two atoms of each kind per aS x aS face.
     const double siteArea = aS * aS / 2;
@@ -140,14 +182,14 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
             continue;
         }
         const double q = 2 * k * g;
-        const ComplexElementFactors f = complexElementFactors(stack.dispersion, g / lambda);
+        systems.at(g / lambda);
 
         for (std::size_t j = 0; j < kinds.size(); ++j) {
             const SlabKind& s = kinds[j];
             // Inside the slab the scattering vector is q + k chi0 / sin(theta).
             const Complex phi = (q + k * s.chi0 / g) * s.h;
             Complex phiM1;
-            Complex monolayer = monolayerAmplitude(f, s.x, s.y, phi, phiM1);
+            Complex monolayer = monolayerAmplitude(systems[s.system], s.x, s.y, phi, phiM1);
             if (s.area != 1.0)
                 monolayer *= s.area;
             // Reduced by whole turns, so that near a peak (phi close to a multiple of 2 pi)
@@ -181,7 +223,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
         if (stack.withSubstrate) {
             const Complex phi = (q + k * chi0Substrate / g) * (aS / 2);
             Complex phiM1;
-            const Complex monolayer = monolayerAmplitude(f, stack.xs, stack.ys, phi, phiM1);
+            const Complex monolayer = monolayerAmplitude(systems[0], stack.xs, stack.ys, phi, phiM1);
             // The semi-infinite series sum e^(i n phi) = -1 / (e^(i phi) - 1). Absorption
             // keeps it finite. Without absorption it has poles at the substrate's Bragg
             // positions; closer than the rounding of phi (about 1e-15) a point takes the
@@ -219,6 +261,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflect
     const Complex lateralV = std::polar(1.0, 0.5 * kPi * reflection.k);
 
     std::vector<SlabKind> kinds;
+    Systems systems(stack);
     std::vector<int> kindOf; // top slab first
     if (stack.repeat >= 1) {
         for (auto it = stack.period.crbegin(); it != stack.period.crend(); ++it) {
@@ -226,23 +269,25 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflect
             std::size_t kind = 0;
             while (kind < kinds.size() &&
                    !(kinds[kind].x == s.x && kinds[kind].y == s.y &&
-                     kinds[kind].n == s.monolayers && kinds[kind].aParallel == s.aParallel))
+                     kinds[kind].n == s.monolayers && kinds[kind].aParallel == s.aParallel &&
+                     systems.system(kinds[kind].system) == s.system))
                 ++kind;
             if (kind == kinds.size()) {
-                const Complex chi0 = withChi0
-                                         ? meanSusceptibility(s.x, s.y, s.monolayerHeight,
-                                                              s.aParallel, lambda, stack.dispersion)
-                                         : 0.0;
+                const Complex chi0 = withChi0 ? meanChi0(s.system, s.x, s.y, s.monolayerHeight,
+                                                         s.aParallel, lambda, stack.dispersion)
+                                              : 0.0;
                 const double ratio = aS / s.aParallel;
                 kinds.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0,
                                  s.aParallel, ratio * ratio,
-                                 side * lambda * inPlane / s.aParallel});
+                                 side * lambda * inPlane / s.aParallel,
+                                 systems.index(s.system)});
             }
             kindOf.push_back(int(kind));
         }
     }
     const Complex chi0Substrate =
-        withChi0 ? meanSusceptibility(stack.xs, stack.ys, aS / 2, aS, lambda, stack.dispersion)
+        withChi0 ? meanChi0(stack.substrateSystem, stack.xs, stack.ys, aS / 2, aS, lambda,
+                            stack.dispersion)
                  : 0.0;
     const double hxSubstrate = side * lambda * inPlane / aS;
     const double siteArea = aS * aS / 2;
@@ -264,7 +309,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflect
         const double g = std::sin(theta);
         const double g0 = std::sin(omega);
         const double c0 = std::cos(omega);
-        const ComplexElementFactors f = complexElementFactors(stack.dispersion, g / lambda);
+        systems.at(g / lambda);
 
         // The exit sine of the beam whose component along the surface is that of k0 + h of
         // a slab (lateral momentum kept by a laterally infinite layer); false when none leaves.
@@ -289,7 +334,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflect
                 break;
             const Complex phi = monolayerPhase(s.h, s.chi0, v);
             Complex phiM1;
-            Complex monolayer = monolayerAmplitude(f, s.x, s.y, phi, lateralV, phiM1);
+            Complex monolayer = monolayerAmplitude(systems[s.system], s.x, s.y, phi, lateralV, phiM1);
             if (s.area != 1.0)
                 monolayer *= s.area;
             const Complex slabPhi = s.n * reduceTurns(phi);
@@ -324,7 +369,7 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflect
             const Complex phi = monolayerPhase(aS / 2, chi0Substrate, vSubstrate);
             Complex phiM1;
             const Complex monolayer =
-                monolayerAmplitude(f, stack.xs, stack.ys, phi, lateralV, phiM1);
+                monolayerAmplitude(systems[0], stack.xs, stack.ys, phi, lateralV, phiM1);
             const Complex denominator = std::norm(phiM1) < 1e-30 ? Complex(1e-15) : phiM1;
             amplitude += belowStack * monolayer * (-1.0 / denominator);
         }

@@ -132,7 +132,23 @@ QString asymmetricRefusal(const Structure& s, const PhysicsStack& stack,
 }
 
 double substrateLattice(const Structure& s) {
-    return latticeConstant(s.substrate.inFraction, s.substrate.asFraction);
+    return latticeConstant(s.substrate.system, s.substrate.inFraction, s.substrate.asFraction);
+}
+
+// The first material beyond the basic format's alloy (the substrate, or layer i + 1 as
+// "layer 3"), for the basic model's refusal; empty when there is none.
+QString formulaMaterial(const Structure& s) {
+    if (!isBasicSystem(s.substrate.system))
+        return tr("the substrate %1")
+            .arg(formulaText(s.substrate.system, s.substrate.inFraction, s.substrate.asFraction));
+    for (int i = 0; i < s.layers.size(); ++i) {
+        const Layer& l = s.layers.at(i);
+        if (!isBasicSystem(l.system))
+            return tr("layer %1 (%2)")
+                .arg(i + 1)
+                .arg(formulaText(l.system, l.inFraction, l.asFraction));
+    }
+    return QString();
 }
 
 QVector<double> uniformAngles(const AngleGrid& grid) {
@@ -192,7 +208,7 @@ public:
 
     bool curve(const Structure& structure, std::vector<double>& out,
                const SumControl& control) const override {
-        if (anyRelaxation(structure.ext))
+        if (anyRelaxation(structure.ext) || !formulaMaterial(structure).isEmpty())
             return false;
         std::vector<double> atQ;
         if (!sum_.intensities(structure, atQ, control))
@@ -225,6 +241,10 @@ public:
     double monolayerHeight(const Structure& s, double x, double y) const override {
         return ::monolayerHeight(latticeConstant(x, y), substrateLattice(s));
     }
+    double monolayerHeight(const Structure& s, const MaterialSystem& system, double x,
+                           double y) const override {
+        return ::monolayerHeight(latticeConstant(system, x, y), substrateLattice(s));
+    }
     void expandProfile(const Structure& s, ResultArrays& profile) const override {
         expandLayers(s, profile);
     }
@@ -233,6 +253,13 @@ public:
                                     QString& refusal) const override {
         if (anyRelaxation(s.ext)) {
             refusal = relaxationRefusal(s);
+            return nullptr;
+        }
+        const QString material = formulaMaterial(s);
+        if (!material.isEmpty()) {
+            refusal = tr("Refused [%1]: the basic model computes In(x)Ga(1-x)As(y)P(1-y) only; "
+                         "%2 needs MODEL kinematical or MODEL dynamical.")
+                          .arg(s.fileName, material);
             return nullptr;
         }
         const double points = estimatedPointCount(profile.depth.last(), s.k);
@@ -348,6 +375,10 @@ public:
     IntensityUnit intensityUnit() const override { return IntensityUnit::Reflectivity; }
     double monolayerHeight(const Structure& s, double x, double y) const override {
         return strainedMonolayerHeight(x, y, substrateLattice(s), PhysicsOptions());
+    }
+    double monolayerHeight(const Structure& s, const MaterialSystem& system, double x,
+                           double y) const override {
+        return strainedMonolayerHeight(system, x, y, substrateLattice(s), PhysicsOptions());
     }
     void expandProfile(const Structure& s, ResultArrays& profile) const override {
         expandLayersElastic(s, profile);

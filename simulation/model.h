@@ -3,6 +3,7 @@
 #include "simulation/intensityunit.h"
 #include "simulation/layersum.h"
 #include "structure/extensions.h"
+#include "structure/layer.h"
 
 #include <QString>
 #include <QVector>
@@ -84,6 +85,14 @@ public:
     // model's strain rule: half the strained perpendicular lattice constant of (001)
     // zinc-blende.
     virtual double monolayerHeight(const Structure& structure, double x, double y) const = 0;
+    // The same for a material of any system (material.h); the basic model knows only the
+    // basic system and gives its height for the fractions.
+    virtual double monolayerHeight(const Structure& structure, const MaterialSystem& system,
+                                   double x, double y) const = 0;
+    // The height of a monolayer of layer `layer`'s own composition.
+    double layerMonolayerHeight(const Structure& structure, const Layer& layer) const {
+        return monolayerHeight(structure, layer.system, layer.inFraction, layer.asFraction);
+    }
 
     // The depth profile of one period (depth, In and As fractions per monolayer).
     virtual void expandProfile(const Structure& structure, ResultArrays& profile) const = 0;

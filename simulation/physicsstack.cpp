@@ -18,6 +18,13 @@ void gradedComposition(const Layer& l, int j, double& x, double& y) {
     y = gradedValue(l.asFraction, l.endAsFraction, l.startAsFraction, l, j);
 }
 
+// "In 0.1 As 1" in the basic system, as always; the formula in any other.
+QString compositionText(const MaterialSystem& system, double x, double y) {
+    if (isBasicSystem(system))
+        return QStringLiteral("In %1 As %2").arg(x).arg(y);
+    return formulaText(system, x, y);
+}
+
 } // namespace
 
 double strainedMonolayerHeight(double x, double y, double aSubstrate,
@@ -25,6 +32,13 @@ double strainedMonolayerHeight(double x, double y, double aSubstrate,
     if (options.elasticStrain)
         return elasticMonolayerHeight(x, y, aSubstrate);
     return monolayerHeight(latticeConstant(x, y), aSubstrate);
+}
+
+double strainedMonolayerHeight(const MaterialSystem& system, double x, double y,
+                               double aSubstrate, const PhysicsOptions& options) {
+    if (options.elasticStrain)
+        return elasticMonolayerHeight(system, x, y, aSubstrate);
+    return monolayerHeight(latticeConstant(system, x, y), aSubstrate);
 }
 
 double relaxedInPlane(double aBelow, double aBulk, double r) {
@@ -36,7 +50,8 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
     stack.wavelength = config.wavelength;
     stack.xs = config.substrate.inFraction;
     stack.ys = config.substrate.asFraction;
-    stack.aSubstrate = latticeConstant(stack.xs, stack.ys);
+    stack.substrateSystem = config.substrate.system;
+    stack.aSubstrate = latticeConstant(stack.substrateSystem, stack.xs, stack.ys);
     stack.withSubstrate = config.withSubstrate;
     stack.repeat = config.repeat;
     stack.options = options;
@@ -52,7 +67,11 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
                           .arg(stack.aSubstrate);
         return stack;
     }
-    if (options.anomalous && !elementDispersion(config.wavelength, stack.dispersion, &stack.error))
+    unsigned elements = systemElements(stack.substrateSystem);
+    for (const Layer& l : config.layers)
+        elements |= systemElements(l.system);
+    if (options.anomalous &&
+        !elementDispersion(config.wavelength, stack.dispersion, &stack.error, elements))
         return stack;
 
     const bool relaxed = anyRelaxation(config.ext);
@@ -65,37 +84,36 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
             double x = 0.0;
             double y = 0.0;
             gradedComposition(l, j, x, y);
-            const double aPar = r != 0 ? relaxedInPlane(aRef, latticeConstant(x, y), r) : aRef;
+            const double aPar =
+                r != 0 ? relaxedInPlane(aRef, latticeConstant(l.system, x, y), r) : aRef;
             aBelow = aPar;
             if (!stack.period.isEmpty()) {
                 Slab& last = stack.period.last();
                 if (last.x == x && last.y == y && last.aParallel == aPar &&
+                    last.system == l.system &&
                     last.monolayers < std::numeric_limits<int>::max()) {
                     ++last.monolayers;
                     continue;
                 }
             }
-            const double h = strainedMonolayerHeight(x, y, aPar, options);
+            const double h = strainedMonolayerHeight(l.system, x, y, aPar, options);
             // A composition far outside 0..1 can extrapolate C11 or the lattice constant
             // through zero; such a layer has no meaning and would poison every sum.
             if (!(h > 0) || !std::isfinite(h)) {
-                stack.error = QStringLiteral("In %1 As %2 gives a monolayer height of %3 Å")
-                                  .arg(x)
-                                  .arg(y)
+                stack.error = QStringLiteral("%1 gives a monolayer height of %2 Å")
+                                  .arg(compositionText(l.system, x, y))
                                   .arg(h);
                 stack.period.clear();
                 return stack;
             }
             if (!(aPar > 0) || !std::isfinite(aPar)) {
-                stack.error = QStringLiteral("In %1 As %2 gives an in-plane lattice constant of "
-                                             "%3 Å")
-                                  .arg(x)
-                                  .arg(y)
+                stack.error = QStringLiteral("%1 gives an in-plane lattice constant of %2 Å")
+                                  .arg(compositionText(l.system, x, y))
                                   .arg(aPar);
                 stack.period.clear();
                 return stack;
             }
-            stack.period.append({x, y, h, 1, aPar});
+            stack.period.append({l.system, x, y, h, 1, aPar});
         }
     }
     return stack;
@@ -104,15 +122,17 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
 void expandLayersElastic(const Structure& config, ResultArrays& profile,
                          const PhysicsOptions& options) {
     if (!anyRelaxation(config.ext)) {
-        expandLayers(config, profile, [&options](double x, double y, double aS) {
-            return strainedMonolayerHeight(x, y, aS, options);
-        });
+        expandLayers(config, profile,
+                     [&options](const Layer& l, double x, double y, double aS) {
+                         return strainedMonolayerHeight(l.system, x, y, aS, options);
+                     });
         return;
     }
     // The expansion asks for the monolayers in stack order; each takes the in-plane lattice
     // of its layer's relaxation (buildPhysicsStack).
     std::vector<double> inPlane;
-    double aBelow = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
+    double aBelow = latticeConstant(config.substrate.system, config.substrate.inFraction,
+                                    config.substrate.asFraction);
     for (int i = 0; i < config.layers.size(); ++i) {
         const Layer& l = config.layers.at(i);
         const double r = layerRelaxation(config.ext, i);
@@ -121,15 +141,15 @@ void expandLayersElastic(const Structure& config, ResultArrays& profile,
             double x = 0.0;
             double y = 0.0;
             gradedComposition(l, j, x, y);
-            aBelow = r != 0 ? relaxedInPlane(aRef, latticeConstant(x, y), r) : aRef;
+            aBelow = r != 0 ? relaxedInPlane(aRef, latticeConstant(l.system, x, y), r) : aRef;
             inPlane.push_back(aBelow);
         }
     }
     std::size_t next = 0;
-    expandLayers(config, profile, [&](double x, double y, double aS) {
+    expandLayers(config, profile, [&](const Layer& l, double x, double y, double aS) {
         const double aPar = next < inPlane.size() ? inPlane[next] : aS;
         ++next;
-        return strainedMonolayerHeight(x, y, aPar, options);
+        return strainedMonolayerHeight(l.system, x, y, aPar, options);
     });
 }
 

@@ -23,6 +23,7 @@ struct PhysicsOptions {
 // monolayer height in Å, the number of monolayers and the in-plane lattice constant in Å
 // (the substrate's for a coherent layer).
 struct Slab {
+    MaterialSystem system; // what x and y count (the basic In and As unless a formula said)
     double x = 0.0;
     double y = 0.0;
     double monolayerHeight = 0.0;
@@ -38,6 +39,7 @@ struct PhysicsStack {
     double wavelength = 1.0; // Å
     double xs = 0.0;         // substrate In fraction
     double ys = 0.0;         // substrate As fraction
+    MaterialSystem substrateSystem; // what xs and ys count
     double aSubstrate = 0.0; // Å, the in-plane lattice constant of every coherent layer
     bool withSubstrate = true;
     int repeat = 1;       // periods; below 1 no layer scatters
@@ -51,6 +53,9 @@ struct PhysicsStack {
 // under `options`: the elastic rule of elastic.h, or the basic rule (2 C12 / C11 = 1).
 double strainedMonolayerHeight(double x, double y, double aSubstrate,
                                const PhysicsOptions& options);
+// The same for a material of any system.
+double strainedMonolayerHeight(const MaterialSystem& system, double x, double y,
+                               double aSubstrate, const PhysicsOptions& options);
 
 // The in-plane lattice constant of a layer of bulk lattice constant aBulk relaxed by the
 // fraction r from aBelow, the in-plane lattice it grows on: aBelow + r (aBulk - aBelow).

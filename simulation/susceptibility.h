@@ -21,6 +21,13 @@ struct ComplexElementFactors {
 };
 ComplexElementFactors complexElementFactors(const ElementDispersion& dispersion, double s);
 
+// The factors of the four end elements of any system (material.h), from the element arrays
+// of `dispersion`: `ga` holds a0's, `in` a1's, `as` b1's and `p` b0's, so that the two site
+// functions below give a site's mean for the system's x and y. For the basic system these
+// are the factors above.
+ComplexElementFactors complexElementFactors(const ElementDispersion& dispersion, double s,
+                                            const MaterialSystem& system);
+
 // Mean factor of a group-III site with In fraction x, and of a group-V site with As
 // fraction y (virtual crystal).
 inline std::complex<double> groupIIISite(const ComplexElementFactors& f, double x) {
@@ -73,3 +80,20 @@ double planeSpacing(double aParallel, double aPerpendicular, int h, int k, int l
 std::complex<double> meanSusceptibility(double x, double y, double monolayerHeight,
                                         double aSubstrate, double wavelength,
                                         const ElementDispersion& dispersion);
+
+// The three functions above for a material of any system: its structure factor is the
+// zinc-blende one of the system's two sites; a diamond alloy (the same elements on both
+// sites, y = x) thus has F = 0 at (h k l) with h + k + l = 4n + 2, such as (002) and (006),
+// and 4 (1 -/+ i) f at the odd reflections.
+std::complex<double> meanSusceptibility(const MaterialSystem& system, double x, double y,
+                                        double monolayerHeight, double aSubstrate,
+                                        double wavelength, const ElementDispersion& dispersion);
+Susceptibility susceptibility(const MaterialSystem& system, double x, double y,
+                              double monolayerHeight, double aSubstrate, double wavelength,
+                              int reflection, const ElementDispersion& dispersion,
+                              bool withChi0);
+GeneralSusceptibility reflectionSusceptibility(const MaterialSystem& system, double x, double y,
+                                               double monolayerHeight, double aParallel,
+                                               double wavelength, int h, int k, int l,
+                                               const ElementDispersion& dispersion,
+                                               bool withChi0);

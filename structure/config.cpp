@@ -2,6 +2,7 @@
 
 #include "common/regularfile.h"
 #include "structure/linetokens.h"
+#include "structure/material.h"
 #include "structure/structurefile.h"
 
 #include <QBuffer>
@@ -184,6 +185,88 @@ bool onlyLastCounts(const QString& keyword) {
     return keywords.contains(keyword);
 }
 
+// The system the reader keeps for a material: the basic format's own where it holds every
+// element of `system` (so that "GaAs" is the basic "0 1"), `system` itself otherwise.
+MaterialSystem readerSystem(const MaterialSystem& system) {
+    MaterialSystem basic;
+    MaterialSystem united;
+    if (commonSystem(system, MaterialSystem(), united) && united == basic)
+        return basic;
+    return system;
+}
+
+// Reads formula `token` of a LAYER or SUBSTRATE line; the refusal line's reason otherwise.
+QString readFormula(const QString& token, Material& m) {
+    QString problem;
+    if (parseFormula(token, m, problem))
+        return QString();
+    return trNote("formula %1: %2").arg(quoted(token), problem);
+}
+
+// A LAYER line whose composition is a formula: "LAYER n FORMULA [shape width FORMULA [shape
+// width FORMULA]]", the grading arguments as in the basic form but with one formula in place
+// of each pair of fractions. Fills `l` (in one system for the layer and both neighbours) and
+// `w`; returns the reason for refusing the line, empty when it is read.
+QString readFormulaLayer(const QString& formula, LineTokens& tokens, LineNotes& notes, Layer& l,
+                         WrittenNeighbours& w) {
+    Material own;
+    QString refusal = readFormula(formula, own);
+    if (!refusal.isEmpty())
+        return refusal;
+    Material beyond[2] = {own, own};
+    bool given[2] = {false, false};
+    for (int side = 0; side < 2; ++side) {
+        const char* shapeName = side == 0 ? QT_TRANSLATE_NOOP("Config", "end shape")
+                                          : QT_TRANSLATE_NOOP("Config", "start shape");
+        const char* widthName = side == 0 ? QT_TRANSLATE_NOOP("Config", "end grading width")
+                                          : QT_TRANSLATE_NOOP("Config", "start grading width");
+        const GradingShape shape = notes.shape(tokens.next(), shapeName);
+        const bool graded = shape != Abrupt;
+        const double width = notes.real(tokens.next(), widthName, graded);
+        const QString token = tokens.next();
+        if (!token.isEmpty()) {
+            refusal = readFormula(token, beyond[side]);
+            if (!refusal.isEmpty())
+                return refusal;
+            given[side] = true;
+        } else if (graded) {
+            notes.add([&] {
+                return trNote("%1 missing, read as the layer's own")
+                    .arg(side == 0 ? trNote("formula beyond the end")
+                                   : trNote("formula beyond the start"));
+            });
+        }
+        (side == 0 ? l.endShape : l.startShape) = shape;
+        (side == 0 ? l.endWidth : l.startWidth) = width;
+    }
+    notes.surplus(tokens);
+    MaterialSystem system;
+    if (!commonSystem(own.system, beyond[0].system, system) ||
+        !commonSystem(system, beyond[1].system, system))
+        return trNote("a grading joins materials of one system, with at most two elements on "
+                      "each sublattice: %1 cannot be graded to %2")
+            .arg(formulaText(own.system, own.x, own.y),
+                 formulaText(given[0] ? beyond[0].system : beyond[1].system,
+                             given[0] ? beyond[0].x : beyond[1].x,
+                             given[0] ? beyond[0].y : beyond[1].y));
+    system = readerSystem(system);
+    own = inSystem(own, system);
+    const Material end = inSystem(beyond[0], system);
+    const Material start = inSystem(beyond[1], system);
+    l.system = system;
+    l.inFraction = own.x;
+    l.asFraction = own.y;
+    w.endIn = end.x;
+    w.endAs = end.y;
+    w.startIn = start.x;
+    w.startAs = start.y;
+    if (given[0])
+        w.present |= WrittenNeighbours::EndIn | WrittenNeighbours::EndAs;
+    if (given[1])
+        w.present |= WrittenNeighbours::StartIn | WrittenNeighbours::StartAs;
+    return QString();
+}
+
 } // namespace
 
 Config::Config() = default;
@@ -222,13 +305,18 @@ bool Config::loadFrom(const QString& name, QIODevice& file) {
     emit log(tr("Loading [%1].").arg(name));
     fileName = name;
     lastGiven_.clear();
+    refusal_.clear();
     readFrom(file);
     file.close();
     if (notedLines > maxNotes)
         emit log(tr("Note [%1]: \u2026 and %2 more notes.")
                      .arg(fileName, QString::number(notedLines - maxNotes)));
 
-    if (wavelength > 0 && substrate.defined && !layers.isEmpty()) {
+    if (!refusal_.isEmpty()) {
+        // A material the reader cannot take: no structure rather than a wrong one.
+        emit log(refusal_);
+        reset();
+    } else if (wavelength > 0 && substrate.defined && !layers.isEmpty()) {
         valid = true;
         finishExtensions(ext, fileName, layers.size());
     } else {
@@ -285,10 +373,25 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         notes.surplus(tokens);
         noteReplaced(notes, keyword, given(keyword, lineNumber));
     } else if (keyword == QLatin1String("SUBSTRATE")) {
-        const double x =
-            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "In fraction"), true);
-        const double y =
-            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
+        // "SUBSTRATE x y [switch]" or "SUBSTRATE FORMULA [switch]".
+        const QString first = tokens.next();
+        Material material;
+        if (looksLikeFormula(first)) {
+            const QString refusal = readFormula(first, material);
+            if (!refusal.isEmpty()) {
+                refuse(lineNumber, refusal);
+                return;
+            }
+            const MaterialSystem system = readerSystem(material.system);
+            material = inSystem(material, system);
+        } else {
+            material.x =
+                notes.fraction(first, QT_TRANSLATE_NOOP("Config", "In fraction"), true);
+            material.y =
+                notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
+        }
+        const double x = material.x;
+        const double y = material.y;
         const QString switchToken = tokens.next();
         bool isInteger = false;
         const std::int32_t without = switchToken.toInt(&isInteger, 10);
@@ -304,6 +407,7 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         s.monolayers = 1;
         s.inFraction = s.endInFraction = s.startInFraction = x;
         s.asFraction = s.endAsFraction = s.startAsFraction = y;
+        s.system = material.system;
         substrate = s;
         withSubstrate = without != 1;
         noteReplaced(notes, keyword, given(keyword, lineNumber));
@@ -316,8 +420,25 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
         l.defined = true;
         l.monolayers = notes.count(tokens.next(), QT_TRANSLATE_NOOP("Config", "thickness"),
                                    QT_TRANSLATE_NOOP("Config", "monolayers"));
-        l.inFraction =
-            notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "In fraction"), true);
+        const QString first = tokens.next();
+        if (looksLikeFormula(first)) {
+            WrittenNeighbours w;
+            const QString refusal = readFormulaLayer(first, tokens, notes, l, w);
+            if (!refusal.isEmpty()) {
+                refuse(lineNumber, refusal);
+                return;
+            }
+            l.endInFraction = (w.endIn + l.inFraction) * 0.5;
+            l.endAsFraction = (w.endAs + l.asFraction) * 0.5;
+            l.startInFraction = (w.startIn + l.inFraction) * 0.5;
+            l.startAsFraction = (w.startAs + l.asFraction) * 0.5;
+            layers.append(l);
+            noteWrittenNeighbours(ext, layers.size() - 1, w);
+            if (!notes.isEmpty())
+                note(lineNumber, notes.text());
+            return;
+        }
+        l.inFraction = notes.fraction(first, QT_TRANSLATE_NOOP("Config", "In fraction"), true);
         l.asFraction =
             notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
         // The grading arguments may be left out behind an abrupt boundary; a graded one
@@ -408,6 +529,12 @@ qint64 Config::given(const QString& statement, qint64 lineNumber) {
     const qint64 earlier = last;
     last = lineNumber;
     return earlier;
+}
+
+void Config::refuse(qint64 lineNumber, const QString& reason) {
+    if (refusal_.isEmpty())
+        refusal_ = tr("Refused [%1] line %2: %3.")
+                       .arg(fileName, QString::number(lineNumber), reason);
 }
 
 void Config::note(qint64 lineNumber, const QString& text) {

@@ -71,7 +71,12 @@ private:
     // was given before, or 0.
     qint64 given(const QString& statement, qint64 lineNumber);
     void note(qint64 lineNumber, const QString& text);
+    // Refuses the structure for the reason of line `lineNumber` (the first such line is
+    // logged; the load then gives no structure).
+    void refuse(qint64 lineNumber, const QString& reason);
 
     // Per load: where each statement of which only the last one counts was last given.
     QHash<QString, qint64> lastGiven_;
+    QString refusal_; // the first refused line of this load, as logged
+
 };

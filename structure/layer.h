@@ -1,5 +1,7 @@
 #pragma once
 
+#include "structure/material.h"
+
 #include <cstdint>
 
 // Shape of the composition grading in one zone of a layer. The values are stored in the
@@ -28,4 +30,7 @@ struct Layer {
     double startWidth = 0.0;
     GradingShape endShape = Abrupt;
     GradingShape startShape = Abrupt;
+    // What the fractions count: In and As of the basic format unless the line gave a formula
+    // (material.h); the neighbour compositions are in the same system.
+    MaterialSystem system;
 };
