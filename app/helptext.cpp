@@ -30,6 +30,18 @@ const Statement kStatements[] = {
                        "grading at the layer's end and at its start: shape (A abrupt, L linear, "
                        "P parabolic, H sine), width in monolayers, and the composition of the "
                        "neighbouring material.")},
+    {"SUBSTRATE", "FORMULA [1] &nbsp; LAYER n FORMULA &nbsp;es ew EF &nbsp;ss sw SF",
+     QT_TRANSLATE_NOOP(
+         "Help",
+         "A material by its formula in place of x y: a zinc-blende III-V alloy of Al, Ga, In "
+         "with N, P, As, Sb (Al0.3Ga0.7As, In0.52Al0.48As, GaAs0.9Sb0.1, "
+         "Ga0.7In0.3N0.02As0.98) or a diamond alloy of Si, Ge, C (Si0.8Ge0.2, Si, Ge). Each "
+         "element is followed by its fraction on its sublattice (none: 1); the fractions of "
+         "each sublattice add to 1, at most two elements per sublattice. A graded boundary "
+         "names the neighbour by its formula, of the same elements. Materials beyond "
+         "InGaAsP need MODEL kinematical or dynamical; lattice constants, C11 and C12 of the "
+         "binaries are those of Vurgaftman, Meyer and Ram-Mohan (2001), alloys follow "
+         "Vegard's rule.")},
     {"REPEAT", "m", QT_TRANSLATE_NOOP("Help", "Number of periods of the layers (default 20).")},
     {"MEASURED",
      "file [2theta|omega] [SCAN n] [WINDOW from to] [REFLECTION h k l [GEOMETRY "

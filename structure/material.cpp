@@ -90,7 +90,9 @@ int elementGroup(Element e) {
 }
 
 bool looksLikeFormula(const QString& token) {
-    return !token.isEmpty() && token.at(0).isLetter();
+    bool number = false;
+    token.toDouble(&number);
+    return !token.isEmpty() && token.at(0).isUpper() && !number;
 }
 
 bool parseFormula(const QString& text, Material& out, QString& problem) {
@@ -253,10 +255,12 @@ QString formulaText(const MaterialSystem& s, double x, double y, int precision) 
             text += elementSymbol(first);
             return;
         }
-        if (f1 != 0.0)
-            text += elementSymbol(first) + number(f1, precision);
-        if (f2 != 0.0)
-            text += elementSymbol(second) + number(f2, precision);
+        if (f2 == 0.0 || f1 == 0.0) {
+            text += elementSymbol(f2 == 0.0 ? first : second);
+            return;
+        }
+        text += elementSymbol(first) + number(f1, precision);
+        text += elementSymbol(second) + number(f2, precision);
     };
     // As one writes them: AlGaAs, InGaAs, GaAsSb, InGaAsP, SiGe.
     if (s.diamond()) {

@@ -51,8 +51,8 @@ struct Material {
     double y = 0.0;
 };
 
-// Whether a token of a structure file is meant as a formula (it starts with a letter) rather
-// than a fraction.
+// Whether a token of a structure file is meant as a formula rather than a fraction: it starts
+// with a capital letter and is not a number ("Inf" and "NaN" are numbers, as they always were).
 bool looksLikeFormula(const QString& token);
 
 // Reads a formula: element symbols, each followed by its fraction on its sublattice

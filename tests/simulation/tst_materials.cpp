@@ -61,7 +61,7 @@ private slots:
                 previous = f;
             }
         }
-        QCOMPARE(scatteringFactor(6, 0.1), 0.0);
+        QCOMPARE(scatteringFactor(kScattererRows, 0.1), 0.0);
         QCOMPARE(scatteringFactor(-1, 0.1), 0.0);
     }
 

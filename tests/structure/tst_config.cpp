@@ -385,8 +385,8 @@ private slots:
         QTest::newRow("zero monolayers") << sub + "LAYER 0 0.2 1\n"
                                          << 2 << "thickness 0"
                                          << "below 1, kept";
-        QTest::newRow("substrate by name")
-            << QByteArray("SUBSTRATE GaAs\nLAYER 5 0 1\n") << 1 << "\"GaAs\""
+        QTest::newRow("substrate by a name that is no formula")
+            << QByteArray("SUBSTRATE gaas\nLAYER 5 0 1\n") << 1 << "\"gaas\""
             << "read as 0";
         QTest::newRow("substrate As missing")
             << QByteArray("SUBSTRATE 0\nLAYER 5 0 1\n") << 1 << "As fraction"
