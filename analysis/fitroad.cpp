@@ -267,9 +267,7 @@ FitReport StructureFit::run() const {
         const int layer = fits[i].layer - 1;
         if (fitTarget(fits[i].target).integer && bestValid && model && layer >= 0 &&
             layer < best.layers.size())
-            row.nmPerUnit = model->monolayerHeight(best, best.layers[layer].inFraction,
-                                                   best.layers[layer].asFraction) /
-                            10;
+            row.nmPerUnit = model->layerMonolayerHeight(best, best.layers[layer]) / 10;
         report.rows << row;
         fitted.push_back({row.value, row.sigma, row.atBound, row.nmPerUnit});
     }

@@ -107,8 +107,7 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
     }
 
     const int layerCount = base.layers.size();
-    const double substrateHeight =
-        model->monolayerHeight(base, base.substrate.inFraction, base.substrate.asFraction);
+    const double substrateHeight = model->layerMonolayerHeight(base, base.substrate);
     if (!(substrateHeight > 0.0) || !std::isfinite(substrateHeight)) {
         if (founded)
             out.starts.push_back(start);
@@ -136,7 +135,7 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
                 else
                     y = c;
             }
-            const double v = model->monolayerHeight(base, x, y);
+            const double v = model->monolayerHeight(base, base.layers[i].system, x, y);
             if (v > 0.0 && std::isfinite(v))
                 h[std::size_t(i)] = v;
         }

@@ -216,10 +216,13 @@ InstrumentSettings instrumentFrom(const Structure& config) {
 
 QVector<double> substrateReflections(const Structure& config) {
     QVector<double> angles;
-    const double aS = latticeConstant(config.substrate.inFraction, config.substrate.asFraction);
-    // (00l) with l = 4n are the strong ones (fIII + fV), l = 4n + 2 the weak ones (fIII - fV);
-    // lower orders are stronger.
+    const double aS = latticeConstant(config.substrate.system, config.substrate.inFraction,
+                                      config.substrate.asFraction);
+    // (00l) with l = 4n are the strong ones (fIII + fV), l = 4n + 2 the weak ones (fIII - fV),
+    // absent from a diamond substrate (Si, Ge); lower orders are stronger.
     for (int l : {4, 8, 2, 6, 12, 10}) {
+        if (config.substrate.system.diamond() && l % 4 == 2)
+            continue;
         const double s = config.wavelength * l / (2 * aS);
         if (s > 0 && s < 1)
             angles << std::asin(s) * kDegreesPerRadian;

@@ -163,8 +163,7 @@ void FitSliders::moved(int i, int position) {
     QString text = shortestNumber(v);
     if (p.target == FitParameter::Thickness && p.layer >= 1 && p.layer <= base_->layers.size()) {
         const Layer& l = base_->layers.at(p.layer - 1);
-        text = thicknessText(
-            v, makeModel(base_->ext.model)->monolayerHeight(*base_, l.inFraction, l.asFraction));
+        text = thicknessText(v, makeModel(base_->ext.model)->layerMonolayerHeight(*base_, l));
     }
     valueLabels_.at(i)->setText(text);
     if (position < 0)

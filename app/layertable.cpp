@@ -144,7 +144,7 @@ void LayerTable::showFile(const QString& path) {
     for (int r = 0; r < rows; ++r) {
         if (structure.valid && r < structure.layers.size()) {
             const Layer& l = structure.layers.at(r);
-            nmPerMonolayer_[r] = model->monolayerHeight(structure, l.inFraction, l.asFraction) / 10;
+            nmPerMonolayer_[r] = model->layerMonolayerHeight(structure, l) / 10;
         }
         QString label = QString::number(r + 1);
         if (r == 0)

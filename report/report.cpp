@@ -111,7 +111,7 @@ QString structureSection(const ReportData& d) {
     double totalMl = 0, totalNm = 0;
     for (int i = 0; i < s.layers.size(); ++i) {
         const Layer& l = s.layers[i];
-        const double nm = l.monolayers * model->monolayerHeight(s, l.inFraction, l.asFraction) / 10;
+        const double nm = l.monolayers * model->layerMonolayerHeight(s, l) / 10;
         totalMl += l.monolayers;
         totalNm += nm;
         out += row({cell(QString::number(i + 1)), cell(QString::number(l.monolayers)),

@@ -264,15 +264,14 @@ struct AsymmetricSlab {
     double thickness; // Å
 };
 
-AsymmetricSlab asymmetricSlab(const MaterialSystem& system, double x, double y, double h,
-                              double n, double aParallel, const PhysicsStack& stack,
-                              const Reflection& r) {
+AsymmetricSlab asymmetricSlab(const MaterialSystem& system, double x, double y, double h, double n,
+                              double aParallel, const PhysicsStack& stack, const Reflection& r) {
     const GeneralSusceptibility chi =
         isBasicSystem(system)
             ? reflectionSusceptibility(x, y, h, aParallel, stack.wavelength, r.h, r.k, r.l,
                                        stack.dispersion, stack.options.meanSusceptibility)
-            : reflectionSusceptibility(system, x, y, h, aParallel, stack.wavelength, r.h, r.k,
-                                       r.l, stack.dispersion, stack.options.meanSusceptibility);
+            : reflectionSusceptibility(system, x, y, h, aParallel, stack.wavelength, r.h, r.k, r.l,
+                                       stack.dispersion, stack.options.meanSusceptibility);
     AsymmetricSlab out;
     out.chi0 = chi.chi0;
     out.rho = chi.chiMinusH != 0.0 ? principalSqrt(chi.chiH / chi.chiMinusH) : Complex(1.0);
@@ -520,9 +519,10 @@ QVector<double> dynamicalDefaultGrid(const PhysicsStack& stack, const Reflection
     constexpr double halfRange = 1.5;
     constexpr int maxPoints = 200001;
     double step = 0.0004;
-    const GeneralSusceptibility chi = reflectionSusceptibility(
-        stack.substrateSystem, stack.xs, stack.ys, stack.aSubstrate / 2, stack.aSubstrate, stack.wavelength, reflection.h,
-        reflection.k, reflection.l, stack.dispersion, stack.options.meanSusceptibility);
+    const GeneralSusceptibility chi =
+        reflectionSusceptibility(stack.substrateSystem, stack.xs, stack.ys, stack.aSubstrate / 2,
+                                 stack.aSubstrate, stack.wavelength, reflection.h, reflection.k,
+                                 reflection.l, stack.dispersion, stack.options.meanSusceptibility);
     // The Darwin width of an asymmetric reflection: the symmetric one over sqrt|b|, narrowest
     // at grazing exit.
     double incidence = 0;
@@ -578,8 +578,8 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
                 ++kind;
             if (kind == kindSlab.size()) {
                 kindSlab.push_back(&s);
-                kinds.push_back(slabOptics(s.system, s.x, s.y, s.monolayerHeight, s.monolayers, s.aParallel,
-                                           stack, reflection));
+                kinds.push_back(slabOptics(s.system, s.x, s.y, s.monolayerHeight, s.monolayers,
+                                           s.aParallel, stack, reflection));
             }
             kindOf.push_back(int(kind));
         }
@@ -639,8 +639,8 @@ QVector<double> dynamicalReflectivity(const PhysicsStack& stack, int reflection,
 double substrateDarwinWidth(const PhysicsStack& stack, int reflection) {
     if (!stack.error.isEmpty() || !validReflection(reflection))
         return 0.0;
-    const SlabOptics s = slabOptics(stack.substrateSystem, stack.xs, stack.ys, stack.aSubstrate / 2, 0, stack.aSubstrate,
-                                    stack, reflection);
+    const SlabOptics s = slabOptics(stack.substrateSystem, stack.xs, stack.ys, stack.aSubstrate / 2,
+                                    0, stack.aSubstrate, stack, reflection);
     if (!(s.braggSine < 1))
         return 0.0;
     const double thetaB = std::asin(s.braggSine);

@@ -51,8 +51,7 @@ double strainRatio(const MaterialSystem& system, double x, double y) {
     return 2 * c.c12 / c.c11;
 }
 
-double elasticMonolayerHeight(const MaterialSystem& system, double x, double y,
-                              double aSubstrate) {
+double elasticMonolayerHeight(const MaterialSystem& system, double x, double y, double aSubstrate) {
     if (isBasicSystem(system))
         return elasticMonolayerHeight(x, y, aSubstrate);
     return perpendicularLatticeConstant(latticeConstant(system, x, y), aSubstrate,

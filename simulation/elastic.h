@@ -37,5 +37,4 @@ double elasticMonolayerHeight(double x, double y, double aSubstrate);
 // are the functions above to the last bit.
 ElasticConstants elasticConstants(const MaterialSystem& system, double x, double y);
 double strainRatio(const MaterialSystem& system, double x, double y);
-double elasticMonolayerHeight(const MaterialSystem& system, double x, double y,
-                              double aSubstrate);
+double elasticMonolayerHeight(const MaterialSystem& system, double x, double y, double aSubstrate);

@@ -49,10 +49,9 @@ double gradedValue(double nominal, double endTarget, double startTarget, const L
 void expandLayers(const Structure& config, ResultArrays& results,
                   const MonolayerHeightRule& height) {
     if (height) {
-        expandLayers(config, results,
-                     [&height](const Layer&, double x, double y, double aS) {
-                         return height(x, y, aS);
-                     });
+        expandLayers(config, results, [&height](const Layer&, double x, double y, double aS) {
+            return height(x, y, aS);
+        });
     } else {
         expandLayers(config, results, LayerHeightRule());
     }

@@ -163,10 +163,9 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
             kindOf.push_back(int(kind));
         }
     }
-    const Complex chi0Substrate =
-        withChi0 ? meanChi0(stack.substrateSystem, stack.xs, stack.ys, aS / 2, aS, lambda,
-                            stack.dispersion)
-                 : 0.0;
+    const Complex chi0Substrate = withChi0 ? meanChi0(stack.substrateSystem, stack.xs, stack.ys,
+                                                      aS / 2, aS, lambda, stack.dispersion)
+                                           : 0.0;
     // Area per atom of one (001) plane: two atoms of each kind per aS x aS face.
     const double siteArea = aS * aS / 2;
 
@@ -223,7 +222,8 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack,
         if (stack.withSubstrate) {
             const Complex phi = (q + k * chi0Substrate / g) * (aS / 2);
             Complex phiM1;
-            const Complex monolayer = monolayerAmplitude(systems[0], stack.xs, stack.ys, phi, phiM1);
+            const Complex monolayer =
+                monolayerAmplitude(systems[0], stack.xs, stack.ys, phi, phiM1);
             // The semi-infinite series sum e^(i n phi) = -1 / (e^(i phi) - 1). Absorption
             // keeps it finite. Without absorption it has poles at the substrate's Bragg
             // positions; closer than the rounding of phi (about 1e-15) a point takes the
@@ -278,17 +278,15 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflect
                                               : 0.0;
                 const double ratio = aS / s.aParallel;
                 kinds.push_back({s.x, s.y, s.monolayerHeight, double(s.monolayers), chi0,
-                                 s.aParallel, ratio * ratio,
-                                 side * lambda * inPlane / s.aParallel,
+                                 s.aParallel, ratio * ratio, side * lambda * inPlane / s.aParallel,
                                  systems.index(s.system)});
             }
             kindOf.push_back(int(kind));
         }
     }
-    const Complex chi0Substrate =
-        withChi0 ? meanChi0(stack.substrateSystem, stack.xs, stack.ys, aS / 2, aS, lambda,
-                            stack.dispersion)
-                 : 0.0;
+    const Complex chi0Substrate = withChi0 ? meanChi0(stack.substrateSystem, stack.xs, stack.ys,
+                                                      aS / 2, aS, lambda, stack.dispersion)
+                                           : 0.0;
     const double hxSubstrate = side * lambda * inPlane / aS;
     const double siteArea = aS * aS / 2;
 
@@ -334,7 +332,8 @@ QVector<double> kinematicalReflectivity(const PhysicsStack& stack, const Reflect
                 break;
             const Complex phi = monolayerPhase(s.h, s.chi0, v);
             Complex phiM1;
-            Complex monolayer = monolayerAmplitude(systems[s.system], s.x, s.y, phi, lateralV, phiM1);
+            Complex monolayer =
+                monolayerAmplitude(systems[s.system], s.x, s.y, phi, lateralV, phiM1);
             if (s.area != 1.0)
                 monolayer *= s.area;
             const Complex slabPhi = s.n * reduceTurns(phi);

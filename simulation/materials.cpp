@@ -20,11 +20,11 @@ constexpr CromerMann kTable[kScattererRows] = {
     {{15.2354, 6.7006, 4.3591, 2.9623}, {3.0669, 0.2412, 10.7805, 61.4135}, 1.7189},
     {{6.4202, 1.9002, 1.5936, 1.9646}, {3.0387, 0.7426, 31.5472, 85.0886}, 1.1151},
     {{26.722, 19.7748, 12.1506, 5.17379}, {1.84659, 0.13729, 8.36225, 17.8974}, 1.17613},
-    {{12.2126, 3.1322, 2.0125, 1.1663}, {0.0057, 9.8933, 28.9975, 0.5826}, -11.529},     // N
-    {{19.6418, 19.0455, 5.0371, 2.6827}, {5.3034, 0.4607, 27.9074, 75.2825}, 4.5909},    // Sb
-    {{6.2915, 3.0353, 1.9891, 1.541}, {2.4386, 32.3337, 0.6785, 81.6937}, 1.1407},       // Si
-    {{16.0816, 6.3747, 3.7068, 3.683}, {2.8509, 0.2516, 11.4468, 54.7625}, 2.1313},      // Ge
-    {{2.31, 1.02, 1.5886, 0.865}, {20.8439, 10.2075, 0.5687, 51.6512}, 0.2156},          // C
+    {{12.2126, 3.1322, 2.0125, 1.1663}, {0.0057, 9.8933, 28.9975, 0.5826}, -11.529},  // N
+    {{19.6418, 19.0455, 5.0371, 2.6827}, {5.3034, 0.4607, 27.9074, 75.2825}, 4.5909}, // Sb
+    {{6.2915, 3.0353, 1.9891, 1.541}, {2.4386, 32.3337, 0.6785, 81.6937}, 1.1407},    // Si
+    {{16.0816, 6.3747, 3.7068, 3.683}, {2.8509, 0.2516, 11.4468, 54.7625}, 2.1313},   // Ge
+    {{2.31, 1.02, 1.5886, 0.865}, {20.8439, 10.2075, 0.5687, 51.6512}, 0.2156},       // C
 };
 static_assert(sizeof(kTable) / sizeof(kTable[0]) == kScattererRows, "one row per scatterer");
 
@@ -45,21 +45,39 @@ constexpr double kGaP = 5.4505;
 // (1963) and 43, 2944 (1972).
 using E = Element;
 constexpr BinaryData kBinaries[] = {
-    {E::Ga, E::As, kGaAs, 119.0, 53.4, "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 5.65325 Å, 122.1, 56.6 GPa"},
-    {E::In, E::As, kInAs, 83.4, 45.4, "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 6.0583 Å, 83.29, 45.26 GPa"},
-    {E::In, E::P, kInP, 101.1, 56.1, "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 5.8697 Å, 101.1, 56.1 GPa"},
-    {E::Ga, E::P, kGaP, 140.5, 62.0, "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 5.4505 Å, 140.5, 62.03 GPa"},
-    {E::Al, E::As, 5.6611, 125.0, 53.4, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
-    {E::Al, E::P, 5.4672, 133.0, 63.0, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
-    {E::Ga, E::Sb, 6.0959, 88.42, 40.26, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
-    {E::Al, E::Sb, 6.1355, 87.69, 43.41, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
-    {E::In, E::Sb, 6.4794, 68.47, 37.35, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
-    {E::Ga, E::N, 4.50, 293.0, 159.0, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001), zinc-blende"},
-    {E::Al, E::N, 4.38, 304.0, 160.0, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001), zinc-blende"},
-    {E::In, E::N, 4.98, 187.0, 125.0, "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001), zinc-blende"},
-    {E::Si, E::Si, 5.431, 165.77, 63.93, "a: Levinshtein, Rumyantsev, Shur, Handbook Series on Semiconductor Parameters 1 (1996); C: Hall, Phys. Rev. 161, 756 (1967)"},
-    {E::Ge, E::Ge, 5.658, 128.5, 48.3, "a: Levinshtein, Rumyantsev, Shur (1996); C: McSkimin, Andreatch, J. Appl. Phys. 34, 651 (1963)"},
-    {E::C, E::C, 3.567, 1076.4, 125.2, "a: Levinshtein, Rumyantsev, Shur (1996); C: McSkimin, Andreatch, J. Appl. Phys. 43, 2944 (1972)"},
+    {E::Ga, E::As, kGaAs, 119.0, 53.4,
+     "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 5.65325 Å, 122.1, 56.6 GPa"},
+    {E::In, E::As, kInAs, 83.4, 45.4,
+     "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 6.0583 Å, 83.29, 45.26 GPa"},
+    {E::In, E::P, kInP, 101.1, 56.1,
+     "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 5.8697 Å, 101.1, 56.1 GPa"},
+    {E::Ga, E::P, kGaP, 140.5, 62.0,
+     "the basic format's value; Vurgaftman, Meyer, Ram-Mohan (2001): 5.4505 Å, 140.5, 62.03 GPa"},
+    {E::Al, E::As, 5.6611, 125.0, 53.4,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
+    {E::Al, E::P, 5.4672, 133.0, 63.0,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
+    {E::Ga, E::Sb, 6.0959, 88.42, 40.26,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
+    {E::Al, E::Sb, 6.1355, 87.69, 43.41,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
+    {E::In, E::Sb, 6.4794, 68.47, 37.35,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001)"},
+    {E::Ga, E::N, 4.50, 293.0, 159.0,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001), zinc-blende"},
+    {E::Al, E::N, 4.38, 304.0, 160.0,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001), zinc-blende"},
+    {E::In, E::N, 4.98, 187.0, 125.0,
+     "Vurgaftman, Meyer, Ram-Mohan, J. Appl. Phys. 89, 5815 (2001), zinc-blende"},
+    {E::Si, E::Si, 5.431, 165.77, 63.93,
+     "a: Levinshtein, Rumyantsev, Shur, Handbook Series on Semiconductor Parameters 1 (1996); C: "
+     "Hall, Phys. Rev. 161, 756 (1967)"},
+    {E::Ge, E::Ge, 5.658, 128.5, 48.3,
+     "a: Levinshtein, Rumyantsev, Shur (1996); C: McSkimin, Andreatch, J. Appl. Phys. 34, 651 "
+     "(1963)"},
+    {E::C, E::C, 3.567, 1076.4, 125.2,
+     "a: Levinshtein, Rumyantsev, Shur (1996); C: McSkimin, Andreatch, J. Appl. Phys. 43, 2944 "
+     "(1972)"},
 };
 constexpr int kBinaryCount = int(sizeof(kBinaries) / sizeof(kBinaries[0]));
 

@@ -34,8 +34,8 @@ double strainedMonolayerHeight(double x, double y, double aSubstrate,
     return monolayerHeight(latticeConstant(x, y), aSubstrate);
 }
 
-double strainedMonolayerHeight(const MaterialSystem& system, double x, double y,
-                               double aSubstrate, const PhysicsOptions& options) {
+double strainedMonolayerHeight(const MaterialSystem& system, double x, double y, double aSubstrate,
+                               const PhysicsOptions& options) {
     if (options.elasticStrain)
         return elasticMonolayerHeight(system, x, y, aSubstrate);
     return monolayerHeight(latticeConstant(system, x, y), aSubstrate);
@@ -90,8 +90,7 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
             if (!stack.period.isEmpty()) {
                 Slab& last = stack.period.last();
                 if (last.x == x && last.y == y && last.aParallel == aPar &&
-                    last.system == l.system &&
-                    last.monolayers < std::numeric_limits<int>::max()) {
+                    last.system == l.system && last.monolayers < std::numeric_limits<int>::max()) {
                     ++last.monolayers;
                     continue;
                 }
@@ -122,10 +121,9 @@ PhysicsStack buildPhysicsStack(const Structure& config, const PhysicsOptions& op
 void expandLayersElastic(const Structure& config, ResultArrays& profile,
                          const PhysicsOptions& options) {
     if (!anyRelaxation(config.ext)) {
-        expandLayers(config, profile,
-                     [&options](const Layer& l, double x, double y, double aS) {
-                         return strainedMonolayerHeight(l.system, x, y, aS, options);
-                     });
+        expandLayers(config, profile, [&options](const Layer& l, double x, double y, double aS) {
+            return strainedMonolayerHeight(l.system, x, y, aS, options);
+        });
         return;
     }
     // The expansion asks for the monolayers in stack order; each takes the in-plane lattice

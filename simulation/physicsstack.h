@@ -36,11 +36,11 @@ struct Slab {
 // above the last period), repeated `repeat` times on a semi-infinite substrate. Built once
 // per structure; the models only read it, so one stack can serve several threads.
 struct PhysicsStack {
-    double wavelength = 1.0; // Å
-    double xs = 0.0;         // substrate In fraction
-    double ys = 0.0;         // substrate As fraction
+    double wavelength = 1.0;        // Å
+    double xs = 0.0;                // substrate In fraction
+    double ys = 0.0;                // substrate As fraction
     MaterialSystem substrateSystem; // what xs and ys count
-    double aSubstrate = 0.0; // Å, the in-plane lattice constant of every coherent layer
+    double aSubstrate = 0.0;        // Å, the in-plane lattice constant of every coherent layer
     bool withSubstrate = true;
     int repeat = 1;       // periods; below 1 no layer scatters
     QVector<Slab> period; // bottom first
@@ -54,8 +54,8 @@ struct PhysicsStack {
 double strainedMonolayerHeight(double x, double y, double aSubstrate,
                                const PhysicsOptions& options);
 // The same for a material of any system.
-double strainedMonolayerHeight(const MaterialSystem& system, double x, double y,
-                               double aSubstrate, const PhysicsOptions& options);
+double strainedMonolayerHeight(const MaterialSystem& system, double x, double y, double aSubstrate,
+                               const PhysicsOptions& options);
 
 // The in-plane lattice constant of a layer of bulk lattice constant aBulk relaxed by the
 // fraction r from aBelow, the in-plane lattice it grows on: aBelow + r (aBulk - aBelow).

@@ -50,8 +50,7 @@ std::complex<double> meanWith(const Factors& factors, double x, double y, double
 
 template <typename Factors>
 Susceptibility symmetricWith(const Factors& factors, double x, double y, double monolayerHeight,
-                             double aSubstrate, double wavelength, int reflection,
-                             bool withChi0) {
+                             double aSubstrate, double wavelength, int reflection, bool withChi0) {
     Susceptibility out;
     const double c = 2 * monolayerHeight;
     const double sB = reflection / (2 * c);
@@ -102,8 +101,8 @@ std::complex<double> meanSusceptibility(double x, double y, double monolayerHeig
 std::complex<double> meanSusceptibility(const MaterialSystem& system, double x, double y,
                                         double monolayerHeight, double aSubstrate,
                                         double wavelength, const ElementDispersion& dispersion) {
-    return meanWith([&](double s) { return complexElementFactors(dispersion, s, system); }, x,
-                    y, monolayerHeight, aSubstrate, wavelength);
+    return meanWith([&](double s) { return complexElementFactors(dispersion, s, system); }, x, y,
+                    monolayerHeight, aSubstrate, wavelength);
 }
 
 Susceptibility susceptibility(double x, double y, double monolayerHeight, double aSubstrate,
@@ -115,11 +114,9 @@ Susceptibility susceptibility(double x, double y, double monolayerHeight, double
 
 Susceptibility susceptibility(const MaterialSystem& system, double x, double y,
                               double monolayerHeight, double aSubstrate, double wavelength,
-                              int reflection, const ElementDispersion& dispersion,
-                              bool withChi0) {
-    return symmetricWith(
-        [&](double s) { return complexElementFactors(dispersion, s, system); }, x, y,
-        monolayerHeight, aSubstrate, wavelength, reflection, withChi0);
+                              int reflection, const ElementDispersion& dispersion, bool withChi0) {
+    return symmetricWith([&](double s) { return complexElementFactors(dispersion, s, system); }, x,
+                         y, monolayerHeight, aSubstrate, wavelength, reflection, withChi0);
 }
 
 double planeSpacing(double aParallel, double aPerpendicular, int h, int k, int l) {
@@ -139,8 +136,7 @@ GeneralSusceptibility reflectionSusceptibility(double x, double y, double monola
 GeneralSusceptibility reflectionSusceptibility(const MaterialSystem& system, double x, double y,
                                                double monolayerHeight, double aParallel,
                                                double wavelength, int h, int k, int l,
-                                               const ElementDispersion& dispersion,
-                                               bool withChi0) {
-    return generalWith([&](double s) { return complexElementFactors(dispersion, s, system); },
-                       x, y, monolayerHeight, aParallel, wavelength, h, k, l, withChi0);
+                                               const ElementDispersion& dispersion, bool withChi0) {
+    return generalWith([&](double s) { return complexElementFactors(dispersion, s, system); }, x, y,
+                       monolayerHeight, aParallel, wavelength, h, k, l, withChi0);
 }

@@ -90,10 +90,8 @@ std::complex<double> meanSusceptibility(const MaterialSystem& system, double x, 
                                         double wavelength, const ElementDispersion& dispersion);
 Susceptibility susceptibility(const MaterialSystem& system, double x, double y,
                               double monolayerHeight, double aSubstrate, double wavelength,
-                              int reflection, const ElementDispersion& dispersion,
-                              bool withChi0);
+                              int reflection, const ElementDispersion& dispersion, bool withChi0);
 GeneralSusceptibility reflectionSusceptibility(const MaterialSystem& system, double x, double y,
                                                double monolayerHeight, double aParallel,
                                                double wavelength, int h, int k, int l,
-                                               const ElementDispersion& dispersion,
-                                               bool withChi0);
+                                               const ElementDispersion& dispersion, bool withChi0);

@@ -385,8 +385,7 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
             const MaterialSystem system = readerSystem(material.system);
             material = inSystem(material, system);
         } else {
-            material.x =
-                notes.fraction(first, QT_TRANSLATE_NOOP("Config", "In fraction"), true);
+            material.x = notes.fraction(first, QT_TRANSLATE_NOOP("Config", "In fraction"), true);
             material.y =
                 notes.fraction(tokens.next(), QT_TRANSLATE_NOOP("Config", "As fraction"), true);
         }
@@ -533,8 +532,8 @@ qint64 Config::given(const QString& statement, qint64 lineNumber) {
 
 void Config::refuse(qint64 lineNumber, const QString& reason) {
     if (refusal_.isEmpty())
-        refusal_ = tr("Refused [%1] line %2: %3.")
-                       .arg(fileName, QString::number(lineNumber), reason);
+        refusal_ =
+            tr("Refused [%1] line %2: %3.").arg(fileName, QString::number(lineNumber), reason);
 }
 
 void Config::note(qint64 lineNumber, const QString& text) {

@@ -78,5 +78,4 @@ private:
     // Per load: where each statement of which only the last one counts was last given.
     QHash<QString, qint64> lastGiven_;
     QString refusal_; // the first refused line of this load, as logged
-
 };

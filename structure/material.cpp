@@ -161,7 +161,10 @@ bool parseFormula(const QString& text, Material& out, QString& problem) {
         const double sum = site.f[0] + (site.count == 2 ? site.f[1] : 0.0);
         if (std::fabs(sum - 1.0) > 1e-9) {
             problem = tr("the %1 fractions add to %2, not 1")
-                          .arg(groupName(g == 0 ? 3 : g == 1 ? 5 : 4), number(sum, 10));
+                          .arg(groupName(g == 0   ? 3
+                                         : g == 1 ? 5
+                                                  : 4),
+                               number(sum, 10));
             return false;
         }
     }
@@ -277,8 +280,8 @@ QString formulaText(const MaterialSystem& s, double x, double y, int precision) 
 
 QString systemText(const MaterialSystem& s) {
     const auto site = [](Element e0, Element e1) {
-        return e0 == e1 ? elementSymbol(e0) : elementSymbol(e0) + QLatin1Char(' ') +
-                                                  elementSymbol(e1);
+        return e0 == e1 ? elementSymbol(e0)
+                        : elementSymbol(e0) + QLatin1Char(' ') + elementSymbol(e1);
     };
     if (s.diamond())
         return site(s.a0, s.a1);

@@ -49,22 +49,24 @@ private slots:
         QTest::addColumn<double>("perpendicular");
         QTest::addColumn<double>("bragg004");
         // 0.3 * 5.6611 + 0.7 * 5.6535; C11 120.8, C12 53.4.
-        QTest::newRow("Al0.3Ga0.7As on GaAs")
-            << "Al0.3Ga0.7As" << "GaAs" << 5.65578 << 5.65779576 << 32.996904;
+        QTest::newRow("Al0.3Ga0.7As on GaAs") << "Al0.3Ga0.7As"
+                                              << "GaAs" << 5.65578 << 5.65779576 << 32.996904;
         // 0.52 * 6.0585 + 0.48 * 5.6611; C11 103.368, C12 49.24: slightly tensile on InP.
-        QTest::newRow("In0.52Al0.48As on InP")
-            << "In0.52Al0.48As" << "InP" << 5.867748 << 5.86655520 << 31.682686;
+        QTest::newRow("In0.52Al0.48As on InP") << "In0.52Al0.48As"
+                                               << "InP" << 5.867748 << 5.86655520 << 31.682686;
         // 0.9 * 5.6535 + 0.1 * 6.0959; C11 115.942, C12 52.086.
-        QTest::newRow("GaAs0.9Sb0.1 on GaAs")
-            << "GaAs0.9Sb0.1" << "GaAs" << 5.69774 << 5.73748892 << 32.481643;
+        QTest::newRow("GaAs0.9Sb0.1 on GaAs") << "GaAs0.9Sb0.1"
+                                              << "GaAs" << 5.69774 << 5.73748892 << 32.481643;
         // 0.7 * 5.431 + 0.3 * 5.658; C11 154.589, C12 59.241.
-        QTest::newRow("Si0.7Ge0.3 on Si")
-            << "Si0.7Ge0.3" << "Si" << 5.4991 << 5.55129404 << 33.713591;
+        QTest::newRow("Si0.7Ge0.3 on Si") << "Si0.7Ge0.3"
+                                          << "Si" << 5.4991 << 5.55129404 << 33.713591;
         // 0.98 * 5.6535 + 0.02 * 4.50; C11 122.48, C12 55.512: zinc-blende GaN's values.
-        QTest::newRow("GaN0.02As0.98 on GaAs")
-            << "GaN0.02As0.98" << "GaAs" << 5.63043 << 5.60951782 << 33.317681;
-        QTest::newRow("Si on Si") << "Si" << "Si" << 5.431 << 5.431 << 34.564642;
-        QTest::newRow("GaAs on GaAs") << "GaAs" << "GaAs" << 5.6535 << 5.6535 << 33.025177;
+        QTest::newRow("GaN0.02As0.98 on GaAs") << "GaN0.02As0.98"
+                                               << "GaAs" << 5.63043 << 5.60951782 << 33.317681;
+        QTest::newRow("Si on Si") << "Si"
+                                  << "Si" << 5.431 << 5.431 << 34.564642;
+        QTest::newRow("GaAs on GaAs") << "GaAs"
+                                      << "GaAs" << 5.6535 << 5.6535 << 33.025177;
     }
 
     void handValues() {
@@ -150,8 +152,8 @@ private slots:
         }
         // The symmetric (00l) form agrees with the general one.
         if (h == 0 && k == 0) {
-            const Susceptibility s = susceptibility(m.system, m.x, m.y, a / 2, a, kCuKa1, l, d,
-                                                    true);
+            const Susceptibility s =
+                susceptibility(m.system, m.x, m.y, a / 2, a, kCuKa1, l, d, true);
             QCOMPARE(std::abs(s.chiH - chi.chiH) <= 1e-12 * std::abs(chi.chi0), true);
         }
     }
@@ -220,10 +222,10 @@ private slots:
         QTest::addColumn<double>("layerPeak");
         QTest::newRow("AlGaAs on GaAs")
             << QByteArray("SUBSTRATE GaAs\nLAYER 1800 Al0.8Ga0.2As\n") << 33.025177 << 32.950750;
-        QTest::newRow("SiGe on Si") << QByteArray("SUBSTRATE Si\nLAYER 700 Si0.7Ge0.3\n")
-                                    << 34.564642 << 33.713591;
-        QTest::newRow("GaAsSb on GaAs") << QByteArray("SUBSTRATE GaAs\nLAYER 700 GaAs0.9Sb0.1\n")
-                                        << 33.025177 << 32.481643;
+        QTest::newRow("SiGe on Si")
+            << QByteArray("SUBSTRATE Si\nLAYER 700 Si0.7Ge0.3\n") << 34.564642 << 33.713591;
+        QTest::newRow("GaAsSb on GaAs")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 700 GaAs0.9Sb0.1\n") << 33.025177 << 32.481643;
     }
 
     void models() {
@@ -231,8 +233,8 @@ private slots:
         QFETCH(double, substratePeak);
         QFETCH(double, layerPeak);
         for (const char* model : {"", "MODEL kinematical\n", "MODEL dynamical\n"}) {
-            const QString path = xrdtest::writeTestFile(
-                dir_, QStringLiteral("m.txt"), "WAVELENGTH 1.5406\n" + lines + model);
+            const QString path = xrdtest::writeTestFile(dir_, QStringLiteral("m.txt"),
+                                                        "WAVELENGTH 1.5406\n" + lines + model);
             Config c;
             QVERIFY(c.load(path) && c.valid);
             const auto m = makeModel(c.ext.model);
@@ -242,8 +244,9 @@ private slots:
             const auto plan = m->plan(c, profile, {}, refusal);
             if (c.ext.model == ModelKind::Basic) {
                 QVERIFY(!plan);
-                QVERIFY2(refusal.contains("the basic model computes In(x)Ga(1-x)As(y)P(1-y) only; "),
-                         qPrintable(refusal));
+                QVERIFY2(
+                    refusal.contains("the basic model computes In(x)Ga(1-x)As(y)P(1-y) only; "),
+                    qPrintable(refusal));
                 continue;
             }
             QVERIFY2(plan, qPrintable(refusal));

@@ -30,36 +30,54 @@ private slots:
         QTest::addColumn<double>("x");
         QTest::addColumn<double>("y");
         QTest::addColumn<QString>("problem");
-        QTest::newRow("AlGaAs") << "Al0.3Ga0.7As" << "Ga Al / As" << 0.3 << 0.0 << "";
-        QTest::newRow("order free") << "Ga0.7Al0.3As" << "Ga Al / As" << 0.3 << 0.0 << "";
-        QTest::newRow("AlInAs") << "In0.52Al0.48As" << "Al In / As" << 0.52 << 0.0 << "";
-        QTest::newRow("GaAsSb") << "GaAs0.91Sb0.09" << "Ga / As Sb" << 0.0 << 0.09 << "";
-        QTest::newRow("GaInNAs") << "Ga0.7In0.3N0.02As0.98" << "Ga In / As N" << 0.3 << 0.02
-                                 << "";
-        QTest::newRow("InGaAsP") << "In0.8Ga0.2As0.4P0.6" << "Ga In / P As" << 0.8 << 0.4 << "";
-        QTest::newRow("SiGe") << "Si0.8Ge0.2" << "Si Ge" << 0.2 << 0.2 << "";
-        QTest::newRow("Ge") << "Ge" << "Ge" << 0.0 << 0.0 << "";
-        QTest::newRow("GeC") << "Ge0.99C0.01" << "Ge C" << 0.01 << 0.01 << "";
-        QTest::newRow("sum below 1") << "Al0.3Ga0.6As" << "" << 0.0 << 0.0
-                                     << "group-III fractions add to 0.9, not 1";
+        QTest::newRow("AlGaAs") << "Al0.3Ga0.7As"
+                                << "Ga Al / As" << 0.3 << 0.0 << "";
+        QTest::newRow("order free") << "Ga0.7Al0.3As"
+                                    << "Ga Al / As" << 0.3 << 0.0 << "";
+        QTest::newRow("AlInAs") << "In0.52Al0.48As"
+                                << "Al In / As" << 0.52 << 0.0 << "";
+        QTest::newRow("GaAsSb") << "GaAs0.91Sb0.09"
+                                << "Ga / As Sb" << 0.0 << 0.09 << "";
+        QTest::newRow("GaInNAs") << "Ga0.7In0.3N0.02As0.98"
+                                 << "Ga In / As N" << 0.3 << 0.02 << "";
+        QTest::newRow("InGaAsP") << "In0.8Ga0.2As0.4P0.6"
+                                 << "Ga In / P As" << 0.8 << 0.4 << "";
+        QTest::newRow("SiGe") << "Si0.8Ge0.2"
+                              << "Si Ge" << 0.2 << 0.2 << "";
+        QTest::newRow("Ge") << "Ge"
+                            << "Ge" << 0.0 << 0.0 << "";
+        QTest::newRow("GeC") << "Ge0.99C0.01"
+                             << "Ge C" << 0.01 << 0.01 << "";
+        QTest::newRow("sum below 1") << "Al0.3Ga0.6As"
+                                     << "" << 0.0 << 0.0 << "group-III fractions add to 0.9, not 1";
         QTest::newRow("group V above 1")
-            << "GaAs0.9Sb0.2" << "" << 0.0 << 0.0 << "group-V fractions add to 1.1, not 1";
-        QTest::newRow("SiGe sum") << "Si0.8Ge0.3" << "" << 0.0 << 0.0
-                                  << "group-IV fractions add to 1.1";
-        QTest::newRow("no number means 1") << "AlGaAs" << "" << 0.0 << 0.0 << "add to 2, not 1";
-        QTest::newRow("three on a site")
-            << "Al0.1Ga0.4In0.5P" << "" << 0.0 << 0.0 << "more than two group-III elements";
-        QTest::newRow("unknown element") << "Hg0.3Cd0.7Te" << "" << 0.0 << 0.0 << "Hg is none";
-        QTest::newRow("capitals") << "GAAs" << "" << 0.0 << 0.0 << "G is none";
-        QTest::newRow("named twice") << "GaAs0.5As0.5" << "" << 0.0 << 0.0 << "As is named twice";
-        QTest::newRow("fraction beyond 1") << "Al1.5Ga-0.5As" << "" << 0.0 << 0.0
-                                           << "1.5 of Al is not a number from 0 to 1";
-        QTest::newRow("malformed number")
-            << "Al0.3.1Ga0.7As" << "" << 0.0 << 0.0 << "0.3.1 of Al is not a number";
-        QTest::newRow("no group V") << "Al0.3Ga0.7" << "" << 0.0 << 0.0 << "no group-V element";
-        QTest::newRow("no group III") << "As" << "" << 0.0 << 0.0 << "no group-III element";
-        QTest::newRow("IV with III-V") << "SiGaAs" << "" << 0.0 << 0.0 << "do not mix";
-        QTest::newRow("not a symbol") << "Ga_As" << "" << 0.0 << 0.0 << "is not an element";
+            << "GaAs0.9Sb0.2"
+            << "" << 0.0 << 0.0 << "group-V fractions add to 1.1, not 1";
+        QTest::newRow("SiGe sum") << "Si0.8Ge0.3"
+                                  << "" << 0.0 << 0.0 << "group-IV fractions add to 1.1";
+        QTest::newRow("no number means 1") << "AlGaAs"
+                                           << "" << 0.0 << 0.0 << "add to 2, not 1";
+        QTest::newRow("three on a site") << "Al0.1Ga0.4In0.5P"
+                                         << "" << 0.0 << 0.0 << "more than two group-III elements";
+        QTest::newRow("unknown element") << "Hg0.3Cd0.7Te"
+                                         << "" << 0.0 << 0.0 << "Hg is none";
+        QTest::newRow("capitals") << "GAAs"
+                                  << "" << 0.0 << 0.0 << "G is none";
+        QTest::newRow("named twice") << "GaAs0.5As0.5"
+                                     << "" << 0.0 << 0.0 << "As is named twice";
+        QTest::newRow("fraction beyond 1")
+            << "Al1.5Ga-0.5As"
+            << "" << 0.0 << 0.0 << "1.5 of Al is not a number from 0 to 1";
+        QTest::newRow("malformed number") << "Al0.3.1Ga0.7As"
+                                          << "" << 0.0 << 0.0 << "0.3.1 of Al is not a number";
+        QTest::newRow("no group V") << "Al0.3Ga0.7"
+                                    << "" << 0.0 << 0.0 << "no group-V element";
+        QTest::newRow("no group III") << "As"
+                                      << "" << 0.0 << 0.0 << "no group-III element";
+        QTest::newRow("IV with III-V") << "SiGaAs"
+                                       << "" << 0.0 << 0.0 << "do not mix";
+        QTest::newRow("not a symbol") << "Ga_As"
+                                      << "" << 0.0 << 0.0 << "is not an element";
     }
 
     void formulas() {
@@ -89,12 +107,18 @@ private slots:
     void formulaText_data() {
         QTest::addColumn<QString>("formula");
         QTest::addColumn<QString>("text");
-        QTest::newRow("AlGaAs") << "Ga0.7Al0.3As" << "Al0.3Ga0.7As";
-        QTest::newRow("GaAsSb") << "GaSb0.1As0.9" << "GaAs0.9Sb0.1";
-        QTest::newRow("InGaAsP") << "Ga0.47In0.53P0.2As0.8" << "In0.53Ga0.47As0.8P0.2";
-        QTest::newRow("SiGe") << "Ge0.3Si0.7" << "Si0.7Ge0.3";
-        QTest::newRow("binary") << "GaAs" << "GaAs";
-        QTest::newRow("end of a ternary") << "Al1Ga0As" << "AlAs";
+        QTest::newRow("AlGaAs") << "Ga0.7Al0.3As"
+                                << "Al0.3Ga0.7As";
+        QTest::newRow("GaAsSb") << "GaSb0.1As0.9"
+                                << "GaAs0.9Sb0.1";
+        QTest::newRow("InGaAsP") << "Ga0.47In0.53P0.2As0.8"
+                                 << "In0.53Ga0.47As0.8P0.2";
+        QTest::newRow("SiGe") << "Ge0.3Si0.7"
+                              << "Si0.7Ge0.3";
+        QTest::newRow("binary") << "GaAs"
+                                << "GaAs";
+        QTest::newRow("end of a ternary") << "Al1Ga0As"
+                                          << "AlAs";
     }
 
     void formulaText() {
@@ -112,13 +136,24 @@ private slots:
         QTest::addColumn<QString>("system"); // empty: no common system
         QTest::addColumn<double>("ax");      // a's fractions in it
         QTest::addColumn<double>("ay");
-        QTest::newRow("GaAs to AlGaAs") << "GaAs" << "Al0.3Ga0.7As" << "Ga Al / As" << 0.0 << 0.0;
-        QTest::newRow("AlAs to GaAs") << "AlAs" << "GaAs" << "Ga Al / As" << 1.0 << 0.0;
-        QTest::newRow("InP to InGaAs") << "InP" << "In0.53Ga0.47As" << "Ga In / P As" << 1.0
-                                       << 0.0;
-        QTest::newRow("Si to SiGe") << "Si" << "Si0.5Ge0.5" << "Si Ge" << 0.0 << 0.0;
-        QTest::newRow("AlGaAs to InGaAs") << "Al0.3Ga0.7As" << "In0.2Ga0.8As" << "" << 0.0 << 0.0;
-        QTest::newRow("GaAs to Si") << "GaAs" << "Si" << "" << 0.0 << 0.0;
+        QTest::newRow("GaAs to AlGaAs") << "GaAs"
+                                        << "Al0.3Ga0.7As"
+                                        << "Ga Al / As" << 0.0 << 0.0;
+        QTest::newRow("AlAs to GaAs") << "AlAs"
+                                      << "GaAs"
+                                      << "Ga Al / As" << 1.0 << 0.0;
+        QTest::newRow("InP to InGaAs") << "InP"
+                                       << "In0.53Ga0.47As"
+                                       << "Ga In / P As" << 1.0 << 0.0;
+        QTest::newRow("Si to SiGe") << "Si"
+                                    << "Si0.5Ge0.5"
+                                    << "Si Ge" << 0.0 << 0.0;
+        QTest::newRow("AlGaAs to InGaAs") << "Al0.3Ga0.7As"
+                                          << "In0.2Ga0.8As"
+                                          << "" << 0.0 << 0.0;
+        QTest::newRow("GaAs to Si") << "GaAs"
+                                    << "Si"
+                                    << "" << 0.0 << 0.0;
     }
 
     void gradingSystems() {
@@ -160,8 +195,8 @@ private slots:
             << QByteArray("SUBSTRATE GaAs\nLAYER 100 Al0.4Ga0.6As A 0 GaAs P 20 GaAs\n")
             << QByteArray() << "Ga Al / As" << 0.4 << 0.2;
         QTest::newRow("SiGe graded at its end")
-            << QByteArray("SUBSTRATE Si\nLAYER 100 Si0.7Ge0.3 L 50 Si\n") << QByteArray()
-            << "Si Ge" << 0.3 << 0.15;
+            << QByteArray("SUBSTRATE Si\nLAYER 100 Si0.7Ge0.3 L 50 Si\n") << QByteArray() << "Si Ge"
+            << 0.3 << 0.15;
     }
 
     void structureFile() {
