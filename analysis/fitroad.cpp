@@ -69,7 +69,13 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
     }
     MeasuredScan firstScan;
     for (const ScanRequest& request : requests) {
-        const ScanReadResult read = readScanFor(config, request);
+        ScanReadResult read;
+        if (settings.scans.size() == requests.size()) {
+            read.ok = read.recognised = true;
+            read.scan = settings.scans.at(int(parts_.size()));
+        } else {
+            read = readScanFor(config, request);
+        }
         if (!read.ok) {
             problem_ = read.error;
             return;

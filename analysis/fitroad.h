@@ -2,6 +2,7 @@
 
 #include "analysis/comparison.h"
 #include "analysis/fit.h"
+#include "measured/measuredscan.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,7 +15,10 @@ struct Structure;
 
 // How a fit of a structure to its measured scan is run.
 struct FitSettings {
-    QString scanOverride;  // a scan named on the command line instead of MEASURED
+    QString scanOverride; // a scan named on the command line instead of MEASURED
+    // The scans read already (by the road that showed the structure), in the order of
+    // scanRequestsFor; read from their files when there are not as many.
+    QVector<MeasuredScan> scans;
     QString outputDir;     // where NAME-fitted.EXT goes; empty: beside the structure file
     unsigned seed = 1;     // the same seed gives the same fit, whatever the thread count
     int threads = 0;       // 0: all cores

@@ -285,9 +285,9 @@ void Body::buildLayerDocks() {
             if (!isMaximized() && !isFullScreen())
                 resize(width() + layerTable->sizeHint().width(), height());
         }
-        layerTable->showFile(path);
-        const std::optional<OverlayData>& shown = document->overlay();
-        fitSliders->showFile(path, document->currentScan(),
-                             shown ? shown->measuredPeaks : QVector<double>());
+        // A scan shown alone leaves the structure on show (or none) in the docks.
+        Q_UNUSED(path)
+        layerTable->showFile(document->shownFile());
+        fitSliders->showFile(document->shownFile());
     });
 }

@@ -59,7 +59,7 @@ struct Document::RoadJob {
 
 Document::Document(QObject* parent)
     : QObject(parent), model_(makeModel(Structure().ext.model)),
-      shown_(std::make_unique<Structure>()), threads_(QThread::idealThreadCount()) {
+      shownFile_(std::make_shared<ShownFile>()), threads_(QThread::idealThreadCount()) {
     connect(&config_, &Config::log, this, &Document::logLine);
     road_ = new BackgroundTask(this);
     fit_ = new BackgroundTask(this);
@@ -82,11 +82,11 @@ Document::~Document() {
 
 void Document::open(const QString& structure, const QString& scan) {
     startRoad({structure, scan.isEmpty() ? QString() : QFileInfo(scan).absoluteFilePath(),
-               Origin::Opened, QString()});
+               Origin::Opened, QString(), nullptr});
 }
 
 void Document::reload() {
-    startRoad({current_, currentScan_, Origin::Reloaded, QString()});
+    startRoad({current_, currentScan_, Origin::Reloaded, QString(), nullptr});
 }
 
 bool Document::busy() const {
@@ -114,12 +114,12 @@ QString Document::fitUnavailable() const {
         return tr("A fit is running: Stop keeps its best point, Cancel discards it.");
     if (calculating())
         return tr("A calculation is running: Fit is available once it has ended.");
-    if (!shown_->valid || current_.isEmpty())
+    if (!shown().valid || current_.isEmpty())
         return tr("Open a structure file with FIT lines and a MEASURED scan to fit it.");
     const QString name = QFileInfo(current_).fileName();
-    if (shown_->ext.fits.isEmpty()) {
+    if (shown().ext.fits.isEmpty()) {
         const bool malformed =
-            std::any_of(shown_->ext.problems.cbegin(), shown_->ext.problems.cend(),
+            std::any_of(shown().ext.problems.cbegin(), shown().ext.problems.cend(),
                         [](const QString& line) { return line.contains(QLatin1String(": FIT ")); });
         return malformed ? tr("[%1] has no usable FIT line: the log says what is wrong with "
                               "them.")
@@ -128,7 +128,7 @@ QString Document::fitUnavailable() const {
                               "as FIT LAYER 1 N 100 200.")
                                .arg(name);
     }
-    if (scanPathFor(*shown_, currentScan_).isEmpty())
+    if (scanPathFor(shown(), currentScan_).isEmpty())
         return tr("[%1] names no measured scan: add a MEASURED line or open a scan with File "
                   "→ Open Measured Scan.")
             .arg(name);
@@ -164,7 +164,11 @@ void Document::startRoad(const RoadRequest& request) {
     // What the fit would find belongs to a file that is no longer as it was.
     if (request.origin == Origin::Reloaded)
         abandonFit(tr("[%1] is loaded again").arg(request.structure));
-    LoadedStructure loaded = loadStructure(config_, request.structure);
+    // Read once; a file too large to hold is streamed by the loader (and listed nowhere).
+    const std::shared_ptr<const StructureFile> text =
+        request.file ? request.file : std::make_shared<const StructureFile>(request.structure);
+    LoadedStructure loaded =
+        text->isRead() ? loadStructure(config_, *text) : loadStructure(config_, request.structure);
     for (const QString& problem : qAsConst(config_.ext.problems))
         log(problem);
     if (loaded.status == LoadedStructure::Ready) {
@@ -198,7 +202,11 @@ void Document::startRoad(const RoadRequest& request) {
     current_ = request.structure;
     currentScan_ = request.scanOverride;
     aloneScan_.clear();
-    *shown_ = config_;
+    auto file = std::make_shared<ShownFile>();
+    file->file = *text;
+    file->structure = config_;
+    file->scanOverride = request.scanOverride;
+    shownFile_ = std::move(file);
     watch_->watch({request.structure, scanPathFor(config_, request.scanOverride)});
     if (request.origin == Origin::Opened || request.origin == Origin::Fitted)
         emit opened(request.structure);
@@ -303,6 +311,14 @@ void Document::roadFinished(const RoadRequest& request, const RoadOutcome& outco
         overlay_.reset();
         overlayScan_.clear();
     }
+    // What the sliders fit against: the scans just read, when every one was.
+    shownFile_->scans.clear();
+    for (const ScanOutcome& s : outcome.scans)
+        shownFile_->scans << s.scan;
+    if (!std::all_of(outcome.scans.cbegin(), outcome.scans.cend(),
+                     [](const ScanOutcome& s) { return s.ok; }))
+        shownFile_->scans.clear();
+    shownFile_->measuredPeaks = overlay_ ? overlay_->measuredPeaks : QVector<double>();
     emit curveChanged();
     emit currentFileChanged(request.structure);
     emit status(tr("%1 curve points, %2 model, %3 s")

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/shownfile.h"
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
 #include "views/overlayview.h"
@@ -77,7 +78,10 @@ public:
     const QString& currentFile() const { return current_; }
     const QString& currentScan() const { return currentScan_; }
     // The structure on show as it was loaded (the loader may hold an invalid file since).
-    const Structure& shown() const { return *shown_; }
+    const Structure& shown() const { return shownFile_->structure; }
+    // The structure file on show as it was read, with the scans compared with it: what the
+    // layer table and the sliders show.
+    std::shared_ptr<const ShownFile> shownFile() const { return shownFile_; }
     // The loader: the structure file read last, valid or not (the one on show is shown()).
     const Config& loader() const { return config_; }
     // The depth profile and the curve drawn, and the model that computed them (the basic one
@@ -127,6 +131,8 @@ private:
         QString scanOverride; // compared with instead of the MEASURED line; may be empty
         Origin origin = Origin::Opened;
         QString noteWhenCompared; // logged once the scan was compared
+        // The structure file when read already (one read per open); null: read it.
+        std::shared_ptr<const StructureFile> file;
     };
     struct RoadJob;
     struct FitJob;
@@ -149,8 +155,9 @@ private:
     Config config_;
     ResultArrays results_;
     std::unique_ptr<Model> model_;
-    // The structure on show as it was loaded (the loader may hold an invalid file since).
-    std::unique_ptr<Structure> shown_;
+    // The structure file on show as it was read and loaded (the loader may hold an invalid
+    // file since).
+    std::shared_ptr<ShownFile> shownFile_;
     QString current_;
     QString currentScan_;
     std::optional<OverlayData> overlay_;

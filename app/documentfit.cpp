@@ -55,24 +55,24 @@ void Document::startFit() {
     if (!canFit())
         return;
     // Every faulty FIT line at once, so that one round of editing mends them all.
-    const QStringList problems = fitProblems(*shown_);
+    const QStringList problems = fitProblems(shown());
     if (!problems.isEmpty()) {
         for (const QString& line : problems)
             log(line);
         return;
     }
-    const QString unwritable = fittedFileProblem(*shown_);
+    const QString unwritable = fittedFileProblem(shown());
     if (!unwritable.isEmpty()) {
         log(unwritable);
         return;
     }
     auto job = std::make_shared<FitJob>();
-    job->structure = *shown_;
+    job->structure = shown();
     job->scanOverride = currentScan_;
     job->threads = threads_;
     job->receiver = this;
     job->limits.maxSeconds = kFitSeconds;
-    applyFitOptions(*shown_, job->limits);
+    applyFitOptions(shown(), job->limits);
     job->seed = job->limits.seed; // a FITOPTIONS SEED, or the default
     FitProblem limits;
     limits.maxGenerations = job->limits.maxGenerations;
@@ -82,7 +82,7 @@ void Document::startFit() {
     fitJob_ = job;
     const FitSettings& l = job->limits;
     log(tr("Fitting [%1]: seed %2, population %3, at most %4 generations and %5 s.")
-            .arg(shown_->fileName)
+            .arg(shown().fileName)
             .arg(l.seed)
             .arg(l.populationSize > 0 ? QString::number(l.populationSize) : tr("by default"))
             .arg(job->generationLimit)
@@ -160,7 +160,7 @@ void Document::fitEnded(const std::shared_ptr<FitJob>& job) {
         lastFitSeed_ = job->seed;
     }
     if (job->report.ok)
-        startRoad({job->report.fittedFile, job->scanOverride, Origin::Fitted, QString()});
+        startRoad({job->report.fittedFile, job->scanOverride, Origin::Fitted, QString(), nullptr});
 }
 
 void Document::cancelFit() {

@@ -8,6 +8,7 @@
 #include "app/filewatch.h"
 #include "measured/readers.h"
 #include "report/scanoverlay.h"
+#include "structure/structurefile.h"
 
 #include <QFileInfo>
 
@@ -29,7 +30,11 @@ QString fileToken(const QString& path) {
 // show; anything else (a folder or a device too, which the loader refuses) takes the
 // structure road. No structure file looks like a scan to the readers.
 void Document::openDropped(const QString& path, const QString& choices) {
-    ScanReadResult probe = readScanFile(path);
+    // Read once: the bytes are probed as a scan and, when they are none, loaded as the
+    // structure.
+    const auto file = std::make_shared<const StructureFile>(path);
+    const QByteArray* bytes = file->isRead() ? &file->bytes() : nullptr;
+    ScanReadResult probe = bytes ? readScanBytes(*bytes, path) : readScanFile(path);
     MeasuredSpec spec;
     QString problem;
     if (probe.ok && !choices.isEmpty()) {
@@ -45,10 +50,10 @@ void Document::openDropped(const QString& path, const QString& choices) {
         options.windowGiven = spec.windowGiven;
         options.from = spec.from;
         options.to = spec.to;
-        probe = readScanFile(path, options);
+        probe = bytes ? readScanBytes(*bytes, path, options) : readScanFile(path, options);
     }
     if (!probe.recognised) {
-        startRoad({path, QString(), Origin::Opened, QString()});
+        startRoad({path, QString(), Origin::Opened, QString(), file});
         return;
     }
     if (!probe.ok) {
@@ -63,7 +68,8 @@ void Document::openDropped(const QString& path, const QString& choices) {
     const QString words = choices.simplified();
     startRoad({current_, scanOverrideWith(scan, words), Origin::Opened,
                tr("Add the line MEASURED %1 to the structure file to keep it.")
-                   .arg(words.isEmpty() ? fileToken(scan) : fileToken(scan) + ' ' + words)});
+                   .arg(words.isEmpty() ? fileToken(scan) : fileToken(scan) + ' ' + words),
+               nullptr});
 }
 
 // The scan alone, with the peaks found in it marked; the structure road is not taken, and
@@ -102,7 +108,7 @@ void Document::changedOnDisk(const QStringList& paths) {
     log(paths.contains(structure)
             ? tr("Reloading [%1]: it changed on disk.").arg(current_)
             : tr("Reloading [%1]: its scan [%2] changed on disk.").arg(current_, paths.value(0)));
-    startRoad({current_, currentScan_, Origin::ChangedOnDisk, QString()});
+    startRoad({current_, currentScan_, Origin::ChangedOnDisk, QString(), nullptr});
 }
 
 // A file gone for good is said; what is shown stays, and a fit on it writes nothing.

@@ -15,14 +15,14 @@ QString Document::writeReport(const QString& path, bool logScale) const {
         return tr("Nothing to report in [%1]: no structure has been computed.").arg(path);
     if (!isReportPath(path))
         return tr("Can't write [%1]: a report ends in .html, .htm or .pdf.").arg(path);
-    const QString scan = scanPathFor(*shown_, currentScan_);
+    const QString scan = scanPathFor(shown(), currentScan_);
     const QStringList clashes = refuseClashes({{current_, {current_, scan}, {path}}}).value(0);
     if (!clashes.isEmpty())
         return clashes.first();
 
     ReportData data;
     data.program = QStringLiteral("xrdsim " XRDSIM_VERSION);
-    data.structure = *shown_;
+    data.structure = shown();
     data.results = results_;
     data.logScale = logScale;
     if (lastScan_ && lastScan_->attempted)

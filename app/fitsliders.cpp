@@ -1,6 +1,7 @@
 #include "app/fitsliders.h"
 
 #include "analysis/fitroad.h"
+#include "app/shownfile.h"
 #include "report/scanoverlay.h"
 #include "simulation/model.h"
 #include "structure/config.h"
@@ -70,32 +71,31 @@ void FitSliders::clear(const QString& why) {
     note_->setText(why);
 }
 
-void FitSliders::showFile(const QString& path, const QString& scanOverride,
-                          const QVector<double>& measuredPeaks) {
+void FitSliders::showFile(std::shared_ptr<const ShownFile> file) {
     // Not under the user's hand: the new sliders come when it lets go.
     for (const QSlider* s : qAsConst(sliders_)) {
         if (s->isSliderDown()) {
-            pending_ = Pending{path, scanOverride, measuredPeaks};
+            pending_ = std::move(file);
             return;
         }
     }
     pending_.reset();
     const bool hadLive = live_.has_value();
     clear(QString());
-    path_ = path;
-    measuredPeaks_ = measuredPeaks;
+    file_ = file ? file->file : StructureFile();
+    path_ = file_.path();
+    measuredPeaks_ = file ? file->measuredPeaks : QVector<double>();
     if (hadLive)
         emit overlayChanged();
-    Config loader;
-    file_ = StructureFile();
-    if (path.isEmpty() || !file_.read(path) || !loader.load(file_) || !loader.valid)
+    if (path_.isEmpty() || !file->structure.valid)
         return clear(tr("No structure to fit."));
-    base_ = std::make_unique<Structure>(loader);
+    base_ = std::make_unique<Structure>(file->structure);
     if (base_->ext.fits.isEmpty())
         return clear(tr("No sliders: the structure has no FIT lines (the layer table's fit "
                         "columns add them)."));
     FitSettings settings;
-    settings.scanOverride = scanOverride;
+    settings.scanOverride = file->scanOverride;
+    settings.scans = file->scans;
     fit_ = std::make_unique<StructureFit>(*base_, settings);
     if (!fit_->problem().isEmpty())
         return clear(tr("No sliders: %1").arg(fit_->problem()));
@@ -197,8 +197,8 @@ void FitSliders::released(int i) {
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (const std::optional<Pending> p = pending_)
-                    showFile(p->path, p->scan, p->peaks);
+                if (const std::optional<std::shared_ptr<const ShownFile>> p = pending_)
+                    showFile(*p);
             },
             Qt::QueuedConnection);
 }

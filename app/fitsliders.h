@@ -16,6 +16,7 @@ class QSlider;
 class QTimer;
 class QVBoxLayout;
 class StructureFit;
+struct ShownFile;
 struct Structure;
 
 // One slider per FIT line of the structure on show, each over its FIT range, for a fit by
@@ -32,12 +33,11 @@ public:
     explicit FitSliders(QWidget* parent = nullptr);
     ~FitSliders() override;
 
-    // Prepares the sliders for the structure file `path` compared with `scanOverride` (or its
-    // MEASURED line); `measuredPeaks` are marked on the live overlay as on the computed one.
-    // Drops the live overlay. A file without FIT lines or scan gets no sliders, and a line
-    // that says why.
-    void showFile(const QString& path, const QString& scanOverride,
-                  const QVector<double>& measuredPeaks = {});
+    // Prepares the sliders for the structure file on show as the document read it, against
+    // the scans its road read (its override or MEASURED lines); the peaks found in the scan
+    // are marked on the live overlay as on the computed one. Drops the live overlay. A file
+    // without FIT lines or scan gets no sliders, and a line that says why.
+    void showFile(std::shared_ptr<const ShownFile> file);
 
     // The overlay of the values the sliders stand at, from the first move until the file is
     // shown again; empty otherwise.
@@ -81,12 +81,7 @@ private:
     QLabel* note_ = nullptr;
     QTimer* coalesce_ = nullptr;
     // A file shown while a slider was held.
-    struct Pending {
-        QString path;
-        QString scan;
-        QVector<double> peaks;
-    };
-    std::optional<Pending> pending_;
+    std::optional<std::shared_ptr<const ShownFile>> pending_;
     std::optional<OverlayData> live_;
     double agreement_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "app/layertable.h"
 
+#include "app/shownfile.h"
 #include "simulation/model.h"
 #include "structure/config.h"
 #include "structure/structurefile.h"
@@ -118,14 +119,21 @@ LayerTable::LayerTable(QWidget* parent) : QDockWidget(tr("Layers"), parent) {
     connect(table_, &QTableWidget::itemChanged, this, &LayerTable::cellChanged);
 }
 
-void LayerTable::showFile(const QString& path) {
+void LayerTable::showFile(std::shared_ptr<const ShownFile> file) {
+    shown_ = std::move(file);
+    file_ = shown_ ? shown_->file : StructureFile();
+    fill();
+}
+
+// The rows of the text as it stands (after an edit, what was written), with the nm of the
+// structure shown.
+void LayerTable::fill() {
     filling_ = true;
-    path_ = path;
+    path_ = file_.path();
     table_->setRowCount(0);
     nmPerMonolayer_.clear();
     setWindowTitle(tr("Layers"));
-    file_ = StructureFile();
-    if (path.isEmpty() || !file_.read(path)) {
+    if (path_.isEmpty() || !file_.isRead() || !shown_) {
         filling_ = false;
         return;
     }
@@ -135,8 +143,7 @@ void LayerTable::showFile(const QString& path) {
         filling_ = false;
         return;
     }
-    Config structure;
-    structure.load(file_);
+    const Structure& structure = shown_->structure;
     const std::unique_ptr<Model> model = makeModel(structure.ext.model);
     const int rows = text.layerCount();
     table_->setRowCount(rows);
@@ -283,5 +290,5 @@ void LayerTable::write(const QString& what, const std::function<bool(StructureTe
 // Not while the table is inside the signal of the item it would delete.
 void LayerTable::refreshLater() {
     QMetaObject::invokeMethod(
-        this, [this] { showFile(path_); }, Qt::QueuedConnection);
+        this, [this] { fill(); }, Qt::QueuedConnection);
 }

@@ -6,9 +6,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QTableWidget;
 class QTableWidgetItem;
+struct ShownFile;
 
 // The layers of the structure on show as a table beside the plots: one row per LAYER line in
 // file order, the first row the layer grown first on the substrate, the last one at the
@@ -22,9 +24,9 @@ class LayerTable : public QDockWidget {
 public:
     explicit LayerTable(QWidget* parent = nullptr);
 
-    // Shows the LAYER lines of the structure file `path` as they stand on disk; an empty
-    // path (or a file that gives no valid structure) empties the table.
-    void showFile(const QString& path);
+    // Shows the LAYER lines of the structure file on show as the document read it; none (or
+    // a file whose text was too large to keep) empties the table.
+    void showFile(std::shared_ptr<const ShownFile> file);
 
     const QString& file() const { return path_; }
     QTableWidget* table() const { return table_; }
@@ -61,6 +63,7 @@ signals:
     void logLine(const QString& line);
 
 private:
+    void fill();
     void cellChanged(QTableWidgetItem* item);
     void refreshLater();
     void write(const QString& what, const std::function<bool(StructureText&)>& edit);
@@ -68,6 +71,7 @@ private:
     QTableWidget* table_ = nullptr;
     QString path_;
     StructureFile file_; // as shown: an edit goes into this text
+    std::shared_ptr<const ShownFile> shown_;
     bool filling_ = false;
     // nm per monolayer of each row, for the nm column.
     QVector<double> nmPerMonolayer_;

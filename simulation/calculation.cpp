@@ -2,6 +2,7 @@
 
 #include "simulation/resultfiles.h"
 #include "structure/config.h"
+#include "structure/structurefile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -123,10 +124,11 @@ CalculationOutcome runCalculation(const Structure& config, ResultArrays& results
     return Calculation(config).run(results, hooks);
 }
 
-LoadedStructure loadStructure(Config& config, const QString& file) {
+namespace {
+
+// The structure the loader holds, ready to compute or the line that says why not.
+LoadedStructure prepared(const Config& config, const QString& file) {
     LoadedStructure loaded;
-    if (!config.load(file))
-        return loaded;
     if (!config.valid) {
         loaded.status = LoadedStructure::Invalid;
         loaded.message = tr("Invalid structure [%1]: it needs a positive WAVELENGTH, a SUBSTRATE "
@@ -143,4 +145,18 @@ LoadedStructure loadStructure(Config& config, const QString& file) {
     }
     loaded.status = LoadedStructure::Ready;
     return loaded;
+}
+
+} // namespace
+
+LoadedStructure loadStructure(Config& config, const QString& file) {
+    if (!config.load(file))
+        return LoadedStructure();
+    return prepared(config, file);
+}
+
+LoadedStructure loadStructure(Config& config, const StructureFile& file) {
+    if (!config.load(file))
+        return LoadedStructure();
+    return prepared(config, file.path());
 }

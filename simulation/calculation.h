@@ -16,6 +16,7 @@
 
 struct Structure;
 struct PhysicsStack;
+class StructureFile;
 
 // Limits that keep every accepted structure within about 10 s and 1 GB on a two-core
 // desktop. A structure beyond them is refused before anything is computed.
@@ -123,3 +124,5 @@ struct LoadedStructure {
 // Loads `file` into `config` (its log lines go out through the loader's signal) and prepares
 // the calculation of a valid structure.
 LoadedStructure loadStructure(Config& config, const QString& file);
+// The same for a file read already (the one read of an open).
+LoadedStructure loadStructure(Config& config, const StructureFile& file);

@@ -5,6 +5,7 @@
 #include "app/body.h"
 #include "app/fitsliders.h"
 #include "app/layertable.h"
+#include "tests/common/shownfile.h"
 #include "tests/common/testfiles.h"
 
 #include <QLabel>
@@ -59,7 +60,7 @@ private slots:
 
     void oneSliderPerFitLine() {
         FitSliders sliders;
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         QCOMPARE(sliders.count(), 3);
         // The thickness has one position per monolayer; the file's values set the handles.
         QCOMPARE(sliders.slider(0)->maximum(), 20);
@@ -71,7 +72,7 @@ private slots:
     void noSlidersWithoutFitLines() {
         xrdtest::writeTestFile(path_, QByteArray(kStructure).replace("FIT", "# FIT"));
         FitSliders sliders;
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         QCOMPARE(sliders.count(), 0);
         QVERIFY(!sliders.evaluateNow());
     }
@@ -97,7 +98,7 @@ private slots:
         QFETCH(QByteArray, after);
         FitSliders sliders;
         QSignalSpy repaint(&sliders, &FitSliders::overlayChanged);
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         QSlider* s = sliders.slider(slider);
         s->setSliderDown(true);
         // Several moves while held: the overlay follows, the file stays.
@@ -112,7 +113,7 @@ private slots:
         s->setSliderDown(false);
         QCOMPARE(xrdtest::readTestFile(path_), after);
         // Shown again after the reload: the live overlay goes, the handle stays.
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         QVERIFY(!sliders.liveOverlay());
         const QSlider* again = sliders.slider(slider);
         QCOMPARE(again->value(), int(std::lround(again->maximum() * part)));
@@ -121,7 +122,7 @@ private slots:
     // The model moves with the values: a thicker well moves the overlay's model.
     void overlayFollows() {
         FitSliders sliders;
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         QVERIFY(sliders.evaluateNow());
         const OverlayData before = *sliders.liveOverlay();
         sliders.slider(0)->setSliderDown(true);
@@ -135,7 +136,7 @@ private slots:
     // A step by keyboard has no release: it is written at once.
     void keyboardStepWritesAtOnce() {
         FitSliders sliders;
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         sliders.slider(0)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         QCOMPARE(xrdtest::readTestFile(path_),
                  QByteArray(kStructure).replace("LAYER 20 0.2", "LAYER 21 0.2"));
@@ -145,13 +146,13 @@ private slots:
     // follow the file once it lets go.
     void reloadWhileHeldWaitsForRelease() {
         FitSliders sliders;
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         QSlider* held = sliders.slider(0);
         held->setSliderDown(true);
         held->setValue(15);
         const QByteArray changed = QByteArray(kStructure).replace("FIT OFFSET -0.01 0.01\n", "");
         xrdtest::writeTestFile(path_, changed);
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         QCOMPARE(sliders.count(), 3);
         QCOMPARE(sliders.slider(0), held);
         held->setSliderDown(false);
@@ -195,7 +196,7 @@ private slots:
     void fileGoneBeforeRelease() {
         FitSliders sliders;
         QSignalSpy log(&sliders, &FitSliders::logLine);
-        sliders.showFile(path_, QString());
+        sliders.showFile(xrdtest::shownFileOf(path_));
         sliders.slider(2)->setSliderDown(true);
         sliders.slider(2)->setValue(0);
         QVERIFY(QFile::remove(path_));

@@ -2,6 +2,7 @@
 // structure file (or one FIT line), every other byte kept.
 
 #include "app/layertable.h"
+#include "tests/common/shownfile.h"
 #include "tests/common/testfiles.h"
 
 #include <QHeaderView>
@@ -39,7 +40,7 @@ private slots:
 
     void listsTheFile() {
         LayerTable table;
-        table.showFile(path_);
+        table.showFile(xrdtest::shownFileOf(path_));
         QTableWidget* t = table.table();
         QCOMPARE(t->rowCount(), 2);
         QVERIFY(t->verticalHeaderItem(0)->text().contains(QStringLiteral("substrate")));
@@ -53,7 +54,7 @@ private slots:
         QCOMPARE(t->item(1, LayerTable::FitXMax)->text(), QStringLiteral("0.1"));
         QCOMPARE(t->item(0, LayerTable::FitN)->checkState(), Qt::Unchecked);
         QVERIFY(t->item(0, LayerTable::FitNMin)->text().isEmpty());
-        table.showFile(QString());
+        table.showFile(nullptr);
         QCOMPARE(t->rowCount(), 0);
     }
 
@@ -102,7 +103,7 @@ private slots:
         QFETCH(QByteArray, after);
         LayerTable table;
         QSignalSpy log(&table, &LayerTable::logLine);
-        table.showFile(path_);
+        table.showFile(xrdtest::shownFileOf(path_));
         QAbstractItemModel* model = table.table()->model();
         const QModelIndex index = model->index(row, column);
         if (typed == QLatin1String("check") || typed == QLatin1String("uncheck"))
@@ -117,7 +118,7 @@ private slots:
         QVERIFY(log.at(0).at(0).toString().contains(path_));
         // The table shows the file again once the event loop runs: a refused value goes back.
         QCoreApplication::processEvents();
-        table.showFile(path_);
+        table.showFile(xrdtest::shownFileOf(path_));
         if (after == kFile && typed != QLatin1String("check"))
             QVERIFY(table.table()->item(row, column)->text() != typed);
     }
@@ -125,7 +126,7 @@ private slots:
     // A structure file that went missing: the edit says so and writes nothing.
     void fileGone() {
         LayerTable table;
-        table.showFile(path_);
+        table.showFile(xrdtest::shownFileOf(path_));
         QSignalSpy log(&table, &LayerTable::logLine);
         QVERIFY(QFile::remove(path_));
         table.table()->item(0, LayerTable::Monolayers)->setText(QStringLiteral("30"));
