@@ -203,9 +203,9 @@ void FitSliders::released(int i) {
             Qt::QueuedConnection);
 }
 
-// The value of slider i into the file: a thickness or composition into its LAYER line (a
-// composition also into the neighbour compositions that follow it), an instrument value into
-// its statement.
+// The value of slider i into the file through its target's row (a composition together with
+// the neighbour compositions that follow it, a relaxation into its RELAXATION line, an
+// instrument value into its statement).
 void FitSliders::writeValue(int i) {
     if (!base_ || values_[size_t(i)] == written_[size_t(i)])
         return;
@@ -217,34 +217,10 @@ void FitSliders::writeValue(int i) {
     old[size_t(i)] = written_[size_t(i)];
     applyFitValues(*base_, old, before);
     applyFitValues(*base_, values_, after);
-    const bool neighbours = before.ext.written.size() == after.ext.written.size() &&
-                            after.ext.written.size() == base_->layers.size();
-    const FitTarget& target = fitTarget(p.target);
     const StructureFile::Edit e = file_.edit([&](StructureText& t) {
-        if (!target.layer)
-            return t.setStatement(QLatin1String(target.word), v);
-        const int position = p.target == FitParameter::Thickness    ? StructureText::Monolayers
-                             : p.target == FitParameter::InFraction ? StructureText::InFraction
-                                                                    : StructureText::AsFraction;
-        const QString token = target.integer ? QString::number(qint64(v)) : shortestNumber(v);
-        if (!t.setLayerArgument(p.layer - 1, position, token))
-            return false;
-        if (!neighbours)
-            return true;
-        for (int j = 0; j < after.ext.written.size(); ++j) {
-            const WrittenNeighbours& a = before.ext.written.at(j);
-            const WrittenNeighbours& b = after.ext.written.at(j);
-            const std::pair<int, double WrittenNeighbours::*> fields[] = {
-                {StructureText::EndIn, &WrittenNeighbours::endIn},
-                {StructureText::EndAs, &WrittenNeighbours::endAs},
-                {StructureText::StartIn, &WrittenNeighbours::startIn},
-                {StructureText::StartAs, &WrittenNeighbours::startAs}};
-            for (const auto& f : fields) {
-                if (a.*f.second != b.*f.second && !t.setLayerNumber(j, f.first, b.*f.second))
-                    return false;
-            }
-        }
-        return true;
+        return writeFitValues(t, before, after, [](const FitTarget& row, double value) {
+            return row.integer ? QString::number(qint64(value)) : shortestNumber(value);
+        });
     });
     if (e.result == StructureFile::Edit::Failed || e.result == StructureFile::Edit::Stale) {
         emit logLine(e.message);

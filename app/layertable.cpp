@@ -3,6 +3,7 @@
 #include "app/shownfile.h"
 #include "simulation/model.h"
 #include "structure/config.h"
+#include "structure/fittargets.h"
 #include "structure/structurefile.h"
 
 #include <QHeaderView>
@@ -14,11 +15,6 @@
 #include <limits>
 
 namespace {
-
-// The half width of the range a new FIT line of a composition gets, and the relative one of a
-// thickness.
-constexpr double kFractionReach = 0.05;
-constexpr double kThicknessReach = 0.2;
 
 // The LAYER argument a column shows (1-based as in the line), or 0 for the other columns.
 int positionOf(int column) {
@@ -47,37 +43,7 @@ bool isFraction(int column) {
     }
 }
 
-// The FIT target of a FIT column group (N, X, Y) and the first column of its group.
-QChar fitWord(int column) {
-    if (column >= LayerTable::FitY)
-        return QLatin1Char('Y');
-    if (column >= LayerTable::FitX)
-        return QLatin1Char('X');
-    return QLatin1Char('N');
-}
-
-int fitGroupStart(int column) {
-    return column >= LayerTable::FitY   ? LayerTable::FitY
-           : column >= LayerTable::FitX ? LayerTable::FitX
-                                        : LayerTable::FitN;
-}
-
-double roundTo(double value, double unit) {
-    return std::round(value / unit) * unit;
-}
-
-// The range a new FIT line gets around the value `v` the file gives.
-void defaultRange(QChar word, double v, double& min, double& max) {
-    if (word == QLatin1Char('N')) {
-        min = std::max(1.0, std::floor(v * (1 - kThicknessReach)));
-        max = std::max(min + 1, std::ceil(v * (1 + kThicknessReach)));
-        return;
-    }
-    min = std::max(0.0, roundTo(v - kFractionReach, 1e-4));
-    max = std::min(1.0, roundTo(v + kFractionReach, 1e-4));
-}
-
-const char* const kHeaders[LayerTable::ColumnCount][2] = {
+const char* const kHeaders[LayerTable::FirstTargetColumn][2] = {
     {"N (ML)", "Thickness in monolayers"},
     {"nm", "Thickness in nm: monolayers times the height of one monolayer as the model strains "
            "it to the substrate"},
@@ -91,24 +57,83 @@ const char* const kHeaders[LayerTable::ColumnCount][2] = {
     {"start ML", "Width of the start grading in monolayers"},
     {"start x", "In fraction beyond the start (the layer below)"},
     {"start y", "As fraction beyond the start (the layer below)"},
-    {"fit N", "The fit may move the thickness (a FIT LAYER i N line)"},
-    {"N min", "Lower bound of the thickness's FIT line"},
-    {"N max", "Upper bound of the thickness's FIT line"},
-    {"fit x", "The fit may move the In fraction (a FIT LAYER i X line)"},
-    {"x min", "Lower bound of the In fraction's FIT line"},
-    {"x max", "Upper bound of the In fraction's FIT line"},
-    {"fit y", "The fit may move the As fraction (a FIT LAYER i Y line)"},
-    {"y min", "Lower bound of the As fraction's FIT line"},
-    {"y max", "Upper bound of the As fraction's FIT line"},
 };
+
+// The columns behind the LAYER arguments come from the FIT target rows: a value column for
+// each layer value with a statement of its own, then per layer value its FIT line (free,
+// lower and upper bound).
+struct TargetColumn {
+    const FitTarget* row;
+    int part; // -1: the value; 0: free; 1: lower bound; 2: upper bound
+};
+
+const std::vector<TargetColumn>& targetColumns() {
+    static const std::vector<TargetColumn> columns = [] {
+        std::vector<TargetColumn> out;
+        for (const FitTarget& t : fitTargets()) {
+            if (t.layer && t.position == 0)
+                out.push_back({&t, -1});
+        }
+        for (const FitTarget& t : fitTargets()) {
+            for (int part = 0; t.layer && part < 3; ++part)
+                out.push_back({&t, part});
+        }
+        return out;
+    }();
+    return columns;
+}
+
+// The target column `column` describes, or null for a LAYER argument's.
+const TargetColumn* targetColumn(int column) {
+    const int k = column - LayerTable::FirstTargetColumn;
+    return k >= 0 && k < int(targetColumns().size()) ? &targetColumns()[size_t(k)] : nullptr;
+}
+
+// The value of layer `row`'s target as the text writes it (what a missing one reads as).
+double writtenValue(const StructureText& text, const FitTarget& t, int row) {
+    return t.written(text, row).toDouble();
+}
 
 } // namespace
 
+int LayerTable::columnCount() {
+    return FirstTargetColumn + int(targetColumns().size());
+}
+
+int LayerTable::valueColumn(int target) {
+    const FitTarget& t = fitTarget(FitParameter::Target(target));
+    if (t.position > 0)
+        return t.position == StructureText::Monolayers ? int(Monolayers) : t.position;
+    return fitColumn(target, -1);
+}
+
+int LayerTable::fitColumn(int target, int part) {
+    for (size_t k = 0; k < targetColumns().size(); ++k) {
+        if (targetColumns()[k].row->target == target && targetColumns()[k].part == part)
+            return FirstTargetColumn + int(k);
+    }
+    return -1;
+}
+
 LayerTable::LayerTable(QWidget* parent) : QDockWidget(tr("Layers"), parent) {
-    table_ = new QTableWidget(0, ColumnCount, this);
-    for (int c = 0; c < ColumnCount; ++c) {
-        auto* header = new QTableWidgetItem(tr(kHeaders[c][0]));
-        header->setToolTip(tr(kHeaders[c][1]));
+    table_ = new QTableWidget(0, columnCount(), this);
+    for (int c = 0; c < columnCount(); ++c) {
+        auto* header = new QTableWidgetItem;
+        if (const TargetColumn* tc = targetColumn(c)) {
+            const QString word = QLatin1String(tc->row->word);
+            const QString name = tr(tc->row->name);
+            const QString texts[4][2] = {
+                {word, tr("%1 (written in a line of its own)").arg(name)},
+                {tr("fit %1").arg(word),
+                 tr("The fit may move the %1 (a FIT LAYER i %2 line)").arg(name, word)},
+                {tr("%1 min").arg(word), tr("Lower bound of the %1's FIT line").arg(name)},
+                {tr("%1 max").arg(word), tr("Upper bound of the %1's FIT line").arg(name)}};
+            header->setText(texts[tc->part + 1][0]);
+            header->setToolTip(texts[tc->part + 1][1]);
+        } else {
+            header->setText(tr(kHeaders[c][0]));
+            header->setToolTip(tr(kHeaders[c][1]));
+        }
         table_->setHorizontalHeaderItem(c, header);
     }
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -161,11 +186,16 @@ void LayerTable::fill() {
         auto* header = new QTableWidgetItem(label);
         header->setToolTip(tr("LAYER line %1 of %2 in the file").arg(r + 1).arg(rows));
         table_->setVerticalHeaderItem(r, header);
-        for (int c = 0; c < ColumnCount; ++c) {
+        for (int c = 0; c < columnCount(); ++c) {
             auto* item = new QTableWidgetItem;
             const int position = positionOf(c);
-            if (position > 0) {
-                const QString written = text.layerArgument(r, position);
+            const TargetColumn* tc = targetColumn(c);
+            QString written;
+            if (position > 0)
+                written = text.layerArgument(r, position);
+            else if (tc && tc->part < 0)
+                written = tc->row->written(text, r);
+            if (position > 0 || (tc && tc->part < 0)) {
                 item->setText(written.isEmpty()
                                   ? (isShape(c) ? QStringLiteral("A") : QStringLiteral("0"))
                                   : written);
@@ -180,15 +210,15 @@ void LayerTable::fill() {
                     item->setText(QString::number(nm, 'f', 2));
                 else
                     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-            } else if (c == FitN || c == FitX || c == FitY) {
+            } else if (tc && tc->part == 0) {
                 StructureText::Fit f;
-                const bool free = text.fit(layerFitTarget(r + 1, fitWord(c)), f);
+                const bool free = text.fit(layerFitTarget(r + 1, QLatin1String(tc->row->word)), f);
                 item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
                 item->setCheckState(free ? Qt::Checked : Qt::Unchecked);
-            } else {
+            } else if (tc) {
                 StructureText::Fit f;
-                if (text.fit(layerFitTarget(r + 1, fitWord(c)), f))
-                    item->setText(shortestNumber(c == fitGroupStart(c) + 1 ? f.min : f.max));
+                if (text.fit(layerFitTarget(r + 1, QLatin1String(tc->row->word)), f))
+                    item->setText(shortestNumber(tc->part == 1 ? f.min : f.max));
             }
             table_->setItem(r, c, item);
         }
@@ -243,38 +273,47 @@ void LayerTable::cellChanged(QTableWidgetItem* item) {
         return write(tr("%1 %2 %3").arg(layerName, tr(kHeaders[column][0]), shortestNumber(value)),
                      [=](StructureText& t) { return t.setLayerNumber(row, position, value); });
     }
+    const TargetColumn* tc = targetColumn(column);
+    if (!tc)
+        return;
+    const FitTarget& t = *tc->row;
+    if (tc->part < 0) {
+        if (!ok || !std::isfinite(value))
+            return refuse(tr("\"%1\" is not a number").arg(typed));
+        if (value < t.lowest || (t.lowestExcluded && value <= t.lowest) || value > t.highest)
+            return refuse(tr(t.rangeRule));
+        const QString token = shortestNumber(value);
+        return write(tr("%1 %2 %3").arg(layerName, tr(t.name), token),
+                     [=](StructureText& text) { return t.write(text, row, token); });
+    }
 
     // The FIT columns.
-    const QChar word = fitWord(column);
-    const QString target = layerFitTarget(row + 1, word);
-    const int valuePosition = word == QLatin1Char('N')   ? int(StructureText::Monolayers)
-                              : word == QLatin1Char('X') ? int(StructureText::InFraction)
-                                                         : int(StructureText::AsFraction);
-    if (column == fitGroupStart(column)) {
+    const QString target = layerFitTarget(row + 1, QLatin1String(t.word));
+    if (tc->part == 0) {
         if (item->checkState() == Qt::Unchecked)
-            return write(tr("no FIT %1").arg(target), [=](StructureText& t) {
-                t.removeFit(target);
+            return write(tr("no FIT %1").arg(target), [=](StructureText& text) {
+                text.removeFit(target);
                 return true;
             });
-        return write(tr("FIT %1").arg(target), [=](StructureText& t) {
+        return write(tr("FIT %1").arg(target), [=](StructureText& text) {
             StructureText::Fit f;
-            if (t.fit(target, f))
+            if (text.fit(target, f))
                 return true;
             double min = 0;
             double max = 0;
-            defaultRange(word, t.layerArgument(row, valuePosition).toDouble(), min, max);
-            return t.setFit(target, min, max);
+            defaultFitRange(t, writtenValue(text, t, row), min, max);
+            return text.setFit(target, min, max);
         });
     }
     if (!ok || !std::isfinite(value))
         return refuse(tr("\"%1\" is not a number").arg(typed));
-    const bool lower = column == fitGroupStart(column) + 1;
+    const bool lower = tc->part == 1;
     write(tr("FIT %1 %2 %3").arg(target, lower ? tr("min") : tr("max"), shortestNumber(value)),
-          [=](StructureText& t) {
+          [=](StructureText& text) {
               StructureText::Fit f;
-              if (!t.fit(target, f))
-                  defaultRange(word, t.layerArgument(row, valuePosition).toDouble(), f.min, f.max);
-              return t.setFit(target, lower ? value : f.min, lower ? f.max : value);
+              if (!text.fit(target, f))
+                  defaultFitRange(t, writtenValue(text, t, row), f.min, f.max);
+              return text.setFit(target, lower ? value : f.min, lower ? f.max : value);
           });
 }
 

@@ -44,17 +44,14 @@ public:
         StartWidth,
         StartIn,
         StartAs,
-        FitN,
-        FitNMin,
-        FitNMax,
-        FitX,
-        FitXMin,
-        FitXMax,
-        FitY,
-        FitYMin,
-        FitYMax,
-        ColumnCount
+        // The columns of the FIT targets' rows follow (targetColumn).
+        FirstTargetColumn
     };
+    static int columnCount();
+    // The column that shows the value of a layer's FIT target (FitParameter::Target).
+    static int valueColumn(int target);
+    // The columns of its FIT line: `part` 0 free, 1 lower bound, 2 upper bound.
+    static int fitColumn(int target, int part = 0);
 
     // Tables of more layers than this show nothing (a file of a million layers stays usable).
     static constexpr int maxRows = 2000;

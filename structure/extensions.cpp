@@ -227,20 +227,18 @@ void readFit(StructureExtensions& ext, Statement& s) {
         const QString which = s.next().toUpper();
         found = findFitTarget(which, true);
         if (!found) {
-            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
-                                         "Ignored [%1] line %2: FIT LAYER %3 needs N (thickness), "
-                                         "X (In fraction), Y (As fraction) or R (relaxation)."),
-                       QString::number(p.layer));
+            s.complain(
+                QT_TRANSLATE_NOOP("StructureExtensions", "Ignored [%1] line %2: FIT LAYER %3."),
+                QStringLiteral("%1 needs %2").arg(p.layer).arg(layerTargetList()));
             return;
         }
         p.text = QStringLiteral("LAYER %1 %2").arg(p.layer).arg(which);
     } else {
         found = findFitTarget(target, false);
         if (!found) {
-            s.complain(QT_TRANSLATE_NOOP("StructureExtensions",
-                                         "Ignored [%1] line %2: FIT needs LAYER i N, LAYER i X, "
-                                         "LAYER i Y, LAYER i R, OFFSET, RESOLUTION, SCALE or "
-                                         "BACKGROUND."));
+            s.complain(
+                QT_TRANSLATE_NOOP("StructureExtensions", "Ignored [%1] line %2: FIT needs %3."),
+                fitTargetList());
             return;
         }
         p.text = target;

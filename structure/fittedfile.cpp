@@ -35,28 +35,15 @@ bool layerLineMatches(const StructureText& text, int j, const Layer& l,
                   sameNumber(token(11).toDouble(), w->startAs));
 }
 
-// The numbers of a LAYER line that the fit changed, by argument position.
-QMap<int, QString> layerChanges(const Layer& was, const Layer& now, const WrittenNeighbours* wasW,
-                                const WrittenNeighbours* nowW) {
-    QMap<int, QString> changes;
-    if (was.monolayers != now.monolayers)
-        changes.insert(1, QString::number(now.monolayers));
-    if (!sameNumber(was.inFraction, now.inFraction))
-        changes.insert(2, number(now.inFraction));
-    if (!sameNumber(was.asFraction, now.asFraction))
-        changes.insert(3, number(now.asFraction));
-    if (wasW && nowW) {
-        const QPair<int, double WrittenNeighbours::*> fields[] = {
-            {6, &WrittenNeighbours::endIn},
-            {7, &WrittenNeighbours::endAs},
-            {10, &WrittenNeighbours::startIn},
-            {11, &WrittenNeighbours::startAs}};
-        for (const auto& f : fields) {
-            if (!sameNumber(wasW->*f.second, nowW->*f.second))
-                changes.insert(f.first, number(nowW->*f.second));
-        }
-    }
-    return changes;
+// The fit moved a number of the LAYER line: its own or a neighbour composition.
+bool layerMoved(const Layer& was, const Layer& now, const WrittenNeighbours* wasW,
+                const WrittenNeighbours* nowW) {
+    if (was.monolayers != now.monolayers || !sameNumber(was.inFraction, now.inFraction) ||
+        !sameNumber(was.asFraction, now.asFraction))
+        return true;
+    return wasW && nowW &&
+           !(sameNumber(wasW->endIn, nowW->endIn) && sameNumber(wasW->endAs, nowW->endAs) &&
+             sameNumber(wasW->startIn, nowW->startIn) && sameNumber(wasW->startAs, nowW->startAs));
 }
 
 // The lines this writer puts at the top, so that an old header is replaced, not stacked. A
@@ -109,35 +96,17 @@ bool writeFitted(StructureText& text, const Structure& original,
     for (int j = 0; j < original.layers.size(); ++j) {
         const WrittenNeighbours* wasW = haveWritten ? &original.ext.written.at(j) : nullptr;
         const WrittenNeighbours* nowW = haveWritten ? &fitted.ext.written.at(j) : nullptr;
-        const QMap<int, QString> changes =
-            layerChanges(original.layers.at(j), fitted.layers.at(j), wasW, nowW);
-        if (changes.isEmpty())
-            continue;
-        if (!layerLineMatches(text, j, original.layers.at(j), wasW))
-            return false;
-        for (auto c = changes.constBegin(); c != changes.constEnd(); ++c) {
-            if (!text.setLayerArgument(j, c.key(), c.value()))
-                return false;
-        }
-    }
-    // Instrument values into the last line of their statements (new lines in the order of
-    // the targets), then relaxations into their RELAXATION lines.
-    for (const FitTarget& t : fitTargets()) {
-        for (const FitParameter& p : fits) {
-            if (p.target == t.target && !t.layer &&
-                !text.setStatement(QLatin1String(t.word), number(t.read(fitted, 0, p))))
-                return false;
-        }
-    }
-    QMap<int, QString> relaxations; // layer (1-based) -> value
-    for (const FitParameter& p : fits) {
-        if (p.target == FitParameter::Relaxation)
-            relaxations.insert(p.layer, number(fitTarget(p.target).read(fitted, p.layer - 1, p)));
-    }
-    for (auto r = relaxations.constBegin(); r != relaxations.constEnd(); ++r) {
-        if (!text.setRelaxation(r.key(), r.value()))
+        if (layerMoved(original.layers.at(j), fitted.layers.at(j), wasW, nowW) &&
+            !layerLineMatches(text, j, original.layers.at(j), wasW))
             return false;
     }
+    // Each value through its row: thicknesses as integers, every other number with 6
+    // significant digits; the values of a statement of their own restated.
+    const auto written = [](const FitTarget& t, double v) {
+        return t.integer ? QString::number(qint64(v)) : number(v);
+    };
+    if (!writeFitValues(text, original, fitted, written, true))
+        return false;
 
     QStringList header;
     header << QStringLiteral("# agreement before: ") + number(agreementBefore);

@@ -104,7 +104,7 @@ QString shortestNumber(double value) {
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-QString layerFitTarget(int layer, QChar which) {
+QString layerFitTarget(int layer, const QString& which) {
     return QStringLiteral("LAYER %1 %2").arg(layer).arg(which.toUpper());
 }
 
@@ -394,17 +394,30 @@ void StructureText::setStatementLine(const QString& keyword, const QString& line
         insertLine(int(lines_.size()), line);
 }
 
-bool StructureText::setRelaxation(int layer, const QString& newToken) {
-    if (layer < 1 || !plainToken(newToken))
-        return false;
-    const int last = lastLine([&](int i) {
+int StructureText::relaxationLine(int layer) const {
+    return lastLine([&](int i) {
         if (keyword(i) != QLatin1String("RELAXATION"))
             return false;
         bool ok = false;
         return argument(i, 1).toInt(&ok, 10) == layer && ok;
     });
+}
+
+bool StructureText::setRelaxation(int layer, const QString& newToken) {
+    if (layer < 1 || !plainToken(newToken))
+        return false;
+    const int last = relaxationLine(layer);
     if (last >= 0)
         return setArgument(last, 2, newToken);
     insertLine(int(lines_.size()), QStringLiteral("RELAXATION %1 %2").arg(layer).arg(newToken));
     return true;
+}
+
+QString StructureText::relaxation(int layer) const {
+    return argument(relaxationLine(layer), 2);
+}
+
+QString StructureText::statementArgument(const QString& keyword) const {
+    const QString word = keyword.toUpper();
+    return argument(lastLine([&](int i) { return this->keyword(i) == word; }), 1);
 }

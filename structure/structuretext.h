@@ -101,6 +101,8 @@ public:
     // The same with a number in its shortest exact form (an instrument statement only);
     // false for a value that is not finite.
     bool setStatement(const QString& keyword, double value);
+    // The first argument of the last line of the statement `keyword` (its value), or empty.
+    QString statementArgument(const QString& keyword) const;
     // Makes `line` the one line of the statement `keyword`: the first such line becomes it
     // (its line end kept), later ones go; without one it is added as the last line. An empty
     // `line` removes them all.
@@ -108,6 +110,8 @@ public:
     // Writes `token` as the fraction of the RELAXATION line of layer `layer` (1-based) that
     // the reader keeps (its last), or adds "RELAXATION layer token" as the last line.
     bool setRelaxation(int layer, const QString& token);
+    // The fraction of that line as written, or empty.
+    QString relaxation(int layer) const;
 
     // Positions of the LAYER arguments.
     enum Position {
@@ -133,6 +137,7 @@ private:
     // Replaces `length` characters at `start` and finds the lines again.
     void replace(int start, int length, const QString& with);
     int lastLine(const std::function<bool(int)>& matches) const;
+    int relaxationLine(int layer) const;
 
     QString text_;
     Encoding encoding_ = Utf8;
@@ -149,4 +154,4 @@ QString shortestNumber(double value);
 
 // The canonical FIT target text of a layer value ("LAYER 2 X") and of an instrument value
 // ("OFFSET").
-QString layerFitTarget(int layer, QChar which);
+QString layerFitTarget(int layer, const QString& which);

@@ -5,6 +5,10 @@
 #include "app/body.h"
 #include "app/fitsliders.h"
 #include "app/layertable.h"
+#include "structure/config.h"
+#include "structure/fitparameters.h"
+#include "structure/fittargets.h"
+#include "structure/fittedfile.h"
 #include "tests/common/shownfile.h"
 #include "tests/common/testfiles.h"
 
@@ -32,6 +36,33 @@ const QByteArray kStructure = "WAVELENGTH 1.54056\n"
                               "FIT LAYER 1 X 0.1 0.3\n"
                               "FIT OFFSET -0.01 0.01\n";
 
+// Every FIT target at once, each value inside its range.
+const QByteArray kEveryTarget = "WAVELENGTH 1.54056\n"
+                                "SUBSTRATE 0 1\n"
+                                "LAYER 20 0.2 0.9   L 2 0 1   L 2 0 1 # well\n"
+                                "LAYER 40 0 1     L 2 0.2 0.9 L 2 0.2 0.9\n"
+                                "REPEAT 3\n"
+                                "MEASURED scan.txt\n"
+                                "RESOLUTION 0.005\n"
+                                "SCALE 1\n"
+                                "BACKGROUND 5\n"
+                                "FIT LAYER 1 N 10 30\n"
+                                "FIT LAYER 1 X 0.1 0.3\n"
+                                "FIT LAYER 1 Y 0.8 1\n"
+                                "FIT LAYER 1 R 0 0.4\n"
+                                "FIT RESOLUTION 0.001 0.01\n"
+                                "FIT OFFSET -0.01 0.01\n"
+                                "FIT SCALE 0.5 2\n"
+                                "FIT BACKGROUND 0 10\n";
+
+// The values of the FIT lines of `s` as its rows read them.
+std::vector<double> targetValues(const Structure& s) {
+    std::vector<double> out;
+    for (const FitParameter& p : s.ext.fits)
+        out.push_back(fitTarget(p.target).read(s, p.layer - 1, p));
+    return out;
+}
+
 } // namespace
 
 class TestFitSliders : public QObject {
@@ -57,6 +88,78 @@ private slots:
     }
 
     void init() { xrdtest::writeTestFile(path_, kStructure); }
+
+    // Every FIT target through every writer of the text: the file read back gives the
+    // target the value written and leaves every other target where it was.
+    void everyTargetEveryWriter_data() {
+        QTest::addColumn<int>("target"); // index of its FIT line in kEveryTarget
+        QTest::addColumn<QString>("writer");
+        Config c;
+        xrdtest::writeTestFile(path_, kEveryTarget);
+        QVERIFY(c.load(path_) && c.valid);
+        QCOMPARE(c.ext.fits.size(), int(fitTargets().size()));
+        for (int i = 0; i < c.ext.fits.size(); ++i) {
+            for (const char* writer : {"fitted file", "slider", "table"}) {
+                if (QLatin1String(writer) == QLatin1String("table") &&
+                    !fitTarget(c.ext.fits[i].target).layer)
+                    continue; // the table holds layers only
+                QTest::addRow("%s by %s", qPrintable(c.ext.fits[i].text), writer) << i << writer;
+            }
+        }
+    }
+
+    void everyTargetEveryWriter() {
+        QFETCH(int, target);
+        QFETCH(QString, writer);
+        xrdtest::writeTestFile(path_, kEveryTarget);
+        Config base;
+        QVERIFY(base.load(path_) && base.valid);
+        const FitParameter p = base.ext.fits.at(target);
+        std::vector<double> want = targetValues(base);
+        QString written = path_;
+        if (writer == QLatin1String("slider")) {
+            FitSliders sliders;
+            sliders.showFile(xrdtest::shownFileOf(path_));
+            QCOMPARE(sliders.count(), base.ext.fits.size());
+            QSlider* s = sliders.slider(target);
+            s->setSliderDown(true);
+            s->setValue(s->maximum() * 3 / 4);
+            s->setSliderDown(false);
+            want[size_t(target)] = sliders.values()[size_t(target)];
+        } else if (writer == QLatin1String("table")) {
+            LayerTable table;
+            table.showFile(xrdtest::shownFileOf(path_));
+            const double v = p.min + 0.75 * (p.max - p.min);
+            want[size_t(target)] = fitTarget(p.target).integer ? std::round(v) : v;
+            table.table()
+                ->item(p.layer - 1, LayerTable::valueColumn(p.target))
+                ->setText(QString::number(want[size_t(target)], 'g', 17));
+        } else {
+            std::vector<FittedValue> values;
+            for (double v : want)
+                values.push_back({v, 0.01, false});
+            const double v = p.min + 0.75 * (p.max - p.min);
+            values[size_t(target)].value = v;
+            want[size_t(target)] =
+                fitTarget(p.target).integer ? std::round(v) : QString::number(v, 'g', 6).toDouble();
+            written = dir_.filePath(QStringLiteral("fitted.txt"));
+            const QByteArray bytes =
+                fittedStructureBytes(xrdtest::readTestFile(path_), base, values, 2, 1);
+            QVERIFY(!bytes.isEmpty());
+            xrdtest::writeTestFile(written, bytes);
+        }
+        QVERIFY(want[size_t(target)] != targetValues(base)[size_t(target)]);
+        Config back;
+        QVERIFY(back.load(written) && back.valid);
+        QCOMPARE(back.ext.problems, QStringList());
+        const std::vector<double> got = targetValues(back);
+        for (size_t k = 0; k < want.size(); ++k)
+            QVERIFY2(std::abs(got[k] - want[k]) <= 1e-12 * std::max(1.0, std::abs(want[k])),
+                     qPrintable(QStringLiteral("%1: %2, not %3")
+                                    .arg(base.ext.fits[int(k)].text)
+                                    .arg(got[k], 0, 'g', 17)
+                                    .arg(want[k], 0, 'g', 17)));
+    }
 
     void oneSliderPerFitLine() {
         FitSliders sliders;

@@ -2,6 +2,7 @@
 // structure file (or one FIT line), every other byte kept.
 
 #include "app/layertable.h"
+#include "structure/extensions.h"
 #include "tests/common/shownfile.h"
 #include "tests/common/testfiles.h"
 
@@ -50,10 +51,13 @@ private slots:
         QCOMPARE(t->item(1, LayerTable::StartShape)->text(), QStringLiteral("A"));
         // 100 ML of GaAs on GaAs are 28.27 nm (a = 5.6533 Å, half of it per monolayer).
         QCOMPARE(t->item(1, LayerTable::Nanometres)->text(), QStringLiteral("28.27"));
-        QCOMPARE(t->item(1, LayerTable::FitX)->checkState(), Qt::Checked);
-        QCOMPARE(t->item(1, LayerTable::FitXMax)->text(), QStringLiteral("0.1"));
-        QCOMPARE(t->item(0, LayerTable::FitN)->checkState(), Qt::Unchecked);
-        QVERIFY(t->item(0, LayerTable::FitNMin)->text().isEmpty());
+        QCOMPARE(t->item(1, LayerTable::fitColumn(FitParameter::InFraction))->checkState(),
+                 Qt::Checked);
+        QCOMPARE(t->item(1, LayerTable::fitColumn(FitParameter::InFraction, 2))->text(),
+                 QStringLiteral("0.1"));
+        QCOMPARE(t->item(0, LayerTable::fitColumn(FitParameter::Thickness))->checkState(),
+                 Qt::Unchecked);
+        QVERIFY(t->item(0, LayerTable::fitColumn(FitParameter::Thickness, 1))->text().isEmpty());
         table.showFile(nullptr);
         QCOMPARE(t->rowCount(), 0);
     }
@@ -77,23 +81,24 @@ private slots:
         QTest::newRow("start As fraction, left out before")
             << 1 << int(LayerTable::StartAs) << "1"
             << QByteArray(kFile).replace("\t100 0 1", "\t100 0 1 A 0 0 0 A 0 0 1");
-        QTest::newRow("free thickness") << 0 << int(LayerTable::FitN) << "check"
-                                        << QByteArray(kFile) + "FIT LAYER 1 N 16 24\r\n";
+        QTest::newRow("free thickness") << 0 << LayerTable::fitColumn(FitParameter::Thickness)
+                                        << "check" << QByteArray(kFile) + "FIT LAYER 1 N 16 24\r\n";
         QTest::newRow("upper bound of a free fraction")
-            << 1 << int(LayerTable::FitXMax) << "0.05"
+            << 1 << LayerTable::fitColumn(FitParameter::InFraction, 2) << "0.05"
             << QByteArray(kFile).replace("X 0 0.1", "X 0 0.05");
         QTest::newRow("lower bound of a thickness not yet free")
-            << 1 << int(LayerTable::FitNMin) << "90"
+            << 1 << LayerTable::fitColumn(FitParameter::Thickness, 1) << "90"
             << QByteArray(kFile) + "FIT LAYER 2 N 90 120\r\n";
         QTest::newRow("fraction no longer free")
-            << 1 << int(LayerTable::FitX) << "uncheck"
+            << 1 << LayerTable::fitColumn(FitParameter::InFraction) << "uncheck"
             << QByteArray(kFile).replace("FIT LAYER 2 X 0 0.1   # barrier\r\n", "");
         QTest::newRow("fraction above 1 refused")
             << 0 << int(LayerTable::AsFraction) << "1.5" << kFile;
         QTest::newRow("thickness not whole refused")
             << 0 << int(LayerTable::Monolayers) << "2.5" << kFile;
         QTest::newRow("shape refused") << 0 << int(LayerTable::StartShape) << "X" << kFile;
-        QTest::newRow("not a number refused") << 0 << int(LayerTable::FitXMin) << "abc" << kFile;
+        QTest::newRow("not a number refused")
+            << 0 << LayerTable::fitColumn(FitParameter::InFraction, 1) << "abc" << kFile;
     }
 
     void edit() {
