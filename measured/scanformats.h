@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <limits>
+
 namespace scanformats {
 
 // No diffractometer writes ten million points in one scan; a count above this in a header or
@@ -31,6 +33,28 @@ FormatReading readX00(const QByteArray& text);
 FormatReading readUxd(const QByteArray& text);
 FormatReading readRas(const QByteArray& text, const ScanReadOptions& options);
 FormatReading readColumns(const QByteArray& text, const ScanReadOptions& options);
+
+// One line of an area scan (a reciprocal-space map): omega and 2theta of every point in
+// degrees, and its intensity in counts per second, in file order.
+struct AreaLine {
+    QVector<double> omega;
+    QVector<double> twoTheta;
+    QVector<double> intensity;
+};
+
+// What the XRDML reader makes of a file read as an area scan: every completed scan is one
+// line, with both axes' positions (listed, from start to end, or one common position).
+// `failure` as in FormatReading; at most maxPoints points in all.
+struct AreaReading {
+    bool recognised = false;
+    QString failure;
+    QVector<AreaLine> lines;
+    double wavelength = std::numeric_limits<double>::quiet_NaN();
+    int skipped = 0; // scans not completed, left out
+};
+
+AreaReading readXrdmlArea(const QByteArray& bytes);
+AreaReading readRasArea(const QByteArray& text);
 
 // A whole token as a number, locale-independent: "1.5", "-2e3", "+4", and "nan" or "inf"
 // (which the common checks then refuse, so such a file fails with that reason rather than

@@ -229,8 +229,11 @@ public:
     XrdmlParser& operator=(const XrdmlParser&) = delete;
 
     FormatReading read();
+    AreaReading readArea();
 
 private:
+    bool open(bool& recognised, QString& failure);
+    QString buildLine(DataPoints& data, AreaLine& line) const;
     bool isNamed(const char* name) const { return xml_.name() == QLatin1String(name); }
     // The text of the current element as the file holds it: marks are put back as the runs
     // of numbers they stand for. When the text is one run alone (white space aside), `begin`
@@ -421,6 +424,41 @@ QString axisPoints(const AxisPositions& axis, const char* name, int n, QVector<d
     return QString();
 }
 
+// The intensities in counts per second, taking over the file's values, and the counting
+// times, for the n values of `data`; or a failure.
+QString countsPerSecond(DataPoints& data, QVector<double>& intensity, QVector<double>& times) {
+    const int n = data.values.size();
+    if (data.haveTimes) {
+        if (data.times.size() != n)
+            return QCoreApplication::translate("Scan", "%1 counting times but %2 intensities")
+                .arg(data.times.size())
+                .arg(n);
+        times = std::move(data.times);
+    } else if (!std::isnan(data.commonTime)) {
+        times = QVector<double>(n, data.commonTime);
+    } else {
+        return QCoreApplication::translate("Scan", "the scan gives no counting time");
+    }
+
+    const bool listedFactors = data.rawCounts && data.haveAttenuation;
+    if (listedFactors && data.attenuation.size() != n)
+        return QCoreApplication::translate("Scan", "%1 beam attenuation factors but %2 counts")
+            .arg(data.attenuation.size())
+            .arg(n);
+    const double common =
+        data.rawCounts && !std::isnan(data.commonAttenuation) ? data.commonAttenuation : 1.0;
+    intensity = std::move(data.values);
+    for (int i = 0; i < n; ++i) {
+        if (!(times[i] > 0.0))
+            return QCoreApplication::translate("Scan",
+                                               "the counting time of point %1 is not positive")
+                .arg(i + 1);
+        intensity[i] = intensity[i] * (listedFactors ? data.attenuation[i] : common) /
+                            times[i];
+    }
+    return QString();
+}
+
 // Builds the scan from what the file gave, taking over its lists, so that a large scan is
 // held about three times (angles, intensities, counting times) and not more.
 QString XrdmlParser::build(DataPoints& data, MeasuredScan& scan) const {
@@ -460,55 +498,36 @@ QString XrdmlParser::build(DataPoints& data, MeasuredScan& scan) const {
                                                  "neither 2Theta nor Omega moves in the scan");
     }
 
-    if (data.haveTimes) {
-        if (data.times.size() != n)
-            return QCoreApplication::translate("Scan", "%1 counting times but %2 intensities")
-                .arg(data.times.size())
-                .arg(n);
-        scan.countingTime = std::move(data.times);
-    } else if (!std::isnan(data.commonTime)) {
-        scan.countingTime = QVector<double>(n, data.commonTime);
-    } else {
-        return QCoreApplication::translate("Scan", "the scan gives no counting time");
-    }
-
-    const bool listedFactors = data.rawCounts && data.haveAttenuation;
-    if (listedFactors && data.attenuation.size() != n)
-        return QCoreApplication::translate("Scan", "%1 beam attenuation factors but %2 counts")
-            .arg(data.attenuation.size())
-            .arg(n);
-    const double common =
-        data.rawCounts && !std::isnan(data.commonAttenuation) ? data.commonAttenuation : 1.0;
-    scan.intensity = std::move(data.values);
-    for (int i = 0; i < n; ++i) {
-        if (!(scan.countingTime[i] > 0.0))
-            return QCoreApplication::translate("Scan",
-                                               "the counting time of point %1 is not positive")
-                .arg(i + 1);
-        scan.intensity[i] = scan.intensity[i] * (listedFactors ? data.attenuation[i] : common) /
-                            scan.countingTime[i];
-    }
-    return QString();
+    return countsPerSecond(data, scan.intensity, scan.countingTime);
 }
 
-FormatReading XrdmlParser::read() {
-    FormatReading reading;
+// Reads up to the root element: `recognised` when it is XRDML's, `failure` when such a
+// document cannot be read on. True when the scans may be read.
+bool XrdmlParser::open(bool& recognised, QString& failure) {
     bool sawDtd = false;
     while (!xml_.atEnd() && !xml_.isStartElement()) {
         xml_.readNext();
         sawDtd = sawDtd || xml_.isDTD();
     }
-    if (!xml_.isStartElement() || !isNamed("xrdMeasurements") ||
-        !xml_.namespaceUri().startsWith(QLatin1String("http://www.xrdml.com/XRDMeasurement/")))
-        return reading;
-    reading.recognised = true;
-    reading.scan.format = QStringLiteral("XRDML");
-    if (sawDtd) {
+    recognised =
+        xml_.isStartElement() && isNamed("xrdMeasurements") &&
+        xml_.namespaceUri().startsWith(QLatin1String("http://www.xrdml.com/XRDMeasurement/"));
+    if (recognised && sawDtd) {
         // XRDML has no document type; one here could only define entities to expand.
-        reading.failure =
-            QCoreApplication::translate("Scan", "the XML holds a document type declaration");
-        return reading;
+        failure = QCoreApplication::translate("Scan", "the XML holds a document type declaration");
+        return false;
     }
+    return recognised;
+}
+
+FormatReading XrdmlParser::read() {
+    FormatReading reading;
+    const bool go = open(reading.recognised, reading.failure);
+    if (!reading.recognised)
+        return reading;
+    reading.scan.format = QStringLiteral("XRDML");
+    if (!go)
+        return reading;
 
     // The first completed scan is used; a scan without a status counts as completed.
     int scans = 0;
@@ -588,7 +607,110 @@ FormatReading XrdmlParser::read() {
     return reading;
 }
 
+// One line of an area scan: both axes at every point. An axis that neither moves nor is
+// listed stands at its common position.
+QString XrdmlParser::buildLine(DataPoints& data, AreaLine& line) const {
+    if (!data.haveValues || data.values.isEmpty())
+        return QCoreApplication::translate("Scan", "the scan holds no intensities");
+    const int n = data.values.size();
+    bool moves = false;
+    QString failure = axisPoints(data.twoTheta, "2Theta", n, line.twoTheta, moves);
+    if (failure.isEmpty())
+        failure = axisPoints(data.omega, "Omega", n, line.omega, moves);
+    if (!failure.isEmpty())
+        return failure;
+    for (auto* axis : {&line.twoTheta, &line.omega}) {
+        const AxisPositions& given = axis == &line.omega ? data.omega : data.twoTheta;
+        if (axis->isEmpty() && !std::isnan(given.common))
+            *axis = QVector<double>(n, given.common);
+        if (axis->isEmpty())
+            return QCoreApplication::translate("Scan", "the scan gives no %1 positions")
+                .arg(QLatin1String(axis == &line.omega ? "Omega" : "2Theta"));
+    }
+    QVector<double> times;
+    return countsPerSecond(data, line.intensity, times);
+}
+
+// Every completed scan of the file as one line of an area scan.
+AreaReading XrdmlParser::readArea() {
+    AreaReading reading;
+    if (!open(reading.recognised, reading.failure))
+        return reading;
+    qint64 points = 0;
+    int scans = 0;
+    while (failure_.isEmpty() && xml_.readNextStartElement()) {
+        if (!isNamed("xrdMeasurement")) {
+            xml_.skipCurrentElement();
+            continue;
+        }
+        double here = notANumber;
+        while (failure_.isEmpty() && xml_.readNextStartElement()) {
+            if (isNamed("usedWavelength")) {
+                readWavelength(here);
+                continue;
+            }
+            if (!isNamed("scan")) {
+                xml_.skipCurrentElement();
+                continue;
+            }
+            ++scans;
+            const QString status = xml_.attributes().value(QLatin1String("status")).toString();
+            if (!status.isEmpty() && status != QLatin1String("Completed")) {
+                ++reading.skipped;
+                xml_.skipCurrentElement();
+                continue;
+            }
+            DataPoints data;
+            while (failure_.isEmpty() && xml_.readNextStartElement()) {
+                if (isNamed("dataPoints"))
+                    readDataPoints(data);
+                else
+                    xml_.skipCurrentElement();
+            }
+            if (!failure_.isEmpty() || xml_.hasError())
+                break;
+            AreaLine line;
+            const QString problem = buildLine(data, line);
+            if (!problem.isEmpty()) {
+                reading.failure =
+                    QCoreApplication::translate("Scan", "scan %1: %2").arg(scans).arg(problem);
+                return reading;
+            }
+            points += line.intensity.size();
+            if (points > maxPoints) {
+                reading.failure =
+                    QCoreApplication::translate("Scan", "more than %1 points").arg(maxPoints);
+                return reading;
+            }
+            if (std::isnan(reading.wavelength))
+                reading.wavelength = here;
+            reading.lines.append(std::move(line));
+        }
+    }
+    if (xml_.hasError())
+        reading.failure =
+            QCoreApplication::translate("Scan", "the XML is broken or cut short (%1, line %2)")
+                .arg(xml_.errorString(), QString::number(xml_.lineNumber()));
+    else if (!failure_.isEmpty())
+        reading.failure = failure_;
+    else if (reading.lines.isEmpty())
+        reading.failure = scans == 0 ? QCoreApplication::translate("Scan", "the file holds no scan")
+                                     : QCoreApplication::translate("Scan", "no scan is completed");
+    return reading;
+}
+
 } // namespace
+
+AreaReading readXrdmlArea(const QByteArray& bytes) {
+    int i = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (i < bytes.size() &&
+           (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n'))
+        ++i;
+    if (!(i < bytes.size() && bytes[i] == '<') && !bytes.startsWith("\xFF\xFE") &&
+        !bytes.startsWith("\xFE\xFF"))
+        return AreaReading();
+    return XrdmlParser(bytes, ScanReadOptions()).readArea();
+}
 
 FormatReading readXrdml(const QByteArray& bytes, const ScanReadOptions& options) {
     // Only bytes that can open an XML document are handed to the XML reader: a '<' after
