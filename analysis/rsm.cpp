@@ -29,8 +29,7 @@ double median(QVector<double> values) {
 
 } // namespace
 
-void anglesToQ(double omega, double twoTheta, const RsmGeometry& geometry, double& qx,
-               double& qz) {
+void anglesToQ(double omega, double twoTheta, const RsmGeometry& geometry, double& qx, double& qz) {
     const double k = 2 * kPi / geometry.wavelength;
     const double w = (omega + geometry.omegaOffset - geometry.miscut) * kDegree;
     const double t = (twoTheta + geometry.twoThetaOffset) * kDegree;
@@ -38,8 +37,7 @@ void anglesToQ(double omega, double twoTheta, const RsmGeometry& geometry, doubl
     qz = k * (std::sin(w) + std::sin(t - w));
 }
 
-bool qToAngles(double qx, double qz, const RsmGeometry& geometry, double& omega,
-               double& twoTheta) {
+bool qToAngles(double qx, double qz, const RsmGeometry& geometry, double& omega, double& twoTheta) {
     const double k = 2 * kPi / geometry.wavelength;
     const double q = std::hypot(qx, qz);
     if (!(q > 0) || q > 2 * k)
@@ -190,7 +188,8 @@ bool isLocalMaximum(const MapGrid& grid, int i, int j) {
     for (int b = std::max(0, j - 1); b <= std::min(grid.nz - 1, j + 1); ++b)
         for (int a = std::max(0, i - 1); a <= std::min(grid.nx - 1, i + 1); ++a)
             if ((a != i || b != j) && grid.filled(a, b) &&
-                (grid.value(a, b) > v || (grid.value(a, b) == v && (b * grid.nx + a) < (j * grid.nx + i))))
+                (grid.value(a, b) > v ||
+                 (grid.value(a, b) == v && (b * grid.nx + a) < (j * grid.nx + i))))
                 return false;
     return true;
 }
@@ -243,7 +242,8 @@ bool spotNear(const MapGrid& grid, double qx, double qz, MapSpot& spot) {
         for (int i = 0; i < grid.nx; ++i) {
             if (!grid.filled(i, j))
                 continue;
-            const double d = std::hypot((grid.xAt(i) - qx) / grid.dx(), (grid.zAt(j) - qz) / grid.dz());
+            const double d =
+                std::hypot((grid.xAt(i) - qx) / grid.dx(), (grid.zAt(j) - qz) / grid.dz());
             if (best < 0 || d < bestDistance) {
                 best = j * grid.nx + i;
                 bestDistance = d;
@@ -345,15 +345,15 @@ SpotNumbers spotNumbers(const MapSpot& spot, int h, int k, int l, double aSubstr
     double cx = 0, ax = 0, rx = 0, cz = 0, az = 0, rz = 0;
     solve(parallel(spot.qx + hx), n.aPerpendicular, aSubstrate, alloy, cx, ax, rx);
     solve(n.aParallel, perpendicular(spot.qz + hz), aSubstrate, alloy, cz, az, rz);
-    n.sComposition = std::hypot((cx - n.composition) / hx * spot.sqx,
-                                (cz - n.composition) / hz * spot.sqz);
+    n.sComposition =
+        std::hypot((cx - n.composition) / hx * spot.sqx, (cz - n.composition) / hz * spot.sqz);
     n.sRelaxation =
         std::hypot((rx - n.relaxation) / hx * spot.sqx, (rz - n.relaxation) / hz * spot.sqz);
     return n;
 }
 
-void layerQ(double a0, double ratio, double aSubstrate, double r, int h, int k, int l,
-            double sign, double& qx, double& qz) {
+void layerQ(double a0, double ratio, double aSubstrate, double r, int h, int k, int l, double sign,
+            double& qx, double& qz) {
     const double aPar = aSubstrate + r * (a0 - aSubstrate);
     const double aPerp = a0 - ratio * (aPar - a0);
     qx = sign * 2 * kPi * std::sqrt(double(h * h + k * k)) / aPar;

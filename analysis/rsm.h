@@ -42,8 +42,8 @@ void mapToQ(const AreaMap& map, const RsmGeometry& geometry, QVector<double>& qx
 struct MapGrid {
     int nx = 0, nz = 0;
     double x0 = 0, x1 = 0, z0 = 0, z1 = 0;
-    QVector<double> sum;  // nx * nz, row-major in z: index j * nx + i
-    QVector<int> count;   // points per cell
+    QVector<double> sum; // nx * nz, row-major in z: index j * nx + i
+    QVector<int> count;  // points per cell
     double dx() const { return nx > 1 ? (x1 - x0) / (nx - 1) : 1.0; }
     double dz() const { return nz > 1 ? (z1 - z0) / (nz - 1) : 1.0; }
     double xAt(int i) const { return x0 + i * dx(); }
@@ -88,7 +88,7 @@ bool spotNear(const MapGrid& grid, double qx, double qz, MapSpot& spot);
 // A cubic alloy of one free fraction c: its bulk lattice constant and the strain ratio
 // 2 C12 / C11 of a (001) layer, as functions of c.
 struct AlloyLine {
-    QString name; // "In(x)Ga(1-x)As", for tables
+    QString name;     // "In(x)Ga(1-x)As", for tables
     QString fraction; // what c is: "x (In)"
     std::function<double(double)> latticeConstant;
     std::function<double(double)> strainRatio;
@@ -116,5 +116,5 @@ SpotNumbers spotNumbers(const MapSpot& spot, int h, int k, int l, double aSubstr
 // Where a layer of bulk lattice a0 (strain ratio R) relaxed by r on a substrate aS appears:
 // a∥ = aS + r (a0 - aS), a⊥ = a0 - R (a∥ - a0), as Q of reflection (h k l), with Qx's sign
 // of the grazing side (+1 exit, -1 incidence).
-void layerQ(double a0, double ratio, double aSubstrate, double r, int h, int k, int l,
-            double sign, double& qx, double& qz);
+void layerQ(double a0, double ratio, double aSubstrate, double r, int h, int k, int l, double sign,
+            double& qx, double& qz);

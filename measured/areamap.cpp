@@ -102,7 +102,8 @@ QString finish(AreaMap& map) {
                                                        "finite number")
                 .arg(i + 1);
         if (std::fabs(map.x[i]) > limit || std::fabs(map.z[i]) > limit)
-            return QCoreApplication::translate("Scan", "the position of point %1 (%2, %3) is absurd")
+            return QCoreApplication::translate("Scan",
+                                               "the position of point %1 (%2, %3) is absurd")
                 .arg(i + 1)
                 .arg(map.x[i])
                 .arg(map.z[i]);
@@ -156,10 +157,10 @@ AreaMapReadResult readAreaMapBytes(const QByteArray& bytes, const QString& nameF
     AreaMapReadResult result;
     result.map.fileName = nameForMessages;
     if (bytes.size() > maxFileBytes) {
-        result.error = failureLine(nameForMessages,
-                                   QCoreApplication::translate("Scan", "the data are larger than "
-                                                                       "%1 MiB, too large for a map")
-                                       .arg(maxFileBytes >> 20));
+        result.error = failureLine(
+            nameForMessages, QCoreApplication::translate("Scan", "the data are larger than "
+                                                                 "%1 MiB, too large for a map")
+                                 .arg(maxFileBytes >> 20));
         return result;
     }
     AreaMap& map = result.map;
@@ -210,8 +211,8 @@ AreaMapReadResult readAreaMapFile(const QString& path) {
     if (reason.isEmpty()) {
         bytes = file.read(maxFileBytes + 1);
         if (file.error() != QFileDevice::NoError)
-            reason = QCoreApplication::translate("Scan", "reading failed (%1)")
-                         .arg(file.errorString());
+            reason =
+                QCoreApplication::translate("Scan", "reading failed (%1)").arg(file.errorString());
     }
     if (!reason.isEmpty()) {
         AreaMapReadResult result;
@@ -225,17 +226,18 @@ AreaMapReadResult readAreaMapFile(const QString& path) {
 QString areaMapSummary(const AreaMap& map) {
     const auto range = [](const QVector<double>& v, int decimals) {
         const auto mm = std::minmax_element(v.cbegin(), v.cend());
-        return v.isEmpty() ? QString() : QStringLiteral("%1–%2")
-                                             .arg(*mm.first, 0, 'f', decimals)
-                                             .arg(*mm.second, 0, 'f', decimals);
+        return v.isEmpty() ? QString()
+                           : QStringLiteral("%1–%2")
+                                 .arg(*mm.first, 0, 'f', decimals)
+                                 .arg(*mm.second, 0, 'f', decimals);
     };
     const bool angles = map.space == AreaMap::Angles;
-    const QString lines = map.lineCount() == 1
-                              ? QCoreApplication::translate("Scan", "1 line of %1 points")
-                                    .arg(map.x.size())
-                              : QCoreApplication::translate("Scan", "%1 lines of %2 points")
-                                    .arg(map.lineCount())
-                                    .arg(map.longestLine());
+    const QString lines =
+        map.lineCount() == 1
+            ? QCoreApplication::translate("Scan", "1 line of %1 points").arg(map.x.size())
+            : QCoreApplication::translate("Scan", "%1 lines of %2 points")
+                  .arg(map.lineCount())
+                  .arg(map.longestLine());
     return angles ? QCoreApplication::translate("Scan", "Read [%1]: %2, ω %3°, 2θ %4°.")
                         .arg(map.fileName, lines, range(map.x, 3), range(map.z, 3))
                   : QCoreApplication::translate("Scan", "Read [%1]: %2, Qx %3 1/Å, Qz %4 1/Å.")

@@ -70,7 +70,8 @@ QString lineOf(const Scan& scan, AreaLine& line) {
 
     const QByteArray unit = scan.header.value("MEAS_SCAN_UNIT_Y").trimmed().toLower();
     if (!unit.isEmpty() && unit != "counts" && unit != "cps")
-        return QCoreApplication::translate("Scan", "the intensity unit %1 is neither counts nor cps")
+        return QCoreApplication::translate("Scan",
+                                           "the intensity unit %1 is neither counts nor cps")
             .arg(quoted(QString::fromLatin1(unit)));
     double time = 1.0;
     if (unit != "cps") {
@@ -205,7 +206,8 @@ AreaReading readRasArea(const QByteArray& text) {
         AreaLine line;
         const QString problem = lineOf(scans[i], line);
         if (!problem.isEmpty()) {
-            reading.failure = QCoreApplication::translate("Scan", "scan %1: %2").arg(i + 1).arg(problem);
+            reading.failure =
+                QCoreApplication::translate("Scan", "scan %1: %2").arg(i + 1).arg(problem);
             return reading;
         }
         scans[i].angle.clear();

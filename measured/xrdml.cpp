@@ -453,8 +453,7 @@ QString countsPerSecond(DataPoints& data, QVector<double>& intensity, QVector<do
             return QCoreApplication::translate("Scan",
                                                "the counting time of point %1 is not positive")
                 .arg(i + 1);
-        intensity[i] = intensity[i] * (listedFactors ? data.attenuation[i] : common) /
-                            times[i];
+        intensity[i] = intensity[i] * (listedFactors ? data.attenuation[i] : common) / times[i];
     }
     return QString();
 }

@@ -11,6 +11,7 @@
 #include "structure/config.h"
 #include "structure/extensions.h"
 #include "structure/fittargets.h"
+#include "tools/batchrsm.h"
 #include "views/overlayview.h"
 #include "views/renderplots.h"
 
@@ -449,6 +450,8 @@ bool wantsPlots(int argc, char* argv[]) {
 }
 
 int main(int argc, char* argv[]) {
+    if (wantsRsm(argc, argv))
+        return runRsm(argc, argv);
     // Declared before the application object, so it outlives it.
     std::unique_ptr<QTemporaryDir> runtimeDir;
     std::unique_ptr<QCoreApplication> app;
@@ -562,6 +565,13 @@ int main(int argc, char* argv[]) {
                                              "it ends in .pdf."),
         QStringLiteral("file"));
     parser.addOption(report);
+    // Handled before this parser (runRsm); listed here for the help.
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("rsm"),
+        QCoreApplication::translate("Batch", "Read the reciprocal-space map <MAP> (with an "
+                                             "optional structure file) and write its image, "
+                                             "gridded map and spot table; --rsm --help for more."),
+        QStringLiteral("MAP")));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QCoreApplication::translate("Batch", "Structure files."),
                                  QStringLiteral("FILE..."));

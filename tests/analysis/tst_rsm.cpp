@@ -48,10 +48,10 @@ private slots:
         QTest::addColumn<double>("miscut");
         QTest::addColumn<double>("qx");
         QTest::addColumn<double>("qz");
-        QTest::newRow("(004) symmetric") << 33.02500570764123 << 66.05001141528246 << 0.0 << 0.0
-                                         << 0.0 << 0.0 << kQz;
-        QTest::newRow("(224) exit") << kTheta + kPsi << 2 * kTheta << 0.0 << 0.0 << 0.0 << kQx
-                                    << kQz;
+        QTest::newRow("(004) symmetric")
+            << 33.02500570764123 << 66.05001141528246 << 0.0 << 0.0 << 0.0 << 0.0 << kQz;
+        QTest::newRow("(224) exit")
+            << kTheta + kPsi << 2 * kTheta << 0.0 << 0.0 << 0.0 << kQx << kQz;
         QTest::newRow("(224) incidence")
             << kTheta - kPsi << 2 * kTheta << 0.0 << 0.0 << 0.0 << -kQx << kQz;
         // Measured 0.1° low in omega, 0.04° high in 2theta: the offsets bring it back.
@@ -148,8 +148,8 @@ private slots:
     // with its composition within 0.002 and its relaxation within 0.01.
     void synthetic_data() {
         QTest::addColumn<QString>("file");
-        for (const char* name : {"exit.xrdml", "exit.ras", "exit.txt", "incidence.xrdml",
-                                 "incidence.ras"})
+        for (const char* name :
+             {"exit.xrdml", "exit.ras", "exit.txt", "incidence.xrdml", "incidence.ras"})
             QTest::newRow(name) << QStringLiteral(XRD_TEST_DATA_DIR "/rsm/ingaas224-") + name;
     }
 
@@ -169,7 +169,8 @@ private slots:
                 if (std::hypot(s.qx - sign * t.qx, s.qz - t.qz) < 0.002)
                     found = &s;
             QVERIFY2(found, qPrintable(QStringLiteral("no spot at x %1").arg(t.x)));
-            QVERIFY2(std::fabs(found->qx - sign * t.qx) < 3e-4 && std::fabs(found->qz - t.qz) < 3e-4,
+            QVERIFY2(std::fabs(found->qx - sign * t.qx) < 3e-4 &&
+                         std::fabs(found->qz - t.qz) < 3e-4,
                      qPrintable(QStringLiteral("%1 %2").arg(found->qx).arg(found->qz)));
             const SpotNumbers n = spotNumbers(*found, 2, 2, 4, kGaAs, ingaasp(true, 1.0));
             QVERIFY2(std::fabs(n.composition - t.x) < 0.002,

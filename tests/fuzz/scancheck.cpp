@@ -1,6 +1,7 @@
 #include "tests/fuzz/scancheck.h"
 
 #include "measured/readers.h"
+#include "tests/fuzz/mapcheck.h"
 
 #include <cmath>
 
@@ -58,6 +59,10 @@ QString checkOne(const ScanReadResult& r) {
 } // namespace
 
 QString checkScanReaders(const QByteArray& input) {
+    // The same bytes opened as a map.
+    const QString mapProblem = checkMapReader(input);
+    if (!mapProblem.isEmpty())
+        return mapProblem;
     ScanReadOptions options;
     options.preferredThetas = {33.0259, 31.6688}; // GaAs and InP (004) at Cu K-alpha1
     const ScanReadResult plain = readScanBytes(input, name, options);

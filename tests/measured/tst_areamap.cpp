@@ -43,12 +43,13 @@ private slots:
             "</startPosition><endPosition>%2</endPosition></positions>"
             "<commonCountingTime>2</commonCountingTime><counts>10 20 30</counts>";
         QTest::newRow("xrdml two lines")
-            << xrdml(xrdmlScan("Completed", QByteArray(coupled).replace("%1", "35").replace("%2", "35.5")) +
+            << xrdml(xrdmlScan("Completed",
+                               QByteArray(coupled).replace("%1", "35").replace("%2", "35.5")) +
                      xrdmlScan("Aborted", QByteArray(coupled)) +
-                     xrdmlScan("Completed", QByteArray(coupled).replace("%1", "36").replace("%2", "36.5")))
+                     xrdmlScan("Completed",
+                               QByteArray(coupled).replace("%1", "36").replace("%2", "36.5")))
             << "XRDML" << 2 << QVector<double>{35, 35.25, 35.5, 36, 36.25, 36.5}
-            << QVector<double>{70, 70.5, 71, 70, 70.5, 71}
-            << QVector<double>{5, 10, 15, 5, 10, 15}
+            << QVector<double>{70, 70.5, 71, 70, 70.5, 71} << QVector<double>{5, 10, 15, 5, 10, 15}
             << "Read [f]: 2 lines of 3 points, ω 35.000–36.500°, 2θ 70.000–71.000°.";
         // An omega scan at a common 2theta, listed positions, intensities already per time.
         QTest::newRow("xrdml omega line, common 2theta")
@@ -130,8 +131,8 @@ private slots:
         QTest::newRow("ras cut short") << QByteArray("*RAS_DATA_START\n*RAS_HEADER_START\n")
                                        << "Can't read map [f]: scan 1 is cut short (no "
                                           "*RAS_INT_START).";
-        QTest::newRow("text two columns") << QByteArray("1 2\n3 4\n")
-                                          << "Can't read map [f]: no line holds three numbers.";
+        QTest::newRow("text two columns")
+            << QByteArray("1 2\n3 4\n") << "Can't read map [f]: no line holds three numbers.";
         QTest::newRow("text two points") << QByteArray("1 2 3\n3 4 5\n")
                                          << "Can't read map [f]: the map holds fewer than three "
                                             "points.";
@@ -143,7 +144,8 @@ private slots:
                                               "400) is absurd.";
         QTest::newRow("text all zero") << QByteArray("1 2 0\n3 4 0\n5 6 0\n")
                                        << "Can't read map [f]: no intensity is positive.";
-        QTest::newRow("empty") << QByteArray() << "Can't read map [f]: no line holds three numbers.";
+        QTest::newRow("empty") << QByteArray()
+                               << "Can't read map [f]: no line holds three numbers.";
     }
 
     void refuses() {
