@@ -272,19 +272,23 @@ bool spotNear(const MapGrid& grid, double qx, double qz, MapSpot& spot) {
     return true;
 }
 
-AlloyLine ingaasp(bool xFree, double other) {
+AlloyLine alloyLine(const MaterialSystem& system, double x, double y) {
     AlloyLine alloy;
-    if (xFree) {
-        alloy.name = other == 1.0 ? QStringLiteral("In(x)Ga(1-x)As")
-                                  : QStringLiteral("In(x)Ga(1-x)As(%1)P").arg(other);
-        alloy.fraction = QStringLiteral("x (In)");
-        alloy.latticeConstant = [other](double c) { return latticeConstant(c, other); };
-        alloy.strainRatio = [other](double c) { return strainRatio(c, other); };
+    const bool diamond = system.diamond();
+    const bool xFree = diamond || system.a0 != system.a1;
+    const Element named = xFree ? system.a1 : system.b1;
+    alloy.fraction =
+        QStringLiteral("%1 (%2)").arg(QLatin1String(xFree ? "x" : "y"), elementSymbol(named));
+    alloy.name = systemText(system);
+    if (diamond) {
+        alloy.latticeConstant = [system](double c) { return latticeConstant(system, c, c); };
+        alloy.strainRatio = [system](double c) { return strainRatio(system, c, c); };
+    } else if (xFree) {
+        alloy.latticeConstant = [system, y](double c) { return latticeConstant(system, c, y); };
+        alloy.strainRatio = [system, y](double c) { return strainRatio(system, c, y); };
     } else {
-        alloy.name = QStringLiteral("In(%1)Ga As(y)P(1-y)").arg(other);
-        alloy.fraction = QStringLiteral("y (As)");
-        alloy.latticeConstant = [other](double c) { return latticeConstant(other, c); };
-        alloy.strainRatio = [other](double c) { return strainRatio(other, c); };
+        alloy.latticeConstant = [system, x](double c) { return latticeConstant(system, x, c); };
+        alloy.strainRatio = [system, x](double c) { return strainRatio(system, x, c); };
     }
     return alloy;
 }

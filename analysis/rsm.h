@@ -6,6 +6,7 @@
 // normal. Angles in degrees.
 
 #include "measured/areamap.h"
+#include "structure/material.h"
 
 #include <QString>
 #include <QVector>
@@ -88,14 +89,17 @@ bool spotNear(const MapGrid& grid, double qx, double qz, MapSpot& spot);
 // A cubic alloy of one free fraction c: its bulk lattice constant and the strain ratio
 // 2 C12 / C11 of a (001) layer, as functions of c.
 struct AlloyLine {
-    QString name;     // "In(x)Ga(1-x)As", for tables
+    QString name;     // the system, "Ga In / P As", for tables
     QString fraction; // what c is: "x (In)"
     std::function<double(double)> latticeConstant;
     std::function<double(double)> strainRatio;
 };
 
-// In(x)Ga(1-x)As(y)P(1-y) with either x free (y given) or y free (x given).
-AlloyLine ingaasp(bool xFree, double other);
+// The alloy of a material system with the fraction of its mixed sublattice free: x of a
+// system with two group-III (or two group-IV) elements, with y held at `y` (x = y for a
+// diamond alloy); else y, with x held at `x`. InGaAs (the basic system, y = 1) gives x (In),
+// SiGe gives x (Ge), GaAsSb gives y (Sb).
+AlloyLine alloyLine(const MaterialSystem& system, double x, double y);
 
 // What a spot says of its layer at reflection (h k l) on a substrate of lattice constant
 // aSubstrate: a∥ = 2π √(h²+k²) / |Qx|, a⊥ = 2π l / Qz; the composition c at which the alloy's

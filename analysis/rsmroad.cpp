@@ -29,12 +29,11 @@ double inPlaneQ(double a, int h, int k) {
     return 2 * kPi * std::sqrt(double(h * h + k * k)) / a;
 }
 
-QString substrateText(double x, double y) {
-    if (x == 0 && y == 1)
-        return QStringLiteral("GaAs");
-    if (x == 1 && y == 0)
-        return QStringLiteral("InP");
-    return QStringLiteral("In%1Ga%2As%3P%4").arg(x).arg(1 - x).arg(y).arg(1 - y);
+Material named(const char* formula) {
+    Material m;
+    QString problem;
+    parseFormula(QString::fromLatin1(formula), m, problem);
+    return m;
 }
 
 int defaultCells(int points) {
@@ -81,26 +80,27 @@ RsmAnalysis analyseMap(AreaMap map, const Structure* structure, const RsmSetting
     a.grazing = strongest.qx < 0 ? -1 : 1;
 
     // Substrate and reflection.
-    double xs = 0, ys = 1;
+    Material substrate = named("GaAs");
     if (structure) {
-        xs = structure->substrate.inFraction;
-        ys = structure->substrate.asFraction;
+        substrate.system = structure->substrate.system;
+        substrate.x = structure->substrate.inFraction;
+        substrate.y = structure->substrate.asFraction;
         const Reflection& r = structure->ext.reflection;
         a.h = r.h;
         a.k = r.k;
         a.l = r.l;
-        a.aSubstrate = latticeConstant(xs, ys);
+        a.aSubstrate = latticeConstant(substrate.system, substrate.x, substrate.y);
     } else {
         double best = 1e300;
-        for (const auto& [x, y] : {std::pair<double, double>{0, 1}, {1, 0}}) {
-            const double as = latticeConstant(x, y);
+        for (const char* formula : {"GaAs", "InP", "Si"}) {
+            const Material m = named(formula);
+            const double as = latticeConstant(m.system, m.x, m.y);
             for (const Hkl& c : kCommon) {
                 const double d = std::hypot(std::fabs(strongest.qx) - inPlaneQ(as, c.h, c.k),
                                             strongest.qz - 2 * kPi * c.l / as);
                 if (d < best) {
                     best = d;
-                    xs = x;
-                    ys = y;
+                    substrate = m;
                     a.h = c.h;
                     a.k = c.k;
                     a.l = c.l;
@@ -110,7 +110,7 @@ RsmAnalysis analyseMap(AreaMap map, const Structure* structure, const RsmSetting
         }
         if (best > 0.02 * std::hypot(strongest.qx, strongest.qz)) {
             a.failure = tr("Map [%1]: its strongest spot (Qx %2, Qz %3 1/Å) is no common "
-                           "reflection of GaAs or InP; give the structure.")
+                           "reflection of GaAs, InP or Si; give the structure.")
                             .arg(a.map.fileName)
                             .arg(strongest.qx, 0, 'f', 4)
                             .arg(strongest.qz, 0, 'f', 4);
@@ -121,9 +121,9 @@ RsmAnalysis analyseMap(AreaMap map, const Structure* structure, const RsmSetting
                      .arg(a.h)
                      .arg(a.k)
                      .arg(a.l)
-                     .arg(substrateText(xs, ys));
+                     .arg(formulaText(substrate.system, substrate.x, substrate.y));
     }
-    a.substrateName = substrateText(xs, ys);
+    a.substrateName = formulaText(substrate.system, substrate.x, substrate.y);
     a.substrateQx = a.grazing * inPlaneQ(a.aSubstrate, a.h, a.k);
     a.substrateQz = 2 * kPi * a.l / a.aSubstrate;
 
@@ -153,13 +153,14 @@ RsmAnalysis analyseMap(AreaMap map, const Structure* structure, const RsmSetting
             const Layer& layer = structure->layers[i];
             LayerMark m;
             m.layer = i + 1;
+            m.system = layer.system;
             m.x = layer.inFraction;
             m.y = layer.asFraction;
             for (const LayerRelaxation& r : structure->ext.relaxations)
                 if (r.layer == m.layer)
                     m.relaxation = r.fraction;
-            const double a0 = latticeConstant(m.x, m.y);
-            const double ratio = strainRatio(m.x, m.y);
+            const double a0 = latticeConstant(m.system, m.x, m.y);
+            const double ratio = strainRatio(m.system, m.x, m.y);
             layerQ(a0, ratio, a.aSubstrate, 0.0, a.h, a.k, a.l, a.grazing, m.qxCoherent,
                    m.qzCoherent);
             const double aPar = aRef + m.relaxation * (a0 - aRef);
@@ -178,24 +179,25 @@ RsmAnalysis analyseMap(AreaMap map, const Structure* structure, const RsmSetting
     for (int s = 0; s < a.spots.size(); ++s) {
         const MapSpot& spot = a.spots[s];
         QString label;
-        double y = 1;
+        // Without a structure a layer is taken as InGaAs on a III-V substrate, SiGe on Si.
+        Material layer = substrate.system.diamond() ? named("Si0.5Ge0.5") : named("In0.5Ga0.5As");
         double nearest = 0.005;
         if (std::hypot(spot.qx - a.substrateQx, spot.qz - a.substrateQz) < nearest) {
             label = tr("substrate");
             nearest = std::hypot(spot.qx - a.substrateQx, spot.qz - a.substrateQz);
-            y = ys;
         }
         for (const LayerMark& m : a.layers) {
             const double d = std::hypot(spot.qx - m.qxRelaxed, spot.qz - m.qzRelaxed);
             if (d < nearest) {
                 nearest = d;
                 label = tr("layer %1").arg(m.layer);
-                y = m.y;
+                layer = Material{m.system, m.x, m.y};
             }
         }
-        const AlloyLine alloy = ingaasp(true, y);
+        const AlloyLine alloy = alloyLine(layer.system, layer.x, layer.y);
         a.labels << label;
-        a.alloys << alloy.name;
+        a.alloyLines << alloy;
+        a.alloys << QStringLiteral("%1, %2").arg(alloy.name, alloy.fraction);
         a.numbers << spotNumbers(spot, a.h, a.k, a.l, a.aSubstrate, alloy);
         a.log << spotLine(a, s);
     }
@@ -206,7 +208,7 @@ RsmAnalysis analyseMap(AreaMap map, const Structure* structure, const RsmSetting
 QString spotLine(const RsmAnalysis& a, int index) {
     const SpotNumbers& n = a.numbers[index];
     const QString label = a.labels.value(index);
-    return tr("Spot %1%2: Qx %3 1/Å, Qz %4 1/Å, a∥ %5 Å, a⊥ %6 Å, %7 x %8, relaxation %9.")
+    return tr("Spot %1%2: Qx %3 1/Å, Qz %4 1/Å, a∥ %5 Å, a⊥ %6 Å, %7 %8, relaxation %9.")
         .arg(index + 1)
         .arg(label.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(label))
         .arg(plusMinus(n.qx, n.sqx, 5), plusMinus(n.qz, n.sqz, 5),
@@ -221,8 +223,16 @@ QString spotAtLine(const RsmAnalysis& a, double qx, double qz) {
     if (!a.ok || !spotNear(a.grid, qx, qz, spot))
         return QString();
     RsmAnalysis one;
-    one.numbers << spotNumbers(spot, a.h, a.k, a.l, a.aSubstrate, ingaasp(true, 1.0));
-    one.alloys << ingaasp(true, 1.0).name;
+    // The alloy of the spot the analysis found nearest, else that of the first spot.
+    int nearest = 0;
+    for (int s = 1; s < a.spots.size(); ++s)
+        if (std::hypot(a.spots[s].qx - qx, a.spots[s].qz - qz) <
+            std::hypot(a.spots[nearest].qx - qx, a.spots[nearest].qz - qz))
+            nearest = s;
+    const AlloyLine alloy =
+        a.alloyLines.isEmpty() ? alloyLine(MaterialSystem(), 0.0, 1.0) : a.alloyLines[nearest];
+    one.numbers << spotNumbers(spot, a.h, a.k, a.l, a.aSubstrate, alloy);
+    one.alloys << QStringLiteral("%1, %2").arg(alloy.name, alloy.fraction);
     one.labels << tr("picked");
     QString line = spotLine(one, 0);
     return line.replace(0, 6, tr("Spot"));

@@ -17,8 +17,9 @@ struct Structure;
 // substrate, and relaxed as its RELAXATION line says (on the in-plane lattice of the layer
 // below, as the realistic models grow it).
 struct LayerMark {
-    int layer = 0;       // 1-based, file order
-    double x = 0, y = 0; // In and As fractions
+    int layer = 0; // 1-based, file order
+    MaterialSystem system;
+    double x = 0, y = 0; // fractions in the system
     double relaxation = 0;
     double qxCoherent = 0, qzCoherent = 0;
     double qxRelaxed = 0, qzRelaxed = 0;
@@ -42,10 +43,11 @@ struct RsmAnalysis {
     QVector<LayerMark> layers;
     MapGrid grid;
     QVector<MapSpot> spots;
-    QVector<SpotNumbers> numbers; // one per spot
-    QStringList labels;           // one per spot: "substrate", "layer 2", or empty
-    QStringList alloys;           // one per spot: what its composition is of
-    QStringList log;              // the lines for the log, in order
+    QVector<SpotNumbers> numbers;  // one per spot
+    QStringList labels;            // one per spot: "substrate", "layer 2", or empty
+    QStringList alloys;            // one per spot: what its composition is of
+    QVector<AlloyLine> alloyLines; // one per spot
+    QStringList log;               // the lines for the log, in order
 };
 
 // Analyses a map that was read. With a structure: its substrate, wavelength (when the map

@@ -131,7 +131,8 @@ private slots:
         spot.qx = qx;
         spot.qz = qz;
         spot.sqx = spot.sqz = 1e-4;
-        const SpotNumbers n = spotNumbers(spot, 2, 2, 4, kGaAs, ingaasp(true, 1.0));
+        const SpotNumbers n =
+            spotNumbers(spot, 2, 2, 4, kGaAs, alloyLine(MaterialSystem(), 0.0, 1.0));
         QVERIFY2(std::fabs(n.composition - x) < 2e-5, qPrintable(QString::number(n.composition)));
         if (x > 0)
             QVERIFY2(std::fabs(n.relaxation - r) < 2e-3, qPrintable(QString::number(n.relaxation)));
@@ -172,7 +173,8 @@ private slots:
             QVERIFY2(std::fabs(found->qx - sign * t.qx) < 3e-4 &&
                          std::fabs(found->qz - t.qz) < 3e-4,
                      qPrintable(QStringLiteral("%1 %2").arg(found->qx).arg(found->qz)));
-            const SpotNumbers n = spotNumbers(*found, 2, 2, 4, kGaAs, ingaasp(true, 1.0));
+            const SpotNumbers n =
+                spotNumbers(*found, 2, 2, 4, kGaAs, alloyLine(MaterialSystem(), 0.0, 1.0));
             QVERIFY2(std::fabs(n.composition - t.x) < 0.002,
                      qPrintable(QStringLiteral("x %1 for %2").arg(n.composition).arg(t.x)));
             if (t.x > 0)
@@ -182,8 +184,12 @@ private slots:
     }
 
 private:
-    static double latticeConstantOf(double x) { return ingaasp(true, 1.0).latticeConstant(x); }
-    static double strainRatioOf(double x) { return ingaasp(true, 1.0).strainRatio(x); }
+    static double latticeConstantOf(double x) {
+        return alloyLine(MaterialSystem(), 0.0, 1.0).latticeConstant(x);
+    }
+    static double strainRatioOf(double x) {
+        return alloyLine(MaterialSystem(), 0.0, 1.0).strainRatio(x);
+    }
 };
 
 QTEST_MAIN(TestRsm)
