@@ -171,6 +171,9 @@ struct Refinement : Eigen::DenseFunctor<double> {
     std::vector<double> lower, upper; // per active parameter
     mutable double bestCost = kInvalidCost;
     mutable std::vector<double> best;
+    // The last point evaluated and its residuals: the Jacobian at a point the minimiser has
+    // just evaluated (it always asks at its accepted point) reuses them.
+    mutable Eigen::VectorXd lastU, lastF;
 
     Refinement(Context* c, std::vector<double> start, std::vector<int> activeAt,
                const std::vector<double>& lo, const std::vector<double>& hi, int residualCount)
@@ -213,8 +216,14 @@ struct Refinement : Eigen::DenseFunctor<double> {
     int operator()(const Eigen::VectorXd& u, Eigen::VectorXd& fvec) const {
         if (context->stopRequested())
             return -1;
+        if (lastU.size() == u.size() && lastU == u && lastF.size() == fvec.size()) {
+            fvec = lastF;
+            return 0;
+        }
         const std::vector<double> s = pointAt(u);
         residualsInto(s, fvec);
+        lastU = u;
+        lastF = fvec;
         const double cost = fvec.squaredNorm() / double(fvec.size());
         if (cost < bestCost) {
             bestCost = cost;
@@ -227,7 +236,10 @@ struct Refinement : Eigen::DenseFunctor<double> {
             return -1;
         const std::vector<double> s0 = pointAt(u);
         Eigen::VectorXd f0(values());
-        residualsInto(s0, f0);
+        if (lastU.size() == u.size() && lastU == u && lastF.size() == f0.size())
+            f0 = lastF;
+        else
+            residualsInto(s0, f0);
         context->forEach(std::size_t(u.size()), [&](std::size_t j) {
             const Eigen::Index c = Eigen::Index(j);
             const double h = 1.5e-8 * std::max(1.0, std::fabs(u[c]));
@@ -267,6 +279,82 @@ QString validate(const FitProblem& p) {
     if (p.maxGenerations < 0 || p.populationSize < 0 || p.threads < 0)
         return QStringLiteral("negative generation, population or thread count");
     return {};
+}
+
+// The whole-monolayer neighbours of the final point, each with its continuous parameters
+// refined again: what the uncertainties weigh beside the best point.
+struct Neighbour {
+    std::vector<double> point; // searched vector
+    double cost = kInvalidCost;
+};
+
+// A continuous value within this fraction of its range from a bound is at the bound.
+constexpr double kAtBoundFraction = 1e-4;
+// A parameter whose uncertainty exceeds this fraction of its range is not determined by the
+// scan (a uniform spread over the range has 1 / sqrt(12), about 0.29).
+constexpr double kUndeterminedFraction = 0.2;
+
+// Every free parameter's uncertainty the spread of its range, and whether it is at a bound.
+void markBounds(const std::vector<double>& lower, const std::vector<double>& upper,
+                const std::vector<bool>& isInteger, FitOutcome& out) {
+    const std::size_t n = out.best.size();
+    out.sigma.assign(n, 0.0);
+    out.atBound.assign(n, false);
+    out.undetermined.assign(n, false);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double range = upper[i] - lower[i];
+        if (range <= 0.0)
+            continue;
+        out.sigma[i] = range * kUniformSigma;
+        const double tolerance = isInteger[i] ? 0.0 : kAtBoundFraction * range;
+        out.atBound[i] = out.best[i] - lower[i] <= tolerance || upper[i] - out.best[i] <= tolerance;
+    }
+}
+
+// The uncertainties widened by the whole-monolayer neighbours of the best point. Each
+// neighbouring solution (its integers moved, its continuous parameters refined) is weighed by
+// its likelihood against the best, exp(-(S - S0) / 2 sigma^2) with S the sum of squares, and
+// every parameter's variance becomes that of the mixture: the weighted mean of each solution's
+// own variance (taken as the best's) and of its squared distance from the mixture's mean. A
+// neighbour within the confidence level (S - S0 <= sigma^2) counts as an integer solution;
+// the correlations between an integer and a continuous parameter across the solutions are
+// kept when strong.
+void widenByNeighbours(const Context& context, const std::vector<Neighbour>& neighbours,
+                       const std::vector<bool>& isInteger, double bestCost, std::size_t m,
+                       double variance, FitOutcome& out) {
+    if (neighbours.empty() || !(variance > 0.0) || !std::isfinite(variance))
+        return;
+    const std::size_t p = context.freeAt.size();
+    std::vector<std::vector<double>> points;
+    std::vector<double> weights;
+    points.push_back(out.best);
+    weights.push_back(1.0);
+    for (const Neighbour& nb : neighbours) {
+        const double rise = double(m) * (nb.cost - bestCost) / variance;
+        if (!std::isfinite(rise) || rise > 40.0)
+            continue;
+        points.push_back(context.full(nb.point.data()));
+        weights.push_back(std::exp(-0.5 * std::max(rise, 0.0)));
+        out.integerSolutions += rise <= 1.0 ? 1 : 0;
+    }
+    if (points.size() < 2)
+        return;
+    double total = 0.0;
+    for (double w : weights)
+        total += w;
+    std::vector<double> mean(out.best.size(), 0.0);
+    for (std::size_t s = 0; s < points.size(); ++s)
+        for (std::size_t i = 0; i < mean.size(); ++i)
+            mean[i] += weights[s] * points[s][i] / total;
+    for (std::size_t j = 0; j < p; ++j) {
+        const std::size_t k = std::size_t(context.freeAt[j]);
+        double spread = 0.0;
+        for (std::size_t s = 0; s < points.size(); ++s)
+            spread += weights[s] * (points[s][k] - mean[k]) * (points[s][k] - mean[k]) / total;
+        // An integer's own profile already follows its neighbours.
+        out.sigma[k] = isInteger[k] ? std::max(out.sigma[k], std::sqrt(spread))
+                                    : std::sqrt(out.sigma[k] * out.sigma[k] + spread);
+    }
 }
 
 // Steps of an integer parameter tried either side of the best point for its profile.
@@ -360,22 +448,13 @@ double integerProfileSigma(Context& context, const Eigen::MatrixXd& jac, std::si
 }
 
 // Uncertainties and correlations at `best` from the Jacobian of the residuals over the free
-// parameters: central differences for continuous ones, steps of one for integers.
+// parameters: central differences for continuous ones, steps of one for integers; then
+// widened by the whole-monolayer neighbours within reach.
 void estimateUncertainties(Context& context, const std::vector<double>& lower,
                            const std::vector<double>& upper, const std::vector<bool>& isInteger,
-                           FitOutcome& out) {
-    const std::size_t n = out.best.size();
-    out.sigma.assign(n, 0.0);
-    out.atBound.assign(n, false);
+                           const std::vector<Neighbour>& neighbours, FitOutcome& out) {
+    markBounds(lower, upper, isInteger, out);
     const std::size_t p = context.freeAt.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const double range = upper[i] - lower[i];
-        if (range <= 0.0)
-            continue;
-        out.sigma[i] = range * kUniformSigma;
-        const double tolerance = isInteger[i] ? 0.0 : 1e-6 * range;
-        out.atBound[i] = out.best[i] - lower[i] <= tolerance || upper[i] - out.best[i] <= tolerance;
-    }
     if (p == 0)
         return;
     const std::vector<double> r0 = context.residualsAt(out.best);
@@ -450,6 +529,12 @@ void estimateUncertainties(Context& context, const std::vector<double>& lower,
         else if (norms[Eigen::Index(j)] > 0.0 && std::isfinite(s))
             out.sigma[k] = std::min(s, (upper[k] - lower[k]) * kUniformSigma);
     }
+    widenByNeighbours(context, neighbours, isInteger, out.bestCost, m, variance, out);
+    for (std::size_t j = 0; j < p; ++j) {
+        const std::size_t k = std::size_t(context.freeAt[j]);
+        out.undetermined[k] = !(norms[Eigen::Index(j)] > 0.0) ||
+                              out.sigma[k] > kUndeterminedFraction * (upper[k] - lower[k]);
+    }
     for (std::size_t a = 0; a < p; ++a)
         for (std::size_t b = a + 1; b < p; ++b) {
             if (!(norms[Eigen::Index(a)] > 0.0) || !(norms[Eigen::Index(b)] > 0.0))
@@ -474,7 +559,8 @@ namespace {
 // The continuous parameters [0, continuous) of `from` refined by a short Levenberg-Marquardt
 // run; the best cost reached and its point.
 double refineContinuous(Context& context, std::size_t continuous, const std::vector<double>& lower,
-                        const std::vector<double>& upper, std::vector<double>& point) {
+                        const std::vector<double>& upper, std::vector<double>& point,
+                        int evaluationsPerParameter = 20) {
     const std::vector<double> r = context.residualsAt(context.full(point.data()));
     double cost = Context::costOf(r);
     if (continuous == 0 || cost >= kInvalidCost || r.size() < continuous)
@@ -484,8 +570,12 @@ double refineContinuous(Context& context, std::size_t continuous, const std::vec
         active.push_back(int(j));
     Refinement functor(&context, point, active, lower, upper, int(r.size()));
     Eigen::VectorXd u = functor.startU();
+    functor.lastU = u;
+    functor.lastF = Eigen::Map<const Eigen::VectorXd>(r.data(), Eigen::Index(r.size()));
+    functor.bestCost = cost;
+    functor.best = point;
     Eigen::LevenbergMarquardt<Refinement> lm(functor);
-    lm.setMaxfev(Eigen::Index(20 * (continuous + 1)));
+    lm.setMaxfev(Eigen::Index(evaluationsPerParameter * int(continuous + 1)));
     lm.minimize(u);
     if (functor.bestCost < cost) {
         cost = functor.bestCost;
@@ -494,55 +584,108 @@ double refineContinuous(Context& context, std::size_t continuous, const std::vec
     return cost;
 }
 
-// `screened` > 0: each round evaluates the moves with the continuous parameters held and
-// refines only that many of the best of them (a start from the peaks is near its answer);
-// 0 refines every move.
+// Moves of the integers tried around `best`. First the joint moves that keep a period (one
+// layer's count up, another's down by one or two), which the continuous parameters can make up
+// for (one monolayer from a well to a barrier with the well's composition shifted); then every
+// integer alone by one or two; then pairs moved alike. `joint` counts the first kind.
+std::vector<std::vector<double>> integerMoves(const std::vector<double>& best,
+                                              std::size_t continuous,
+                                              const std::vector<double>& lower,
+                                              const std::vector<double>& upper,
+                                              std::size_t& joint) {
+    const std::size_t p = best.size();
+    std::vector<std::vector<double>> moves;
+    const auto add = [&](std::size_t i, double di, std::size_t j, double dj) {
+        std::vector<double> m = best;
+        m[i] += di;
+        if (j < p)
+            m[j] += dj;
+        for (std::size_t k : {i, j})
+            if (k < p && (m[k] < lower[k] || m[k] > upper[k]))
+                return;
+        moves.push_back(std::move(m));
+    };
+    for (std::size_t i = continuous; i < p; ++i)
+        for (std::size_t j = i + 1; j < p; ++j)
+            for (double d : {1.0, -1.0, 2.0, -2.0}) {
+                add(i, d, j, -d);
+                if (std::fabs(d) < 2.0) {
+                    add(i, d, j, -2.0 * d);
+                    add(i, 2.0 * d, j, -d);
+                }
+            }
+    joint = moves.size();
+    for (std::size_t i = continuous; i < p; ++i)
+        for (double d : {-2.0, -1.0, 1.0, 2.0})
+            add(i, d, p, 0.0);
+    for (std::size_t i = continuous; i < p; ++i)
+        for (std::size_t j = i + 1; j < p; ++j)
+            for (double d : {-1.0, 1.0})
+                add(i, d, j, d);
+    return moves;
+}
+
+// Evaluations per continuous parameter of the brief refinement of every move of the integers,
+// and how many of the moves are then refined in full.
+constexpr int kBriefEvaluations = 6;
+constexpr std::size_t kFullyRefinedMoves = 2;
+
+// Moves of the integers, each with every continuous parameter refined again, kept while one
+// lowers the cost. `screened` > 0: the moves other than the joint ones are first evaluated with
+// the continuous parameters held and only that many of the best refined (a start from the
+// peaks is near its answer); 0 refines every move. The last round's refined moves (the
+// neighbours of the final point) go into `neighbours`.
 void polishIntegers(Context& context, std::size_t continuous, const std::vector<double>& lower,
                     const std::vector<double>& upper, std::vector<double>& best, double& bestCost,
-                    std::size_t screened = 0) {
-    const std::size_t p = best.size();
-    for (int round = 0; round < 8 && !context.stopRequested(); ++round) {
-        std::vector<std::vector<double>> moves;
-        const auto add = [&](std::size_t i, double di, std::size_t j, double dj) {
-            std::vector<double> m = best;
-            m[i] += di;
-            if (j < p)
-                m[j] += dj;
-            for (std::size_t k : {i, j})
-                if (k < p && (m[k] < lower[k] || m[k] > upper[k]))
-                    return;
-            moves.push_back(std::move(m));
-        };
-        for (std::size_t i = continuous; i < p; ++i) {
-            for (double d : {-2.0, -1.0, 1.0, 2.0})
-                add(i, d, p, 0.0);
-            for (std::size_t j = i + 1; j < p; ++j)
-                for (double di : {-1.0, 1.0})
-                    for (double dj : {-1.0, 1.0})
-                        add(i, di, j, dj);
-        }
-        if (screened > 0 && moves.size() > screened) {
-            std::vector<double> raw(moves.size(), kInvalidCost);
-            context.forEach(moves.size(), [&](std::size_t m) {
-                raw[m] = Context::costOf(context.residualsAt(context.full(moves[m].data())));
+                    std::size_t screened, std::vector<Neighbour>* neighbours) {
+    for (int round = 0; round < 12 && !context.stopRequested(); ++round) {
+        std::size_t joint = 0;
+        std::vector<std::vector<double>> moves =
+            integerMoves(best, continuous, lower, upper, joint);
+        if (screened > 0 && moves.size() > joint + screened) {
+            const std::size_t others = moves.size() - joint;
+            std::vector<double> raw(others, kInvalidCost);
+            context.forEach(others, [&](std::size_t m) {
+                raw[m] =
+                    Context::costOf(context.residualsAt(context.full(moves[joint + m].data())));
             });
-            std::vector<std::size_t> order(moves.size());
+            std::vector<std::size_t> order(others);
             for (std::size_t m = 0; m < order.size(); ++m)
                 order[m] = m;
             std::stable_sort(order.begin(), order.end(),
                              [&](std::size_t a, std::size_t b) { return raw[a] < raw[b]; });
-            std::vector<std::vector<double>> kept;
+            std::vector<std::vector<double>> kept(moves.begin(),
+                                                  moves.begin() + std::ptrdiff_t(joint));
             for (std::size_t m = 0; m < screened; ++m)
-                kept.push_back(std::move(moves[order[m]]));
+                kept.push_back(std::move(moves[joint + order[m]]));
             moves = std::move(kept);
         }
+        // Every move refined briefly, the most promising in full.
         std::vector<double> costs(moves.size(), kInvalidCost);
         context.forEach(moves.size(), [&](std::size_t m) {
+            costs[m] =
+                refineContinuous(context, continuous, lower, upper, moves[m], kBriefEvaluations);
+        });
+        std::vector<std::size_t> order(moves.size());
+        for (std::size_t m = 0; m < order.size(); ++m)
+            order[m] = m;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return costs[a] < costs[b]; });
+        order.resize(std::min(order.size(), kFullyRefinedMoves));
+        context.forEach(order.size(), [&](std::size_t i) {
+            const std::size_t m = order[i];
             costs[m] = refineContinuous(context, continuous, lower, upper, moves[m]);
         });
         const auto winner = std::min_element(costs.begin(), costs.end());
-        if (winner == costs.end() || !(*winner < bestCost))
+        if (winner == costs.end() || !(*winner < bestCost)) {
+            if (neighbours) {
+                neighbours->clear();
+                for (std::size_t m = 0; m < moves.size(); ++m)
+                    if (costs[m] < kInvalidCost)
+                        neighbours->push_back({moves[m], costs[m]});
+            }
             return;
+        }
         bestCost = *winner;
         best = moves[std::size_t(winner - costs.begin())];
     }
@@ -558,7 +701,7 @@ constexpr std::size_t kScreenedMoves = 3;
 // `cost`. True when it reaches the problem's acceptCost.
 bool refineGuesses(Context& context, const FitProblem& problem, std::size_t continuous,
                    const std::vector<double>& lower, const std::vector<double>& upper,
-                   std::vector<double>& point, double& cost) {
+                   std::vector<double>& point, double& cost, std::vector<Neighbour>& neighbours) {
     const std::size_t p = context.freeAt.size();
     std::vector<std::vector<double>> guesses;
     for (const std::vector<double>& g : problem.guesses) {
@@ -600,7 +743,8 @@ bool refineGuesses(Context& context, const FitProblem& problem, std::size_t cont
     if (!(bestCost < kInvalidCost))
         return false;
     if (p > continuous)
-        polishIntegers(context, continuous, lower, upper, best, bestCost, kScreenedMoves);
+        polishIntegers(context, continuous, lower, upper, best, bestCost, kScreenedMoves,
+                       &neighbours);
     if (bestCost < cost) {
         cost = bestCost;
         point = best;
@@ -610,158 +754,188 @@ bool refineGuesses(Context& context, const FitProblem& problem, std::size_t cont
 
 } // namespace
 
-FitOutcome runFit(const FitProblem& problem) {
-    FitOutcome out;
-    out.problem = validate(problem);
-    if (!out.problem.isEmpty())
-        return out;
+namespace {
 
-    const std::size_t n = problem.lower.size();
-    std::vector<double> lower = problem.lower, upper = problem.upper;
-    std::vector<bool> isInteger(n, false);
-    for (std::size_t i = 0; i < n; ++i)
-        if (!problem.integer.empty() && problem.integer[i]) {
-            isInteger[i] = true;
-            lower[i] = std::ceil(lower[i]);
-            upper[i] = std::floor(upper[i]);
-        }
+// Generations of the short global search that must agree with a start from the measurement
+// before it is taken, and by how much (a fraction of its cost) the search's best point must
+// beat the start to overrule it: then the global search runs in full.
+constexpr int kProbeGenerations = 8;
+constexpr double kProbeMargin = 5e-3;
 
-    QElapsedTimer clock;
-    clock.start();
-    auto context = std::make_shared<Context>();
-    context->residuals = problem.residuals;
-    context->stop = problem.stop;
-    context->unequalNoise = problem.unequalNoise;
-    if (problem.maxSeconds > 0.0 && std::isfinite(problem.maxSeconds)) {
-        context->hasDeadline = true;
-        context->deadline = std::chrono::steady_clock::now() +
-                            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                std::chrono::duration<double>(std::min(problem.maxSeconds, 1e9)));
-    }
-    context->base.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        double x = std::clamp(problem.start[i], lower[i], upper[i]);
-        if (isInteger[i])
-            x = std::clamp(std::round(x), lower[i], upper[i]);
-        context->base[i] = x;
-    }
-    std::size_t continuous = 0;
-    for (int pass = 0; pass < 2; ++pass)
-        for (std::size_t i = 0; i < n; ++i)
-            if (lower[i] < upper[i] && isInteger[i] == (pass == 1)) {
-                context->freeAt.push_back(int(i));
-                continuous += pass == 0 ? 1 : 0;
-            }
-    const std::size_t p = context->freeAt.size();
-    const int threads = problem.threads > 0
-                            ? problem.threads
-                            : int(std::max(1u, std::thread::hardware_concurrency()));
-    if (threads > 1)
-        context->arena = std::make_unique<tbb::task_arena>(threads);
+// The parts of a fit every stage shares.
+struct Stages {
+    Stages(const FitProblem& p, FitOutcome& o) : problem(p), out(o) {}
 
-    const std::vector<double> startResiduals = context->residualsAt(context->base);
-    context->expected = startResiduals.size();
-    out.startCost = Context::costOf(startResiduals);
-    out.best = context->base;
-    out.bestCost = out.startCost;
+    const FitProblem& problem;
+    FitOutcome& out;
+    std::shared_ptr<Context> context = std::make_shared<Context>();
+    std::vector<double> lower, upper; // full vector; integers' rounded inwards
+    std::vector<bool> isInteger;
+    std::size_t continuous = 0;                   // searched continuous parameters come first
+    std::vector<double> searchLower, searchUpper; // searched vector
+    std::vector<double> best;                     // searched vector of the best point so far
+    std::vector<Neighbour> neighbours;
+    std::vector<double> polished; // searched vector where the start's polish ended
 
-    std::vector<double> searchLower(p), searchUpper(p), startSearched(p);
-    for (std::size_t j = 0; j < p; ++j) {
-        const std::size_t k = std::size_t(context->freeAt[j]);
-        searchLower[j] = lower[k];
-        searchUpper[j] = upper[k];
-        startSearched[j] = context->base[k];
-    }
-    std::vector<double> bestSearched = startSearched;
-    double seedCost = out.startCost;
-
-    if (p > 0 && !problem.guesses.empty())
-        out.fromGuess = refineGuesses(*context, problem, continuous, searchLower, searchUpper,
-                                      startSearched, seedCost);
-    if (seedCost < out.bestCost) {
-        out.bestCost = seedCost;
-        bestSearched = startSearched;
-    }
-
-    if (p > 0) {
-        if (!out.fromGuess) {
-            try {
-                SearchProblem search{context, searchLower, searchUpper, p - continuous};
-                const int populationSize = problem.populationSize > 0
-                                               ? problem.populationSize
-                                               : std::clamp(10 * int(p), 20, 64);
-                pagmo::population population(
-                    pagmo::problem(search), pagmo::bfe(BatchEvaluator{context}),
-                    pagmo::population::size_type(populationSize), problem.seed);
-                // The start point takes the place of the first random member.
-                population.set_xf(0, startSearched, {seedCost});
-                pagmo::gaco colony(1u, unsigned(populationSize), 1.0, 0.0, 0.01, 1u, 7u, 100000u,
-                                   100000u, 0.0, true, problem.seed);
-                colony.set_bfe(pagmo::bfe(BatchEvaluator{context}));
-                pagmo::algorithm algorithm(colony);
-
-                const int generations =
-                    problem.maxGenerations > 0 ? problem.maxGenerations : kDefaultGenerations;
-                std::vector<double> history;
-                std::vector<std::vector<double>> champions;
-                QElapsedTimer sinceProgress;
-                sinceProgress.start();
-                for (int g = 0; g < generations; ++g) {
-                    if (context->stopRequested()) {
-                        out.stopped = true;
-                        break;
-                    }
-                    population = algorithm.evolve(population);
-                    out.generations = g + 1;
-                    const double best = population.champion_f()[0];
-                    history.push_back(best);
-                    if (problem.progress && sinceProgress.elapsed() >= 250) {
-                        problem.progress(out.generations, best,
-                                         context->full(population.champion_x().data()));
-                        sinceProgress.restart();
-                    }
-                    champions.push_back(population.champion_x());
-                    if (searchSettled(champions, searchLower, searchUpper, continuous)) {
-                        out.converged = true;
-                        break;
-                    }
-                    if (history.size() > std::size_t(kPatience)) {
-                        const double before = history[history.size() - 1 - std::size_t(kPatience)];
-                        if (before - best <= kImprovementTolerance * std::fabs(before))
-                            break;
-                    }
-                }
-                if (context->stopRequested())
-                    out.stopped = true;
-                if (population.champion_f()[0] < out.bestCost) {
-                    bestSearched = population.champion_x();
-                    out.bestCost = population.champion_f()[0];
-                }
-            } catch (const std::exception& e) {
-                // The library's own text names its source files; the person is told what
-                // failed, the debug output keeps the details.
-                qDebug("global search: %s", e.what());
-                out.problem =
-                    QStringLiteral("the global search could not run within the FIT ranges");
-                return out;
-            }
-        }
-
+    std::size_t searchedCount() const { return context->freeAt.size(); }
+    void progress() const {
         if (problem.progress)
-            problem.progress(out.generations, out.bestCost, context->full(bestSearched.data()));
+            problem.progress(out.generations, out.bestCost, context->full(best.data()));
+    }
+
+    // Bounds, the fixed and free parameters, the deadline, the threads, the start's cost.
+    void setUp() {
+        const std::size_t n = problem.lower.size();
+        lower = problem.lower;
+        upper = problem.upper;
+        isInteger.assign(n, false);
+        for (std::size_t i = 0; i < n; ++i)
+            if (!problem.integer.empty() && problem.integer[i]) {
+                isInteger[i] = true;
+                lower[i] = std::ceil(lower[i]);
+                upper[i] = std::floor(upper[i]);
+            }
+        context->residuals = problem.residuals;
+        context->stop = problem.stop;
+        context->unequalNoise = problem.unequalNoise;
+        if (problem.maxSeconds > 0.0 && std::isfinite(problem.maxSeconds)) {
+            context->hasDeadline = true;
+            context->deadline =
+                std::chrono::steady_clock::now() +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(std::min(problem.maxSeconds, 1e9)));
+        }
+        context->base.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            double x = std::clamp(problem.start[i], lower[i], upper[i]);
+            if (isInteger[i])
+                x = std::clamp(std::round(x), lower[i], upper[i]);
+            context->base[i] = x;
+        }
+        for (int pass = 0; pass < 2; ++pass)
+            for (std::size_t i = 0; i < n; ++i)
+                if (lower[i] < upper[i] && isInteger[i] == (pass == 1)) {
+                    context->freeAt.push_back(int(i));
+                    continuous += pass == 0 ? 1 : 0;
+                }
+        const int threads = problem.threads > 0
+                                ? problem.threads
+                                : int(std::max(1u, std::thread::hardware_concurrency()));
+        if (threads > 1)
+            context->arena = std::make_unique<tbb::task_arena>(threads);
+
+        const std::vector<double> startResiduals = context->residualsAt(context->base);
+        context->expected = startResiduals.size();
+        out.startCost = Context::costOf(startResiduals);
+        out.best = context->base;
+        out.bestCost = out.startCost;
+        const std::size_t p = searchedCount();
+        searchLower.resize(p);
+        searchUpper.resize(p);
+        best.resize(p);
+        for (std::size_t j = 0; j < p; ++j) {
+            const std::size_t k = std::size_t(context->freeAt[j]);
+            searchLower[j] = lower[k];
+            searchUpper[j] = upper[k];
+            best[j] = context->base[k];
+        }
+        progress(); // a first word at once, before any stage that takes long
+    }
+
+    // The starts from outside the model, refined; true when the best reaches acceptCost.
+    bool startFromGuesses() {
+        if (searchedCount() == 0 || problem.guesses.empty())
+            return false;
+        std::vector<double> point = best;
+        double cost = out.bestCost;
+        const bool accepted = refineGuesses(*context, problem, continuous, searchLower, searchUpper,
+                                            point, cost, neighbours);
+        if (cost < out.bestCost) {
+            out.bestCost = cost;
+            best = point;
+            polished = best;
+        }
+        return accepted;
+    }
+
+    // The global search from the best point so far. `probe`: a start is to be confirmed; the
+    // search ends after kProbeGenerations unless it has found a point better than the start by
+    // more than kProbeMargin, and then runs on in full. True when the probe agreed.
+    bool globalSearch(bool probe) {
+        const std::size_t p = searchedCount();
+        SearchProblem search{context, searchLower, searchUpper, p - continuous};
+        const int populationSize =
+            problem.populationSize > 0 ? problem.populationSize : std::clamp(10 * int(p), 20, 64);
+        pagmo::population population(pagmo::problem(search), pagmo::bfe(BatchEvaluator{context}),
+                                     pagmo::population::size_type(populationSize), problem.seed);
+        // The best point so far takes the place of the first random member.
+        population.set_xf(0, best, {out.bestCost});
+        pagmo::gaco colony(1u, unsigned(populationSize), 1.0, 0.0, 0.01, 1u, 7u, 100000u, 100000u,
+                           0.0, true, problem.seed);
+        colony.set_bfe(pagmo::bfe(BatchEvaluator{context}));
+        pagmo::algorithm algorithm(colony);
+
+        const double startCost = out.bestCost;
+        const int generations = generationLimit(problem);
+        std::vector<double> history;
+        std::vector<std::vector<double>> champions;
+        QElapsedTimer sinceProgress;
+        sinceProgress.start();
+        bool agreed = false;
+        for (int g = 0; g < generations; ++g) {
+            if (context->stopRequested()) {
+                out.stopped = true;
+                break;
+            }
+            population = algorithm.evolve(population);
+            out.generations += 1;
+            const double champion = population.champion_f()[0];
+            history.push_back(champion);
+            if (problem.progress && sinceProgress.elapsed() >= 250) {
+                problem.progress(out.generations, champion,
+                                 context->full(population.champion_x().data()));
+                sinceProgress.restart();
+            }
+            if (probe && g + 1 == kProbeGenerations) {
+                if (!(champion < startCost * (1.0 - kProbeMargin))) {
+                    agreed = true;
+                    break;
+                }
+                probe = false; // overruled: the search runs on
+            }
+            champions.push_back(population.champion_x());
+            if (!probe && searchSettled(champions, searchLower, searchUpper, continuous)) {
+                out.converged = true;
+                break;
+            }
+            if (history.size() > std::size_t(kPatience)) {
+                const double before = history[history.size() - 1 - std::size_t(kPatience)];
+                if (before - champion <= kImprovementTolerance * std::fabs(before))
+                    break;
+            }
+        }
+        if (context->stopRequested())
+            out.stopped = true;
+        if (population.champion_f()[0] < out.bestCost) {
+            best = population.champion_x();
+            out.bestCost = population.champion_f()[0];
+        }
+        return agreed;
+    }
+
+    // Levenberg-Marquardt over the continuous parameters, integers held. The mapping into the
+    // bounds makes a minimum on a bound slow to reach (dx/du vanishes there), so a parameter
+    // that ends within 1e-6 of its range from a bound is pinned to it and the others refined
+    // again.
+    void refineLocally() {
         // A start point without residuals left their count open; the best point fixes it.
         if (context->expected == 0 && out.bestCost < kInvalidCost)
-            context->expected = context->residualsAt(context->full(bestSearched.data())).size();
-
-        // Local refinement of the continuous parameters, integers held. The mapping into the
-        // bounds makes a minimum on a bound slow to reach (dx/du vanishes there), so a
-        // parameter that ends within 1e-6 of its range from a bound is pinned to it and the
-        // others refined again.
+            context->expected = context->residualsAt(context->full(best.data())).size();
         const int residualCount = int(context->expected);
         std::vector<int> active;
         for (std::size_t j = 0; j < continuous; ++j)
             active.push_back(int(j));
-        std::vector<double> from = bestSearched;
+        std::vector<double> from = best;
         for (int pass = 0; pass < 3 && !active.empty() && !out.stopped &&
                            out.bestCost < kInvalidCost && residualCount >= int(active.size());
              ++pass) {
@@ -777,9 +951,9 @@ FitOutcome runFit(const FitProblem& problem) {
                 out.stopped = true;
             if (functor.bestCost < out.bestCost) {
                 out.bestCost = functor.bestCost;
-                bestSearched = functor.best;
+                best = functor.best;
             }
-            from = bestSearched;
+            from = best;
             std::vector<int> stillFree;
             for (int j : active) {
                 const std::size_t k = std::size_t(j);
@@ -797,28 +971,89 @@ FitOutcome runFit(const FitProblem& problem) {
         }
     }
 
-    // The population can settle a monolayer or two off in thickness, where one layer's
-    // thickness trades against another's at nearly the same period and the continuous
-    // parameters make up the rest. Moves of the integers by one or two (alone, and in pairs,
-    // alike and opposite), each with the continuous parameters refined again, are kept while
-    // they lower the cost.
-    if (p > continuous && !out.stopped && out.bestCost < kInvalidCost)
-        polishIntegers(*context, continuous, searchLower, searchUpper, bestSearched, out.bestCost,
-                       out.fromGuess ? kScreenedMoves : 0);
+    // The population, or a start, can settle a monolayer or two off in thickness, where one
+    // layer's thickness trades against another's at nearly the same period and the
+    // continuous parameters make up the rest: moves of the integers, each refined again.
+    void polish() {
+        // The integers where the polish of the start left them: their neighbours are known.
+        if (out.fromGuess && polished.size() == best.size() &&
+            std::equal(best.begin() + std::ptrdiff_t(continuous), best.end(),
+                       polished.begin() + std::ptrdiff_t(continuous)))
+            return;
+        neighbours.clear();
+        if (searchedCount() > continuous && !out.stopped && out.bestCost < kInvalidCost)
+            polishIntegers(*context, continuous, searchLower, searchUpper, best, out.bestCost,
+                           out.fromGuess ? kScreenedMoves : 0, &neighbours);
+    }
 
-    out.best = context->full(bestSearched.data());
+    // Whether the uncertainties can be worked out before the deadline: their evaluations at
+    // the mean cost of one so far.
+    bool timeForUncertainties(const QElapsedTimer& clock) const {
+        if (problem.stop && problem.stop->load(std::memory_order_relaxed))
+            return true; // stopped by hand: the cheap estimate still follows
+        if (!context->hasDeadline)
+            return true;
+        const long done = std::max(1L, context->evaluations.load());
+        const double each = double(clock.nsecsElapsed()) * 1e-9 / double(done);
+        const std::size_t integers = searchedCount() - continuous;
+        const double needed = each *
+                              double(2 * searchedCount() + integers * 2 * (kProfileBatch + 4) + 1) /
+                              double(std::max(1, problem.threads > 0 ? problem.threads : 1));
+        const auto left =
+            std::chrono::duration<double>(context->deadline - std::chrono::steady_clock::now());
+        return needed <= left.count();
+    }
+};
+
+} // namespace
+
+FitOutcome runFit(const FitProblem& problem) {
+    FitOutcome out;
+    out.problem = validate(problem);
+    if (!out.problem.isEmpty())
+        return out;
+    QElapsedTimer clock;
+    clock.start();
+    Stages fit(problem, out);
+    fit.setUp();
+    if (fit.searchedCount() > 0) {
+        const bool fromGuess = fit.startFromGuesses();
+        try {
+            out.fromGuess = fromGuess && fit.globalSearch(true);
+            out.probeOverruled = fromGuess && !out.fromGuess && !out.stopped;
+            if (!fromGuess)
+                fit.globalSearch(false);
+        } catch (const std::exception& e) {
+            // The library's own text names its source files; the person is told what
+            // failed, the debug output keeps the details.
+            qDebug("global search: %s", e.what());
+            out.problem = QStringLiteral("the global search could not run within the FIT ranges");
+            return out;
+        }
+        fit.progress();
+        fit.refineLocally();
+    }
+    fit.polish();
+
+    out.best = fit.context->full(fit.best.data());
     if (out.bestCost >= kInvalidCost) {
         out.problem = QStringLiteral("no valid point found: every residual vector tried was "
                                      "empty, of the wrong length or not finite");
+    } else if (!fit.timeForUncertainties(clock)) {
+        out.uncertaintiesSkipped = true;
+        markBounds(fit.lower, fit.upper, fit.isInteger, out);
     } else {
-        estimateUncertainties(*context, lower, upper, isInteger, out);
+        estimateUncertainties(*fit.context, fit.lower, fit.upper, fit.isInteger, fit.neighbours,
+                              out);
     }
+    const std::size_t n = problem.lower.size();
     if (out.sigma.size() != n) {
         out.sigma.assign(n, 0.0);
         out.atBound.assign(n, false);
+        out.undetermined.assign(n, false);
     }
-    out.evaluations = context->evaluations.load();
-    out.timedOut = context->timedOut.load();
+    out.evaluations = fit.context->evaluations.load();
+    out.timedOut = fit.context->timedOut.load();
     out.stopped = out.stopped || out.timedOut;
     out.seconds = double(clock.nsecsElapsed()) * 1e-9;
     return out;

@@ -69,7 +69,12 @@ struct FitOutcome {
     // which the sum of squares, the continuous parameters following it along their
     // correlation, stays within sigma^2 of its minimum; never below 1.
     std::vector<double> sigma;
-    std::vector<bool> atBound; // within 1e-6 of the range from a bound (integers: on it)
+    // The uncertainties above are widened by the neighbouring whole-monolayer solutions (each
+    // integer moved by one or two, the continuous parameters refined again), weighed by their
+    // likelihood: the variance of that mixture.
+    std::vector<bool> atBound;      // within 1e-4 of the range from a bound (integers: on it)
+    std::vector<bool> undetermined; // the scan leaves it open: sigma above 0.2 of its range
+    int integerSolutions = 0;       // neighbouring whole-monolayer solutions within one sigma
     double startCost = 0, bestCost = 0;
     std::vector<std::tuple<int, int, double>> strongCorrelations; // |r| > 0.9, i < j
     long evaluations = 0;
@@ -77,9 +82,13 @@ struct FitOutcome {
     bool stopped = false;
     bool timedOut = false;  // stopped by FitProblem::maxSeconds
     bool converged = false; // the global search ended because its best point settled
-    bool fromGuess = false; // a refined guess was good enough: no global search ran
-    double seconds = 0.0;   // wall-clock time of the whole fit
-    QString problem;        // empty when it ran; otherwise why not
+    // A refined guess was good enough and a short global search found nothing better: no
+    // full global search ran.
+    bool fromGuess = false;
+    bool probeOverruled = false;       // the short search found better: the full search ran
+    bool uncertaintiesSkipped = false; // no time left for them: sigma is each range's spread
+    double seconds = 0.0;              // wall-clock time of the whole fit
+    QString problem;                   // empty when it ran; otherwise why not
 };
 
 // The cost given to invalid points (and the ceiling of every cost).

@@ -27,6 +27,33 @@ QString tr(const char* text) {
     return QCoreApplication::translate("Fit", text);
 }
 
+// What a grower must be told about a fit's result.
+QStringList fitWarnings(const FitReport& report, const QVector<FitParameter>& fits) {
+    QStringList out;
+    const FitOutcome& o = report.outcome;
+    if (report.noiseFloor > 0.0 && o.bestCost > kPoorAgreementNoise * report.noiseFloor)
+        out << tr("poor agreement: the model does not explain the scan (agreement %1, %2 times "
+                  "what the scan's noise alone leaves).")
+                   .arg(o.bestCost, 0, 'g', 4)
+                   .arg(o.bestCost / report.noiseFloor, 0, 'f', 0);
+    if (o.uncertaintiesSkipped)
+        out << tr("the uncertainties were not worked out: the time limit came first; each "
+                  "given is the spread of its whole range.");
+    for (int i = 0; i < fits.size() && std::size_t(i) < o.best.size(); ++i) {
+        const std::size_t k = std::size_t(i);
+        if (o.atBound.size() > k && o.atBound[k])
+            out << tr("%1 ends at a bound of its range (%2): the best value may lie beyond it.")
+                       .arg(fits[i].text)
+                       .arg(o.best[k], 0, 'g', 6);
+        else if (!o.uncertaintiesSkipped && o.undetermined.size() > k && o.undetermined[k])
+            out << tr("%1 is not determined by the scan (uncertainty %2 over a range of %3).")
+                       .arg(fits[i].text)
+                       .arg(o.sigma[k], 0, 'g', 3)
+                       .arg(fits[i].max - fits[i].min, 0, 'g', 3);
+    }
+    return out;
+}
+
 } // namespace
 
 StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
@@ -117,6 +144,11 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
     comparison_ = parts_.front().comparison.get();
     countingTime_ = parts_.front().countingTime;
     const MeasuredScan& scan = firstScan;
+    if (parts_.size() == 1)
+        scanNoise_ = countingTime_ > 0
+                         ? 1.0
+                         : logNoiseFloor(std::vector<double>(firstScan.intensity.begin(),
+                                                             firstScan.intensity.end()));
     if (settings.peakStart) {
         const PeakStart start = peakStart(config, scan, fitStartValues(config), countingTime_ > 0);
         // Starts that hold file values for some layer parameters can lead the search into the
@@ -278,6 +310,9 @@ FitReport StructureFit::run() const {
         fitted.push_back({row.value, row.sigma, row.atBound, row.nmPerUnit});
     }
 
+    report.noiseFloor = scanNoise_;
+    report.warnings = fitWarnings(report, fits);
+
     const StructureFile original(base_.fileName);
     const QByteArray& text = original.bytes();
     FitRecord record;
@@ -286,6 +321,7 @@ FitReport StructureFit::run() const {
     record.generations = o.generations;
     record.seconds = o.seconds;
     record.program = QStringLiteral("xrdsim " XRDSIM_VERSION);
+    record.warnings = report.warnings;
     const QByteArray bytes = fittedStructureBytes(text, base_, fitted, report.agreementBefore,
                                                   report.agreementAfter, &record);
     report.fittedFile = fittedFileName(base_.fileName, settings_.outputDir);
@@ -325,13 +361,25 @@ FitReport StructureFit::run() const {
                       .arg(o.stopped ? tr(", stopped early") : QString());
     if (o.fromGuess)
         report.log << tr("The start from the measurement's peaks refined to within %1 times the "
-                         "scan's noise: no global search was needed.")
+                         "scan's noise, and a short global search found nothing better: no full "
+                         "global search was needed.")
                           .arg(kAcceptedNoise);
+    else if (o.probeOverruled)
+        report.log << tr("A short global search found a better point than the start from the "
+                         "measurement's peaks: the full global search ran.");
     report.log << fitTable(report);
+    if (o.integerSolutions > 0)
+        report.log << QCoreApplication::translate(
+            "Fit",
+            "%n neighbouring whole-monolayer solution(s) lie within one standard deviation of "
+            "the best: the uncertainties include them.",
+            nullptr, o.integerSolutions);
     for (const auto& c : o.strongCorrelations)
         report.log << tr("Correlated: %1 and %2 (%3).")
                           .arg(fits[std::get<0>(c)].text, fits[std::get<1>(c)].text)
                           .arg(std::get<2>(c), 0, 'f', 3);
+    for (const QString& w : report.warnings)
+        report.log << tr("Warning: %1").arg(w);
     report.log << tr("Wrote [%1].").arg(report.fittedFile);
     report.ok = true;
     return report;

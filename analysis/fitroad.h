@@ -40,8 +40,11 @@ struct FitSettings {
 };
 
 // A refined start from the peaks whose cost is at most this many times the scan's noise floor
-// ends the fit without a global search.
+// ends the fit after a short global search (runFit's probe), unless that search finds better.
 constexpr double kAcceptedNoise = 4.0;
+// An agreement more than this many times the scan's noise floor: the model does not explain
+// the scan.
+constexpr double kPoorAgreementNoise = 10.0;
 
 // One row of the parameter table.
 struct FitRow {
@@ -54,6 +57,11 @@ struct FitRow {
 struct FitReport {
     bool ok = false; // the fit ran and its file was written
     QStringList log; // why not, or what it found
+    // What a grower must be told about the result (poor agreement, values at a bound or not
+    // determined, uncertainties not worked out): also in the log, the fitted file and the
+    // summary.
+    QStringList warnings;
+    double noiseFloor = 0.0; // the agreement the scan's noise alone leaves; 0 unknown
     QVector<FitRow> rows;
     double agreementBefore = 0, agreementAfter = 0;
     QString fittedFile;
@@ -116,6 +124,7 @@ private:
     double countingTime_ = 0.0;                // the first scan's
     std::vector<std::vector<double>> guesses_; // starts from the measurement's peaks
     double noiseFloor_ = 0.0;                  // the cost the scan's noise alone leaves
+    double scanNoise_ = 0.0; // the same for the warnings, with or without a start from peaks
 };
 
 // Where the fit of `structureFile` writes: NAME-fitted.EXT beside it (or in `outputDir`); a

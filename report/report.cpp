@@ -150,6 +150,8 @@ QString fitSection(const ReportData& d) {
                     cell(r.atBound ? QStringLiteral("<b>at bound</b>") : QStringLiteral("no"))});
     }
     out += QStringLiteral("</table>\n");
+    for (const QString& w : f.warnings)
+        out += para(QStringLiteral("<b>Warning:</b> ") + esc(w));
     const FitOutcome& o = f.outcome;
     if (o.strongCorrelations.empty()) {
         out += para(QStringLiteral("No two parameters correlated beyond |r| = 0.9."));
@@ -170,7 +172,8 @@ QString fitSection(const ReportData& d) {
                       .arg(o.generations)
                       .arg(num(o.seconds, 3));
     if (o.fromGuess)
-        how += QStringLiteral("; started from the measurement's peaks, no global search needed");
+        how += QStringLiteral("; started from the measurement's peaks, confirmed by a short "
+                              "global search");
     if (o.timedOut)
         how += QStringLiteral("; ended at its time limit");
     else if (o.stopped)

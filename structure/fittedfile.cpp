@@ -58,6 +58,8 @@ bool isHeaderLine(const QString& line) {
     if (line.startsWith(QLatin1String("# model: ")) &&
         isModelName(line.mid(int(qstrlen("# model: ")))))
         return true;
+    if (line.startsWith(QLatin1String("# fit warning: ")))
+        return true;
     static const QRegularExpression record(
         QStringLiteral("^# (seed: \\d+|evaluations: \\d+|generations: \\d+|"
                        "fit time: [0-9.e+-]+ s|program: xrdsim\\S* \\S+)$"));
@@ -137,6 +139,10 @@ bool writeFitted(StructureText& text, const Structure& original,
             line += QStringLiteral(" at bound");
         header << line;
     }
+    if (record)
+        for (const QString& w : record->warnings)
+            header << QStringLiteral("# fit warning: ") +
+                          QString(w).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
     for (int k = 0; k < header.size(); ++k)
         text.insertLine(k, header[k], eol);
     return true;

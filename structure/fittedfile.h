@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -30,6 +31,8 @@ struct FitRecord {
     int generations = 0;
     double seconds = 0.0;
     QString program; // name and version, e.g. "xrdsim 0.1.0"
+    // What the fit warns of: one "# fit warning: TEXT" line each, after the "# fitted" lines.
+    QStringList warnings;
 };
 
 // The structure file's text with the fitted values substituted: in the LAYER lines the

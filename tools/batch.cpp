@@ -322,12 +322,22 @@ bool writeSummary(const std::vector<FitJob>& jobs, const QString& path) {
         rows << summaryRow(job);
         parameters = std::max(parameters, int(job.report.rows.size()));
     }
+    // The fit's warnings last, after as many parameter columns as the widest row has.
+    int r = 0;
+    for (const FitJob& job : jobs) {
+        if (!job.report.ok)
+            continue;
+        while (rows[r].size() < 4 + 5 * parameters)
+            rows[r] << QString();
+        rows[r++] << csvField(job.report.warnings.join(QStringLiteral("; ")));
+    }
     QStringList header{QStringLiteral("file"), QStringLiteral("model"),
                        QStringLiteral("agreement before"), QStringLiteral("agreement after")};
     for (int i = 1; i <= parameters; ++i)
         header << QStringLiteral("parameter %1").arg(i) << QStringLiteral("value %1").arg(i)
                << QStringLiteral("sigma %1").arg(i) << QStringLiteral("value %1 nm").arg(i)
                << QStringLiteral("sigma %1 nm").arg(i);
+    header << QStringLiteral("warnings");
     QByteArray text = header.join(QLatin1Char(',')).toUtf8() + '\n';
     for (const QStringList& row : rows)
         text += row.join(QLatin1Char(',')).toUtf8() + '\n';

@@ -5,6 +5,7 @@
 #include "analysis/comparison.h"
 #include "analysis/fitroad.h"
 #include "analysis/fitstart.h"
+#include "analysis/instrument.h"
 #include "analysis/scanroad.h"
 #include "measured/measuredscan.h"
 #include "simulation/calculation.h"
@@ -89,7 +90,153 @@ class TestScanFit : public QObject {
         return write(QStringLiteral("synthetic-%1-%2.txt").arg(seed).arg(offset), text);
     }
 
+    // A scan made without the comparison the fit uses: the structure's curve computed on its
+    // own grid, smoothed by a Gaussian of 0.003° FWHM summed here, read at theta + `offset`
+    // and written at theta (a scan measured with its angles `offset` short), as Poisson
+    // counts of 1e5 per second at the top on 1 of background.
+    QString synthesizeOutside(const QString& structure, double low, double high, int points,
+                              unsigned seed, double offset) {
+        Config c;
+        if (!c.load(structure) || !c.valid)
+            qFatal("bad structure");
+        const Calculation calculation(c, AngleRange{low - 0.05, high + 0.05});
+        ResultArrays curve;
+        if (!calculation.refusal().isEmpty() || !calculation.compute(curve))
+            qFatal("no curve");
+        const double sd = 0.003 / 2.354820045;
+        const auto smoothed = [&](double theta) {
+            double sum = 0, weights = 0;
+            for (int i = 0; i < curve.theta.size(); ++i) {
+                const double d = (curve.theta[i] - theta) / sd;
+                if (std::fabs(d) < 6) {
+                    sum += std::exp(-0.5 * d * d) * curve.intensity[i];
+                    weights += std::exp(-0.5 * d * d);
+                }
+            }
+            return weights > 0 ? sum / weights : 0.0;
+        };
+        std::vector<double> model;
+        for (int i = 0; i < points; ++i)
+            model.push_back(smoothed(low + (high - low) * i / (points - 1) + offset));
+        const double peak = *std::max_element(model.begin(), model.end());
+        std::mt19937 random(seed);
+        QByteArray text;
+        for (int i = 0; i < points; ++i) {
+            std::poisson_distribution<long> counts(1e5 * model[std::size_t(i)] / peak + 1.0);
+            text += QByteArray::number(low + (high - low) * i / (points - 1), 'g', 10) + ' ' +
+                    QByteArray::number(qlonglong(counts(random))) + '\n';
+        }
+        return write(QStringLiteral("outside-%1-%2.txt").arg(seed).arg(offset), text);
+    }
+
 private slots:
+    // Honest uncertainties, the OFFSET's sign and each uncertainty in its own row: scans made
+    // outside the fit's own comparison (synthesizeOutside) with known offsets, fitted for
+    // thickness, composition and offset together over several noise realisations. Each
+    // row's scatter about the truth, in units of its reported uncertainty (the root mean
+    // square of (fitted - truth) / sigma), lies between 0.5 and 2; an integer's within its
+    // whole monolayer.
+    void honestUncertainties_data() {
+        QTest::addColumn<QByteArray>("truth");
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<QByteArray>("fits");
+        QTest::addColumn<QVector<double>>("values"); // the truth of each FIT line
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::newRow("InGaAs on InP, offset +0.006°")
+            << QByteArray("LAYER 200 0.6 1\nREPEAT 1\n")
+            << QByteArray("LAYER 190 0.62 1\nREPEAT 1\n")
+            << QByteArray("FIT LAYER 1 N 150 250\nFIT LAYER 1 X 0.5 0.7\nFIT OFFSET -0.02 0.02\n")
+            << QVector<double>{200, 0.6, 0.006} << 31.0 << 32.5;
+        QTest::newRow("InGaAs on InP, offset -0.004°")
+            << QByteArray("LAYER 200 0.6 1\nREPEAT 1\n")
+            << QByteArray("LAYER 210 0.58 1\nREPEAT 1\n")
+            << QByteArray("FIT LAYER 1 N 150 250\nFIT LAYER 1 X 0.5 0.7\nFIT OFFSET -0.02 0.02\n")
+            << QVector<double>{200, 0.6, -0.004} << 31.0 << 32.5;
+    }
+    void honestUncertainties() {
+        QFETCH(QByteArray, truth);
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, fits);
+        QFETCH(QVector<double>, values);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        const QByteArray head("WAVELENGTH 1.5406\nSUBSTRATE 1 0\nMODEL kinematical\n");
+        const QString truthFile = write("honest-truth.txt", head + truth);
+        const int realisations = 8;
+        std::vector<double> squares(std::size_t(values.size()), 0.0);
+        for (int seed = 1; seed <= realisations; ++seed) {
+            const QString scan =
+                synthesizeOutside(truthFile, low, high, 500, unsigned(seed), values.last());
+            Config c;
+            QVERIFY(c.load(
+                write("honest-fit.txt", head + start + "MEASURED " + scan.toUtf8() + "\n" + fits)));
+            FitSettings settings;
+            settings.peakStart = true;
+            const FitReport report = StructureFit(c, settings).run();
+            QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
+            for (int k = 0; k < values.size(); ++k) {
+                const FitRow& r = report.rows[k];
+                QVERIFY2(r.sigma > 0, qPrintable(r.target));
+                squares[std::size_t(k)] +=
+                    std::pow((r.value - values[k]) / r.sigma, 2) / realisations;
+            }
+            // The sign of the offset: never the mirror of the truth.
+            QVERIFY2(report.rows.last().value * values.last() > 0,
+                     qPrintable(report.log.join('\n')));
+        }
+        for (int k = 0; k < values.size(); ++k) {
+            const double rms = std::sqrt(squares[std::size_t(k)]);
+            const bool integer = k == 0;
+            QVERIFY2((integer || rms >= 0.5) && rms <= (integer ? 1.0 : 2.0),
+                     qPrintable(QStringLiteral("row %1: scatter %2 sigma").arg(k).arg(rms)));
+        }
+    }
+
+    // The trap of a short superlattice: moving one monolayer from the well to the barrier,
+    // with the well's composition shifted, keeps the period and nearly the mean mismatch.
+    // Scans made from a 25/64 model of the real InGaAs/GaAs superlattice with Poisson noise,
+    // fitted from the measurement's peaks: the fit never ends above the cost of the truth
+    // itself, and comes back on 25/64.
+    void periodKeepingTrap_data() {
+        QTest::addColumn<unsigned>("seed");
+        QTest::newRow("noise 1") << 1u;
+        QTest::newRow("noise 2") << 2u;
+        QTest::newRow("noise 3") << 3u;
+    }
+    void periodKeepingTrap() {
+        QFETCH(unsigned, seed);
+        const QByteArray head("WAVELENGTH 1.54056\nSUBSTRATE 0 1\n");
+        const QByteArray tail("REPEAT 3\nMODEL dynamical\n");
+        const QString truth =
+            write("trap-truth.txt", head + "LAYER 25 0.2577 1\nLAYER 64 0 1\n" + tail);
+        const QString scan = synthesizeOutside(truth, 31.0, 33.8, 1400, seed, 0.0);
+        const QByteArray rest =
+            tail + "MEASURED " + scan.toUtf8() +
+            "\nFIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
+            "FIT OFFSET -0.02 0.02\n";
+        Config c;
+        QVERIFY(c.load(write("trap-fit.txt", head + "LAYER 22 0.22 1\nLAYER 60 0 1\n" + rest)));
+        FitSettings settings;
+        settings.peakStart = true;
+        const StructureFit fit(c, settings);
+        const FitReport report = fit.run();
+        QVERIFY2(report.ok, qPrintable(report.log.join('\n')));
+        ModelAtScan m;
+        QVERIFY(fit.modelFor({25, 0.2577, 64, 0.0}, m));
+        const std::vector<double> r = logResiduals(m.measured, m.model, 0.0);
+        double truthCost = 0;
+        for (double e : r)
+            truthCost += e * e / double(r.size());
+        QVERIFY2(report.agreementAfter <= truthCost * (1 + 1e-6),
+                 qPrintable(QStringLiteral("%1 above the truth's %2\n")
+                                .arg(report.agreementAfter)
+                                .arg(truthCost) +
+                            report.log.join('\n')));
+        QCOMPARE(report.rows[0].value, 25.0);
+        QCOMPARE(report.rows[2].value, 64.0);
+    }
+
     // The overlay tells the peer's structure from a clearly wrong one, and the -meas file holds
     // one line per measured point after its header.
     void realScanAgreement_data() {

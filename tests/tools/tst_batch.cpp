@@ -312,7 +312,8 @@ private slots:
             QString::fromUtf8(readAll(summary)).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 2);
         const QStringList cells = rows[1].split(',');
-        QCOMPARE(cells.size(), 4 + 3 * 5);
+        QCOMPARE(cells.size(), 4 + 3 * 5 + 1); // the parameters, then the warnings (none)
+        QCOMPARE(cells.last(), QString());
         QCOMPARE(cells[0], file);
         QCOMPARE(cells[1], QString("basic"));
         QCOMPARE(cells[4], QString("LAYER 1 Y"));
