@@ -247,20 +247,37 @@ private slots:
 
     // The file changes on disk while a slider is held: the sliders stay under the hand and
     // follow the file once it lets go.
+    // The file changes on disk while a slider is held: the sliders stay under the hand and
+    // follow the file once it lets go. The value goes into the new text while its LAYER
+    // lines are the ones shown; a layer inserted meanwhile refuses it (never the wrong layer).
+    void reloadWhileHeldWaitsForRelease_data() {
+        QTest::addColumn<QByteArray>("changed");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray noOffset = QByteArray(kStructure).replace("FIT OFFSET -0.01 0.01\n", "");
+        QTest::newRow("a FIT line removed")
+            << noOffset << QByteArray(noOffset).replace("LAYER 20 0.2", "LAYER 25 0.2");
+        const QByteArray inserted =
+            QByteArray(noOffset).replace("SUBSTRATE 0 1\n", "SUBSTRATE 0 1\nLAYER 15 0.2 1\n");
+        QTest::newRow("a layer inserted before") << inserted << inserted;
+    }
+
     void reloadWhileHeldWaitsForRelease() {
+        QFETCH(QByteArray, changed);
+        QFETCH(QByteArray, after);
         FitSliders sliders;
+        QSignalSpy log(&sliders, &FitSliders::logLine);
         sliders.showFile(xrdtest::shownFileOf(path_));
         QSlider* held = sliders.slider(0);
         held->setSliderDown(true);
         held->setValue(15);
-        const QByteArray changed = QByteArray(kStructure).replace("FIT OFFSET -0.01 0.01\n", "");
         xrdtest::writeTestFile(path_, changed);
         sliders.showFile(xrdtest::shownFileOf(path_));
         QCOMPARE(sliders.count(), 3);
         QCOMPARE(sliders.slider(0), held);
         held->setSliderDown(false);
-        QCOMPARE(xrdtest::readTestFile(path_),
-                 QByteArray(changed).replace("LAYER 20 0.2", "LAYER 25 0.2"));
+        QCOMPARE(xrdtest::readTestFile(path_), after);
+        QCOMPARE(log.count(), 1);
+        QCOMPARE(log.at(0).at(0).toString().startsWith(QStringLiteral("Wrote")), after != changed);
         QTRY_COMPARE(sliders.count(), 2);
     }
 

@@ -128,6 +128,21 @@ private slots:
             QVERIFY(table.table()->item(row, column)->text() != typed);
     }
 
+    // Another editor inserted a layer after the table was shown: the edit meant for layer 2
+    // is refused, never written into the layer now in its place.
+    void layerInsertedMeanwhile() {
+        LayerTable table;
+        table.showFile(xrdtest::shownFileOf(path_));
+        QSignalSpy log(&table, &LayerTable::logLine);
+        const QByteArray theirs =
+            QByteArray(kFile).replace("SUBSTRATE 0 1\r\n", "SUBSTRATE 0 1\r\nLAYER 5 1 0\r\n");
+        xrdtest::writeTestFile(path_, theirs);
+        table.table()->item(1, LayerTable::Monolayers)->setText(QStringLiteral("90"));
+        QCOMPARE(xrdtest::readTestFile(path_), theirs);
+        QCOMPARE(log.count(), 1);
+        QVERIFY(log.at(0).at(0).toString().startsWith(QStringLiteral("Not written into")));
+    }
+
     // A structure file that went missing: the edit says so and writes nothing.
     void fileGone() {
         LayerTable table;
