@@ -461,40 +461,6 @@ private slots:
         QVERIFY2(line.contains(problem), qPrintable(line));
     }
 
-    void fitOptionsLineWrittenIntoTheFile_data() {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("seed"); // -1: no seed given
-        QTest::addColumn<int>("generations");
-        QTest::addColumn<QByteArray>("after");
-        QTest::newRow("added at the end") << QByteArray("LAYER 1 0 1\n") << 7 << 0
-                                          << QByteArray("LAYER 1 0 1\nFITOPTIONS SEED 7\n");
-        QTest::newRow("added after a last line without its end")
-            << QByteArray("LAYER 1 0 1") << 7 << 0
-            << QByteArray("LAYER 1 0 1\nFITOPTIONS SEED 7\n");
-        QTest::newRow("replaced in place, CR LF kept")
-            << QByteArray("A\r\n  fitoptions seed 1 # old\r\nB\r\n") << -1 << 20
-            << QByteArray("A\r\nFITOPTIONS GENERATIONS 20\r\nB\r\n");
-        QTest::newRow("later lines go") << QByteArray("FITOPTIONS SEED 1\nA\nFITOPTIONS SEED 2\n")
-                                        << 3 << 0 << QByteArray("FITOPTIONS SEED 3\nA\n");
-        QTest::newRow("a comment naming it stays")
-            << QByteArray("# FITOPTIONS SEED 1\n") << 2 << 0
-            << QByteArray("# FITOPTIONS SEED 1\nFITOPTIONS SEED 2\n");
-        QTest::newRow("nothing set removes the lines")
-            << QByteArray("A\nFITOPTIONS SEED 1\nB\n") << -1 << 0 << QByteArray("A\nB\n");
-    }
-
-    void fitOptionsLineWrittenIntoTheFile() {
-        QFETCH(QByteArray, before);
-        QFETCH(int, seed);
-        QFETCH(int, generations);
-        QFETCH(QByteArray, after);
-        FitSearchOptions o;
-        o.seedGiven = seed >= 0;
-        o.seed = unsigned(std::max(seed, 0));
-        o.generations = generations;
-        QCOMPARE(withFitOptionsLine(before, o), after);
-    }
-
     // The panel's choice lands in the file on show as its FITOPTIONS line, the file is
     // loaded again with it, and the next fit says it runs with it.
     void fitOptionsPanelWritesTheLine() {

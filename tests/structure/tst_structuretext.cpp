@@ -27,15 +27,21 @@ QByteArray utf16(const QByteArray& text, bool little) {
 }
 
 // Applies an edit written as a line of text: "LAYER layer position value",
-// "FITOPTIONS SEED n", "OFFSET value", "RELAXATION layer value".
+// "FITOPTIONS [SEED n] [GENERATIONS n]", "OFFSET value", "RELAXATION layer value".
 bool applyEdit(StructureText& text, const QString& edit) {
     const QStringList w = edit.split(QLatin1Char(' '));
     if (w[0] == QLatin1String("LAYER"))
         return text.setLayerNumber(w[1].toInt(), w[2].toInt(), w[3].toDouble());
     if (w[0] == QLatin1String("FITOPTIONS")) {
         FitSearchOptions o;
-        o.seedGiven = true;
-        o.seed = w[2].toUInt();
+        for (int i = 1; i + 1 < w.size(); i += 2) {
+            if (w[i] == QLatin1String("SEED")) {
+                o.seedGiven = true;
+                o.seed = w[i + 1].toUInt();
+            } else {
+                o.generations = w[i + 1].toInt();
+            }
+        }
         setFitOptionsLine(text, o);
         return true;
     }
@@ -130,6 +136,24 @@ private slots:
                           "FITOPTIONS SEED 2\r")
             << "FITOPTIONS SEED 7"
             << QByteArray("FITOPTIONS SEED 7\rWAVELENGTH 1\rSUBSTRATE 0 1\rLAYER 9 0 1\r");
+        // FITOPTIONS: the first line becomes the statement, later ones go.
+        QTest::newRow("Fit Options added at the end")
+            << QByteArray("LAYER 1 0 1\n") << "FITOPTIONS SEED 7"
+            << QByteArray("LAYER 1 0 1\nFITOPTIONS SEED 7\n");
+        QTest::newRow("Fit Options added after a last line without its end")
+            << QByteArray("LAYER 1 0 1") << "FITOPTIONS SEED 7"
+            << QByteArray("LAYER 1 0 1\nFITOPTIONS SEED 7\n");
+        QTest::newRow("Fit Options replaced in place, CR LF kept")
+            << QByteArray("A\r\n  fitoptions seed 1 # old\r\nB\r\n") << "FITOPTIONS GENERATIONS 20"
+            << QByteArray("A\r\nFITOPTIONS GENERATIONS 20\r\nB\r\n");
+        QTest::newRow("Fit Options: later lines go")
+            << QByteArray("FITOPTIONS SEED 1\nA\nFITOPTIONS SEED 2\n") << "FITOPTIONS SEED 3"
+            << QByteArray("FITOPTIONS SEED 3\nA\n");
+        QTest::newRow("Fit Options: a comment naming it stays")
+            << QByteArray("# FITOPTIONS SEED 1\n") << "FITOPTIONS SEED 2"
+            << QByteArray("# FITOPTIONS SEED 1\nFITOPTIONS SEED 2\n");
+        QTest::newRow("Fit Options: nothing set removes the lines")
+            << QByteArray("A\nFITOPTIONS SEED 1\nB\n") << "FITOPTIONS" << QByteArray("A\nB\n");
         QTest::newRow("relaxation of a layer without its line")
             << plain << "RELAXATION 1 0.5" << plain + "RELAXATION 1 0.5\r\n";
     }
