@@ -78,10 +78,6 @@ private slots:
     void widgetTree();
     void creationOrder();
     void layouts();
-    void sizePolicies_data();
-    void sizePolicies();
-    void frameShapes_data();
-    void frameShapes();
     void textsAndStartStates();
     void spacer();
     void plotMargins();
@@ -149,74 +145,62 @@ void TestBody::windowSizeTitleAndMenuBar() {
     QVERIFY(!named.findChild<QStatusBar*>());
 }
 
+// One row per widget of the form: its class, parent and place (a grid cell, or for the
+// plots and the log pane their index in the splitter), its size policy (horizontal,
+// vertical, vertical stretch; none given: not checked) and its frame shape (-1: no frame).
 void TestBody::widgetTree_data() {
-    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("parentName");
     QTest::addColumn<QString>("layoutName");
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("column");
-
-    QTest::newRow("frame") << "frame"
-                           << "QFrame"
-                           << "centralwidget"
-                           << "gridLayout" << 0 << 0;
-    QTest::newRow("DropA") << "DropA"
-                           << "DropArea"
-                           << "frame"
-                           << "gridLayout_2" << 0 << 1;
-    QTest::newRow("label") << "label"
-                           << "QLabel"
-                           << "frame"
-                           << "gridLayout_2" << 0 << 0;
-    QTest::newRow("KeepScale") << "KeepScale"
-                               << "QCheckBox"
-                               << "frame"
-                               << "gridLayout_2" << 0 << 2;
-    // The plots and the log pane share a splitter (no layout: the row is the splitter's
-    // index), so the log can be enlarged.
-    QTest::newRow("Splitter") << "Splitter"
-                              << "QSplitter"
-                              << "centralwidget"
-                              << "gridLayout" << 1 << 0;
-    QTest::newRow("Comp") << "Comp"
-                          << "DispA"
-                          << "Splitter"
-                          << "" << 0 << 0;
-    QTest::newRow("KSpace") << "KSpace"
-                            << "DispA"
-                            << "Splitter"
-                            << "" << 1 << 0;
-    QTest::newRow("LogPane") << "LogPane"
-                             << "QWidget"
-                             << "Splitter"
-                             << "" << 2 << 0;
-    QTest::newRow("Log") << "Log"
-                         << "QTextEdit"
-                         << "LogPane"
-                         << "logPaneLayout" << 1 << 0;
-    QTest::newRow("frame_2") << "frame_2"
-                             << "QFrame"
-                             << "LogPane"
-                             << "logPaneLayout" << 0 << 0;
-    QTest::newRow("LogScale") << "LogScale"
-                              << "QCheckBox"
-                              << "frame_2"
-                              << "gridLayout_3" << 0 << 0;
+    QTest::addColumn<QVector<int>>("policy");
+    QTest::addColumn<int>("shape");
+    const auto row = [](const char* name, const char* cls, const char* parent, const char* layout,
+                        int r, int c, QVector<int> policy, int shape) {
+        QTest::newRow(name) << cls << parent << layout << r << c << policy << shape;
+    };
+    const int preferred = QSizePolicy::Preferred;
+    const int expanding = QSizePolicy::Expanding;
+    row("frame", "QFrame", "centralwidget", "gridLayout", 0, 0, {}, QFrame::NoFrame);
+    row("DropA", "DropArea", "frame", "gridLayout_2", 0, 1, {}, -1);
+    row("label", "QLabel", "frame", "gridLayout_2", 0, 0, {QSizePolicy::Maximum, preferred, 0}, -1);
+    row("KeepScale", "QCheckBox", "frame", "gridLayout_2", 0, 2, {}, -1);
+    // The plots and the log pane share a splitter, so the log can be enlarged.
+    row("Splitter", "QSplitter", "centralwidget", "gridLayout", 1, 0, {}, -1);
+    row("Comp", "DispA", "Splitter", "", 0, 0, {preferred, preferred, 3}, QFrame::StyledPanel);
+    row("KSpace", "DispA", "Splitter", "", 1, 0, {preferred, expanding, 10}, QFrame::StyledPanel);
+    row("LogPane", "QWidget", "Splitter", "", 2, 0, {}, -1);
+    row("Log", "QTextEdit", "LogPane", "logPaneLayout", 1, 0, {expanding, expanding, 2}, -1);
+    row("frame_2", "QFrame", "LogPane", "logPaneLayout", 0, 0, {}, QFrame::NoFrame);
+    row("LogScale", "QCheckBox", "frame_2", "gridLayout_3", 0, 0, {}, -1);
 }
 
 void TestBody::widgetTree() {
-    QFETCH(QString, name);
     QFETCH(QString, className);
     QFETCH(QString, parentName);
     QFETCH(QString, layoutName);
     QFETCH(int, row);
     QFETCH(int, column);
+    QFETCH(QVector<int>, policy);
+    QFETCH(int, shape);
 
-    QWidget* w = body->findChild<QWidget*>(name);
+    QWidget* w = body->findChild<QWidget*>(QTest::currentDataTag());
     QVERIFY(w);
     QCOMPARE(QString::fromLatin1(w->metaObject()->className()), className);
     QCOMPARE(w->parent()->objectName(), parentName);
+    if (!policy.isEmpty()) {
+        const QSizePolicy p = w->sizePolicy();
+        QCOMPARE(QVector<int>({p.horizontalPolicy(), p.verticalPolicy(), p.verticalStretch()}),
+                 policy);
+        QCOMPARE(p.horizontalStretch(), 0);
+        // The widget's own height-for-width setting survives, which for all of these is off.
+        QVERIFY(!p.hasHeightForWidth());
+    }
+    if (auto* f = qobject_cast<QFrame*>(w); f && shape >= 0) {
+        QCOMPARE(int(f->frameShape()), shape);
+        QCOMPARE(f->frameShadow(), QFrame::Raised);
+    }
     if (layoutName.isEmpty()) {
         auto* splitter = qobject_cast<QSplitter*>(w->parentWidget());
         QVERIFY(splitter);
@@ -234,10 +218,7 @@ void TestBody::widgetTree() {
     int rowSpan = -1;
     int columnSpan = -1;
     layout->getItemPosition(index, &r, &c, &rowSpan, &columnSpan);
-    QCOMPARE(r, row);
-    QCOMPARE(c, column);
-    QCOMPARE(rowSpan, 1);
-    QCOMPARE(columnSpan, 1);
+    QCOMPARE(QVector<int>({r, c, rowSpan, columnSpan}), QVector<int>({row, column, 1, 1}));
     QCOMPARE(layout->itemAt(index)->alignment(), Qt::Alignment());
 }
 
@@ -294,59 +275,6 @@ void TestBody::layouts() {
     QCOMPARE(grid->columnCount(), 1);
     for (int r = 0; r < grid->rowCount(); ++r)
         QCOMPARE(grid->rowStretch(r), 0);
-}
-
-void TestBody::sizePolicies_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("horizontal");
-    QTest::addColumn<int>("vertical");
-    QTest::addColumn<int>("verticalStretch");
-
-    QTest::newRow("label") << "label" << int(QSizePolicy::Maximum) << int(QSizePolicy::Preferred)
-                           << 0;
-    QTest::newRow("Comp") << "Comp" << int(QSizePolicy::Preferred) << int(QSizePolicy::Preferred)
-                          << 3;
-    QTest::newRow("KSpace") << "KSpace" << int(QSizePolicy::Preferred)
-                            << int(QSizePolicy::Expanding) << 10;
-    QTest::newRow("Log") << "Log" << int(QSizePolicy::Expanding) << int(QSizePolicy::Expanding)
-                         << 2;
-}
-
-void TestBody::sizePolicies() {
-    QFETCH(QString, name);
-    QFETCH(int, horizontal);
-    QFETCH(int, vertical);
-    QFETCH(int, verticalStretch);
-
-    QWidget* w = body->findChild<QWidget*>(name);
-    QVERIFY(w);
-    const QSizePolicy p = w->sizePolicy();
-    QCOMPARE(int(p.horizontalPolicy()), horizontal);
-    QCOMPARE(int(p.verticalPolicy()), vertical);
-    QCOMPARE(p.horizontalStretch(), 0);
-    QCOMPARE(p.verticalStretch(), verticalStretch);
-    // The widget's own height-for-width setting survives, which for all of these is off.
-    QVERIFY(!p.hasHeightForWidth());
-}
-
-void TestBody::frameShapes_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("shape");
-
-    QTest::newRow("frame") << "frame" << int(QFrame::NoFrame);
-    QTest::newRow("frame_2") << "frame_2" << int(QFrame::NoFrame);
-    QTest::newRow("Comp") << "Comp" << int(QFrame::StyledPanel);
-    QTest::newRow("KSpace") << "KSpace" << int(QFrame::StyledPanel);
-}
-
-void TestBody::frameShapes() {
-    QFETCH(QString, name);
-    QFETCH(int, shape);
-
-    auto* f = body->findChild<QFrame*>(name);
-    QVERIFY(f);
-    QCOMPARE(int(f->frameShape()), shape);
-    QCOMPARE(f->frameShadow(), QFrame::Raised);
 }
 
 void TestBody::textsAndStartStates() {
