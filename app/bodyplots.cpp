@@ -38,7 +38,7 @@ void Body::exportTo(const QString& path, bool diffractionOnly) {
         return;
     }
     const std::optional<OverlayData>& overlay = document->overlay();
-    const QSize size = KSpace->isVisible() ? KSpace->size() : QSize(800, 600);
+    const QSize size = KSpace->isVisible() ? KSpace->size() : defaultPlotSize;
     const bool written =
         exportPlots(path, results, LogScale->isChecked(), size, overlay ? &*overlay : nullptr,
                     diffractionOnly, kspaceControls->exportAxes(document->model().intensityUnit()));

@@ -61,7 +61,7 @@ void complain(const QString& line) {
 struct Options {
     QString outputDir;
     bool png = false;
-    QSize plotSize{800, 600};
+    QSize plotSize = defaultPlotSize;
     bool logScale = false;
     int threads = 1;
     QString measured; // a scan that overrides the MEASURED line
@@ -79,6 +79,10 @@ struct Options {
 
 QString tr(const char* text) {
     return QCoreApplication::translate("Batch", text);
+}
+
+QString sizeText(QSize size) {
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
 // Under --strict a structure any of whose lines was skipped or read leniently is refused,
@@ -504,8 +508,9 @@ int main(int argc, char* argv[]) {
     parser.addOption(png);
     const QCommandLineOption plotSize(
         QStringLiteral("plot-size"),
-        QCoreApplication::translate("Batch", "Size of each plot in the image (default 800x600)."),
-        QStringLiteral("WxH"), QStringLiteral("800x600"));
+        QCoreApplication::translate("Batch", "Size of each plot in the image (default %1).")
+            .arg(sizeText(defaultPlotSize)),
+        QStringLiteral("WxH"), sizeText(defaultPlotSize));
     parser.addOption(plotSize);
     const QCommandLineOption logScale(
         QStringLiteral("log"),

@@ -8,6 +8,9 @@
 
 class ChCoord;
 class QPainter;
+
+// The size of each plot in an exported image when none is given (the window's own when shown).
+inline constexpr QSize defaultPlotSize{800, 600};
 struct OverlayData;
 struct ResultArrays;
 
