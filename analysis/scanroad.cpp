@@ -230,13 +230,6 @@ QVector<double> substrateReflections(const Structure& config) {
     return angles;
 }
 
-ScanReadResult readScanFor(const Structure& config, const QString& scanPath) {
-    ScanReadOptions options;
-    options.twoTheta = config.ext.measuredTwoTheta;
-    options.preferredThetas = substrateReflections(config);
-    return readScanFile(scanPath, options);
-}
-
 ScanReadResult readScanFor(const Structure& config, const ScanRequest& request) {
     ScanReadOptions options;
     const MeasuredSpec& spec = request.spec;
@@ -294,16 +287,6 @@ RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const Calcu
             out.scan.log << out.scans[i].log;
     }
     return out;
-}
-
-ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
-                            const ScanReadResult& read, const QString& outputDir,
-                            const SumControl& control) {
-    ScanRequest request;
-    request.path = scanPath;
-    request.spec.reflection = config.ext.reflection;
-    request.measTag = QStringLiteral("meas");
-    return compareWithScan(config, request, read, outputDir, control);
 }
 
 ScanOutcome compareWithScan(const Structure& base, const ScanRequest& request,

@@ -62,20 +62,14 @@ QStringList measTagsFor(const Structure& config, const QString& scanOverride = Q
 // The instrument as the structure file sets it.
 InstrumentSettings instrumentFrom(const Structure& config);
 
-// Reads the scan at `scanPath` as the structure's statements say (2theta column, the
-// substrate's reflections to choose among several scans).
-ScanReadResult readScanFor(const Structure& config, const QString& scanPath);
-// The same for one scan of scanRequestsFor, with its import choices.
+// Reads one scan of scanRequestsFor as the structure's statements and its import choices say
+// (the axis, the substrate's reflections to choose among several scans).
 ScanReadResult readScanFor(const Structure& config, const ScanRequest& request);
 
-// Computes the structure's model at the angles of a scan read by readScanFor, analyses the
-// peaks of both and writes NAME-meas.EXT beside the structure file (or into outputDir).
-// Nothing is attempted when scanPath is empty.
-ScanOutcome compareWithScan(const Structure& config, const QString& scanPath,
-                            const ScanReadResult& read, const QString& outputDir = QString(),
-                            const SumControl& control = {});
-// The same for one of several scans: the model is computed at the scan's reflection, the log
-// says which scan was compared at which, and the -meas file takes the request's tag.
+// Computes the structure's model at the angles of one of its scans, read by readScanFor, at
+// the scan's reflection (the log says which scan was compared at which when it is not the
+// structure's), analyses the peaks of both and writes the -meas file of the request's tag
+// beside the structure file (or into outputDir). Nothing is attempted without a scan path.
 ScanOutcome compareWithScan(const Structure& base, const ScanRequest& request,
                             const ScanReadResult& read, const QString& outputDir = QString(),
                             const SumControl& control = {});

@@ -109,21 +109,6 @@ CalculationOutcome Calculation::run(ResultArrays& results, const CalculationHook
     return outcome;
 }
 
-QString refusalReason(const Structure& config) {
-    return Calculation(config).refusal();
-}
-
-CalculationOutcome runCalculation(const Structure& config, ResultArrays& results,
-                                  const std::function<void()>& profileReady,
-                                  const std::function<void()>& curveReady,
-                                  const QString& outputDir) {
-    CalculationHooks hooks;
-    hooks.profileReady = profileReady;
-    hooks.curveReady = curveReady;
-    hooks.outputDir = outputDir;
-    return Calculation(config).run(results, hooks);
-}
-
 namespace {
 
 // The structure the loader holds, ready to compute or the line that says why not.

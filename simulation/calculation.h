@@ -103,15 +103,6 @@ private:
     ResultArrays profile_;
 };
 
-// Why the loaded (valid) structure cannot be computed (Calculation::refusal).
-QString refusalReason(const Structure& config);
-
-// Calculation(config).run(results, {profileReady, curveReady, outputDir}).
-CalculationOutcome runCalculation(const Structure& config, ResultArrays& results,
-                                  const std::function<void()>& profileReady = {},
-                                  const std::function<void()>& curveReady = {},
-                                  const QString& outputDir = QString());
-
 // How a file handed to the program ended: not opened (the loader said why), opened but not a
 // valid structure, refused by the limits, or ready to compute.
 struct LoadedStructure {

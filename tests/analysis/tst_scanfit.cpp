@@ -253,8 +253,8 @@ private slots:
         QFETCH(double, high);
         Config c;
         QVERIFY(c.load(write("real.txt", realStructure("basic", layer.constData()))));
-        const ScanOutcome out =
-            compareWithScan(c, measuredPath(c), readScanFor(c, measuredPath(c)));
+        const ScanOutcome out = compareWithScan(c, scanRequestsFor(c).value(0),
+                                                readScanFor(c, scanRequestsFor(c).value(0)));
         QVERIFY2(out.ok && out.measWritten, qPrintable(out.log.join('\n')));
         QVERIFY2(out.model.agreement >= low && out.model.agreement <= high,
                  qPrintable(QString::number(out.model.agreement)));
@@ -302,8 +302,8 @@ private slots:
             Config c;
             if (!c.load(write("own.txt", bytes)))
                 return QStringList();
-            const ScanOutcome out =
-                compareWithScan(c, measuredPath(c), readScanFor(c, measuredPath(c)));
+            const ScanOutcome out = compareWithScan(c, scanRequestsFor(c).value(0),
+                                                    readScanFor(c, scanRequestsFor(c).value(0)));
             QFile meas(out.measFile);
             if (!out.ok || !meas.open(QIODevice::ReadOnly))
                 return QStringList();
@@ -409,7 +409,7 @@ private slots:
         QFETCH(QString, scan);
         Config c;
         QVERIFY(c.load(write("start.txt", structure)) && c.valid);
-        const ScanReadResult read = readScanFor(c, scan);
+        const ScanReadResult read = readScanFor(c, scanRequestsFor(c, scan).value(0));
         QVERIFY(read.ok);
         const PeakStart start = peakStart(c, read.scan, fitStartValues(c), false);
         QVERIFY2(!start.starts.empty(), qPrintable(start.notes.join('\n')));

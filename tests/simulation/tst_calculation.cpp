@@ -32,25 +32,25 @@ private slots:
                                              "LAYER 40 1 0\nREPEAT 10\n");
         Config c;
         QVERIFY(c.load(path) && c.valid);
-        QVERIFY(refusalReason(c).isEmpty());
+        QVERIFY(Calculation(c).refusal().isEmpty());
 
         ResultArrays r;
         QStringList order;
-        const CalculationOutcome out = runCalculation(
-            c, r,
-            [&] {
-                order << "profile";
-                // The profile is complete, its file not yet written; the curve is not there.
-                QCOMPARE(r.depth.size(), 61);
-                QVERIFY(!QFile::exists(dir_.filePath("sl-cmp.txt")));
-                QVERIFY(r.q.isEmpty());
-            },
-            [&] {
-                order << "curve";
-                QVERIFY(QFile::exists(dir_.filePath("sl-cmp.txt")));
-                QVERIFY(!QFile::exists(dir_.filePath("sl-dif.txt")));
-                QVERIFY(!r.intensity.isEmpty());
-            });
+        CalculationHooks hooks;
+        hooks.profileReady = [&] {
+            order << "profile";
+            // The profile is complete, its file not yet written; the curve is not there.
+            QCOMPARE(r.depth.size(), 61);
+            QVERIFY(!QFile::exists(dir_.filePath("sl-cmp.txt")));
+            QVERIFY(r.q.isEmpty());
+        };
+        hooks.curveReady = [&] {
+            order << "curve";
+            QVERIFY(QFile::exists(dir_.filePath("sl-cmp.txt")));
+            QVERIFY(!QFile::exists(dir_.filePath("sl-dif.txt")));
+            QVERIFY(!r.intensity.isEmpty());
+        };
+        const CalculationOutcome out = Calculation(c).run(r, hooks);
         QCOMPARE(order, (QStringList{"profile", "curve"}));
         QCOMPARE(out.profileFile, dir_.filePath("sl-cmp.txt"));
         QCOMPARE(out.curveFile, dir_.filePath("sl-dif.txt"));
@@ -67,9 +67,9 @@ private slots:
         const QString path = write("empty.txt", "SUBSTRATE 1 0\nLAYER 0 1 0\n");
         Config c;
         QVERIFY(c.load(path) && c.valid);
-        QVERIFY(refusalReason(c).isEmpty());
+        QVERIFY(Calculation(c).refusal().isEmpty());
         ResultArrays r;
-        const CalculationOutcome out = runCalculation(c, r);
+        const CalculationOutcome out = Calculation(c).run(r);
         QCOMPARE(out.points, 0);
         QCOMPARE(lineCount(out.profileFile), 1);
         QCOMPARE(lineCount(out.curveFile), 0);
@@ -81,7 +81,9 @@ private slots:
         Config c;
         QVERIFY(c.load(path));
         ResultArrays r;
-        const CalculationOutcome o = runCalculation(c, r, {}, {}, out.path());
+        CalculationHooks hooks;
+        hooks.outputDir = out.path();
+        const CalculationOutcome o = Calculation(c).run(r, hooks);
         QCOMPARE(o.profileFile, QDir(out.path()).filePath("od-cmp.txt"));
         QVERIFY(QFile::exists(o.curveFile));
         QVERIFY(!QFile::exists(dir_.filePath("od-cmp.txt")));
@@ -113,7 +115,7 @@ private slots:
         const QString path = write("refused.txt", content);
         Config c;
         QVERIFY(c.load(path) && c.valid);
-        const QString reason = refusalReason(c);
+        const QString reason = Calculation(c).refusal();
         QVERIFY2(reason.startsWith(QString("Refused [%1]: ").arg(path)), qPrintable(reason));
         QVERIFY2(reason.contains(mentions), qPrintable(reason));
     }
@@ -122,7 +124,7 @@ private slots:
         Config c;
         QVERIFY(c.load(write("many.txt", "SUBSTRATE 1 0\nLAYER 1 1 0\n")) && c.valid);
         c.ignoredLayers = 1; // as after more LAYER lines than the loader stores
-        QVERIFY(refusalReason(c).contains(QString::number(Config::maxLayers)));
+        QVERIFY(Calculation(c).refusal().contains(QString::number(Config::maxLayers)));
     }
 
     void largestAcceptedStructures_data() {
@@ -139,7 +141,7 @@ private slots:
         QFETCH(QByteArray, content);
         Config c;
         QVERIFY(c.load(write("accepted.txt", content)) && c.valid);
-        QVERIFY2(refusalReason(c).isEmpty(), qPrintable(refusalReason(c)));
+        QVERIFY2(Calculation(c).refusal().isEmpty(), qPrintable(Calculation(c).refusal()));
     }
 };
 

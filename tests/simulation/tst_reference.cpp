@@ -57,7 +57,9 @@ private slots:
         // The number of curve points goes to the debug output, for the window's console;
         // the test fails if the message never comes.
         QTest::ignoreMessage(QtDebugMsg, QByteArray::number(counts_["dif"]).constData());
-        const CalculationOutcome out = runCalculation(config, results, {}, {}, dir_.path());
+        CalculationHooks hooks;
+        hooks.outputDir = dir_.path();
+        const CalculationOutcome out = Calculation(config).run(results, hooks);
         files_["cmp"] = fileLines(out.profileFile);
         files_["dif"] = fileLines(out.curveFile);
     }
