@@ -3,11 +3,13 @@
 #include "app/document.h"
 #include "app/fitsliders.h"
 #include "app/layertable.h"
+#include "app/mapdock.h"
 #include "views/diffractionview.h"
 #include "views/plotcontrols.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
@@ -77,6 +79,12 @@ void Body::open(const QString& structure, const QString& scan) {
         document->openDropped(structure);
     else
         document->open(structure, scan);
+}
+
+void Body::openMap(const QString& path) {
+    const Structure& shown = document->shown();
+    openMapIn(this, path, shown.valid ? &shown : nullptr,
+              [this](const QString& line) { log(line); });
 }
 
 bool Body::busy() const {
@@ -165,6 +173,11 @@ void Body::buildMenus() {
         if (!c.path.isEmpty())
             document->openDropped(c.path, importChoices);
     });
+    file->addAction(tr("Open Reciprocal-Space &Map…"), this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("Open a reciprocal-space map"));
+        if (!path.isEmpty())
+            openMap(path);
+    });
     reloadAction = file->addAction(tr("&Reload"), document, &Document::reload);
     reloadAction->setShortcut(QKeySequence(Qt::Key_F5));
     recentMenu = file->addMenu(tr("Open Re&cent"));
@@ -210,6 +223,10 @@ void Body::buildMenus() {
 void Body::droppedInputFile(QStringList fileList) {
     if (fileList.isEmpty())
         return;
+    if (MapDock::looksLikeMap(fileList.first())) {
+        openMap(fileList.first());
+        return;
+    }
     document->openDropped(fileList.first());
 }
 

@@ -41,6 +41,9 @@ public:
     // place of its MEASURED line.
     void open(const QString& structure, const QString& scan = QString());
 
+    // Opens a reciprocal-space map in the map dock, with the shown structure's layers.
+    void openMap(const QString& path);
+
     // True while a calculation or a fit runs off the GUI thread.
     bool busy() const;
 

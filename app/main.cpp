@@ -26,6 +26,11 @@ void addArguments(QCommandLineParser& parser) {
                 "with its peak analysis."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("map"),
+        QCoreApplication::translate("Main", "Reciprocal-space map to show (with the structure's "
+                                            "layers)."),
+        QStringLiteral("MAP")));
     parser.addPositionalArgument(
         QStringLiteral("STRUCTURE"),
         QCoreApplication::translate("Main", "Structure file to open, or a measured scan."),
@@ -87,6 +92,8 @@ int main(int argc, char* argv[]) {
             body.welcome();
         else
             body.open(files.at(0), files.value(1));
+        if (parser.isSet(QStringLiteral("map")))
+            body.openMap(parser.value(QStringLiteral("map")));
         status = app.exec();
     }
     // A fit abandoned as the window closed writes nothing, but one evaluation may take a

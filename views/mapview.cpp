@@ -131,8 +131,9 @@ void drawColourBar(QPainter& p, const ChCoord& coord, const ColourRange& range) 
             &p, QRectF(left + width + 4, y - s.k / 2.0, coord.winX1 - left - width - 4, s.k), font,
             Qt::AlignLeft | Qt::AlignVCenter, 1, powerOfTenLabel(v), kMaxLabelPoints);
     });
-    text.fitText(&p, QRectF(left - 0.2 * width, top - 1.5 * s.k, coord.winX1 - left, s.k), font,
-                 Qt::AlignLeft | Qt::AlignVCenter, 1, QStringLiteral("counts/s"), kMaxLabelPoints);
+    text.fitText(&p, QRectF(coord.plotX1 + 2, top - 1.5 * s.k, coord.winX1 - coord.plotX1 - 4, s.k),
+                 font, Qt::AlignLeft | Qt::AlignVCenter, 1, QStringLiteral("counts/s"),
+                 kMaxLabelPoints);
 }
 
 } // namespace
