@@ -85,7 +85,6 @@ private slots:
     void startState();
 
     void drawSignalsReachTheDrawSlots();
-    void loaderLogLandsInLogPane();
     void logInsertsAtTextCursor();
     void logScaleSetsFlagsAndRepaintsKSpaceOnly();
     void resetNeverDrawThroughMetaObject();
@@ -352,12 +351,6 @@ void TestBody::drawSignalsReachTheDrawSlots() {
     QVERIFY(!QObject::disconnect(body->Comp, &DispA::drawImage1, body.get(), &Body::drawKSpace));
     QVERIFY(QObject::disconnect(body->Comp, &DispA::drawImage1, body.get(), &Body::drawComp));
     QVERIFY(QObject::disconnect(body->KSpace, &DispA::drawImage1, body.get(), &Body::drawKSpace));
-}
-
-void TestBody::loaderLogLandsInLogPane() {
-    emit body->document->logLine(QStringLiteral("first"));
-    emit body->document->logLine(QStringLiteral("second"));
-    QCOMPARE(body->Log->toPlainText(), QStringLiteral("first\nsecond\n"));
 }
 
 void TestBody::logInsertsAtTextCursor() {
