@@ -176,6 +176,10 @@ QString paintProblem(const ResultArrays& r, unsigned seed) {
 // back, every other layer as it was. Only for UTF-8 text, which editor and reader decode
 // alike.
 QString editProblem(const QByteArray& input, const Structure& before) {
+    // In any encoding, a text the writer may write from gives back exactly its bytes.
+    const StructureText any(input);
+    if (any.exact() && any.bytes() != input)
+        return QStringLiteral("the editor would change bytes it did not edit");
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
     QTextCodec::codecForName("UTF-8")->toUnicode(input.constData(), int(input.size()), &state);
     if (state.invalidChars != 0 || state.remainingChars != 0 || !before.valid)
