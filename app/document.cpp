@@ -139,7 +139,10 @@ QString Document::fitUnavailable() const {
 bool Document::writeFitOptions(const FitSearchOptions& options) {
     if (current_.isEmpty())
         return false;
-    StructureFile file(current_);
+    // The text on show (the edit reads the file again and goes into what is there now).
+    StructureFile file = shownFile_ && shownFile_->path() == current_ && shownFile_->file.isRead()
+                             ? shownFile_->file
+                             : StructureFile(current_);
     const StructureFile::Edit e = file.edit([&](StructureText& text) {
         setFitOptionsLine(text, options);
         return true;
