@@ -15,11 +15,6 @@ namespace {
 
 const QString kRealScan = QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-gaas-004.x00");
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 // The report of computed structures: what it says about the structure, the fit and the scan,
@@ -229,7 +224,7 @@ private slots:
         QCOMPARE(QFile::exists(path), written);
         if (!written)
             return;
-        const QByteArray bytes = readAll(path);
+        const QByteArray bytes = xrdtest::readTestFile(path);
         QVERIFY(bytes.startsWith(start));
         if (start.startsWith("%PDF")) {
             QVERIFY(bytes.trimmed().endsWith("%%EOF"));

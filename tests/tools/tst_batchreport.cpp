@@ -12,11 +12,6 @@ const QString kRealScan = QStringLiteral(XRD_TEST_DATA_DIR "/measured/gaasp-on-g
 const QByteArray kPlain = "WAVELENGTH 1.5406\nSUBSTRATE 1 0\nLAYER 30 1 0\nLAYER 24 0.7 0.65\n"
                           "REPEAT 5\n";
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 // xrdsim-batch --report, run as a user would.
@@ -81,7 +76,7 @@ private slots:
                           dir.path());
         QCOMPARE(r.status, 0);
         QVERIFY2(r.out.contains(QString("Wrote [%1].").arg(report)), qPrintable(r.out + r.err));
-        const QByteArray bytes = readAll(dir.filePath(report));
+        const QByteArray bytes = xrdtest::readTestFile(dir.filePath(report));
         QVERIFY(bytes.startsWith(start));
         for (const QString& text : contains)
             QVERIFY2(bytes.contains(text.toUtf8()), qPrintable(text));
@@ -121,8 +116,8 @@ private slots:
         QCOMPARE(r.status, status);
         QVERIFY2((r.out + r.err).contains(line), qPrintable(r.out + r.err));
         // Nothing replaced: the structure, the link's target; no report anywhere.
-        QCOMPARE(readAll(s), kPlain);
-        QCOMPARE(readAll(target), QByteArray("mine\n"));
+        QCOMPARE(xrdtest::readTestFile(s), kPlain);
+        QCOMPARE(xrdtest::readTestFile(target), QByteArray("mine\n"));
         QVERIFY(QFileInfo(dir.filePath("link.html")).isSymLink());
         QVERIFY(!QFile::exists(dir.filePath("r.html")) && !QFile::exists(dir.filePath("r.txt")));
     }
