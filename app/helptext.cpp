@@ -87,6 +87,10 @@ const Statement kStatements[] = {
                        "search (default 1), the members of its population (8 to 1000), the "
                        "most generations (default 500) and its time limit in seconds (default "
                        "600). Fit &rarr; Fit Options writes this line.")},
+    {"FIT", "LAYER i Al|Ga|In|P|As|Sb|Si|Ge|C min max",
+     QT_TRANSLATE_NOOP("Help", "The fraction of that element on its sublattice of layer i, for "
+                               "a layer named by formula (FIT LAYER 2 Al 0.2 0.4); N stays the "
+                               "thickness, so a nitrogen fraction is fitted as Y.")},
     {"FIT", "LAYER i N|X|Y|R min max, or OFFSET|RESOLUTION|SCALE|BACKGROUND min max",
      QT_TRANSLATE_NOOP(
          "Help", "A value the fit may move, within min to max: the thickness (N), In "

@@ -254,6 +254,7 @@ QString readFormulaLayer(const QString& formula, LineTokens& tokens, LineNotes& 
     const Material end = inSystem(beyond[0], system);
     const Material start = inSystem(beyond[1], system);
     l.system = system;
+    l.formula = true;
     l.inFraction = own.x;
     l.asFraction = own.y;
     w.endIn = end.x;

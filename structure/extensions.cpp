@@ -3,6 +3,7 @@
 #include "structure/config.h"
 #include "structure/fittargets.h"
 #include "structure/linetokens.h"
+#include "structure/material.h"
 #include "structure/structuretext.h"
 
 #include <QCoreApplication>
@@ -224,15 +225,26 @@ void readFit(StructureExtensions& ext, Statement& s) {
                                          "the layer, counted from 1 in file order."));
             return;
         }
-        const QString which = s.next().toUpper();
+        const QString written = s.next();
+        const QString which = written.toUpper();
         found = findFitTarget(which, true);
+        Element e = Element::Ga;
+        // An element's symbol names its fraction (N stays the thickness).
+        const bool element = !found && elementOfSymbolAnyCase(written, e);
+        if (element) {
+            found = &fitTarget(elementGroup(e) == 5 ? FitParameter::AsFraction
+                                                    : FitParameter::InFraction);
+            p.element = int(e);
+            p.text = QStringLiteral("LAYER %1 %2").arg(p.layer).arg(elementSymbol(e));
+        }
         if (!found) {
             s.complain(
                 QT_TRANSLATE_NOOP("StructureExtensions", "Ignored [%1] line %2: FIT LAYER %3."),
                 QStringLiteral("%1 needs %2").arg(p.layer).arg(layerTargetList()));
             return;
         }
-        p.text = QStringLiteral("LAYER %1 %2").arg(p.layer).arg(which);
+        if (!element)
+            p.text = QStringLiteral("LAYER %1 %2").arg(p.layer).arg(which);
     } else {
         found = findFitTarget(target, false);
         if (!found) {
@@ -252,7 +264,7 @@ void readFit(StructureExtensions& ext, Statement& s) {
         return;
     }
     for (FitParameter& old : ext.fits) {
-        if (old.target == p.target && old.layer == p.layer) {
+        if (old.target == p.target && old.layer == p.layer && old.element == p.element) {
             old = p;
             return;
         }

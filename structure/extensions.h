@@ -68,6 +68,11 @@ struct FitParameter {
     double min = 0, max = 0;
     QString text; // the target as written in canonical form: "LAYER 2 X", "LAYER 1 N", "OFFSET"
     int lineNumber = 0; // of the FIT line, for messages (at most INT_MAX)
+    // A fraction named by its element ("FIT LAYER 2 Al"): the element's index (material.h),
+    // the target then the X (group III or IV) or Y (group V) of the layer's system, counted
+    // from the other end where the element is the system's first on its sublattice; -1 for
+    // the targets named by a letter.
+    int element = -1;
 };
 
 // The neighbour compositions of one LAYER line as written (arguments 6, 7, 10 and 11), before

@@ -71,6 +71,10 @@ void averageBoundaries(Layer& l, const WrittenNeighbours& w) {
     l.endAsFraction = (w.endAs + l.asFraction) * 0.5;
     l.startInFraction = (w.startIn + l.inFraction) * 0.5;
     l.startAsFraction = (w.startAs + l.asFraction) * 0.5;
+    if (l.system.diamond()) { // one fraction on both sublattices
+        l.endAsFraction = l.endInFraction;
+        l.startAsFraction = l.startInFraction;
+    }
 }
 
 } // namespace
@@ -95,6 +99,21 @@ QStringList fitProblems(const Structure& config) {
                            "line is layer %5.")
                             .arg(config.fileName, line, p.text, QString::number(p.layer),
                                  QString::number(count));
+            continue;
+        }
+        QString element = isLayerTarget(p.target)
+                              ? elementTargetProblem(config.layers.at(p.layer - 1), p)
+                              : QString();
+        for (const FitParameter& q : config.ext.fits) {
+            if (&q == &p)
+                break;
+            if (element.isEmpty() && fitTarget(p.target).composition && q.target == p.target &&
+                q.layer == p.layer)
+                element = tr("it moves the fraction FIT %1 moves").arg(q.text);
+        }
+        if (!element.isEmpty()) {
+            problems << tr("No fit: [%1] line %2: FIT %3: %4.")
+                            .arg(config.fileName, line, p.text, element);
             continue;
         }
         const QString range = rangeProblem(p);
@@ -137,11 +156,16 @@ void applyFitValues(const Structure& base, const std::vector<double>& values, St
 
     for (size_t k = 0; k < values.size(); ++k) {
         const FitParameter& p = fits.at(int(k));
-        const double v = values[k];
-        if (!std::isfinite(v) || (isLayerTarget(p.target) && (p.layer < 1 || p.layer > count))) {
+        if (!std::isfinite(values[k]) ||
+            (isLayerTarget(p.target) && (p.layer < 1 || p.layer > count))) {
             out.valid = false;
             continue;
         }
+        // The stored X or Y of a fraction counted from the other end ("FIT LAYER 2 Ga" of
+        // AlGaAs).
+        const double v = isLayerTarget(p.target) && countsFromOtherEnd(base.layers[p.layer - 1], p)
+                             ? 1 - values[k]
+                             : values[k];
         if (isLayerTarget(p.target) && !layers)
             layers = out.layers.data(); // the copy's own list from here on
         const FitTarget& target = fitTarget(p.target);
@@ -157,7 +181,7 @@ void applyFitValues(const Structure& base, const std::vector<double>& values, St
             written = out.ext.written.data();
         const int i = p.layer - 1;
         const bool in = p.target == FitParameter::InFraction;
-        const double old = target.read(base, i, p);
+        const double old = in ? base.layers[i].inFraction : base.layers[i].asFraction;
         target.apply(out, i, v);
         touched.append(i);
         // The base's written values decide, so that neither the order of the FIT lines nor a
@@ -167,7 +191,9 @@ void applyFitValues(const Structure& base, const std::vector<double>& values, St
             if (j < 0)
                 return;
             const WrittenNeighbours& was = base.ext.written.at(j);
-            if ((was.present & bit) && was.*field == old) {
+            // A neighbour of another system writes the fraction of other elements.
+            if ((was.present & bit) && was.*field == old &&
+                base.layers[j].system == base.layers[i].system) {
                 written[j].*field = v;
                 touched.append(j);
             }
@@ -177,6 +203,10 @@ void applyFitValues(const Structure& base, const std::vector<double>& values, St
         if (in) {
             follow(before, WrittenNeighbours::EndIn, &WrittenNeighbours::endIn);
             follow(after, WrittenNeighbours::StartIn, &WrittenNeighbours::startIn);
+            if (base.layers[i].system.diamond()) { // the one fraction of both sublattices
+                follow(before, WrittenNeighbours::EndAs, &WrittenNeighbours::endAs);
+                follow(after, WrittenNeighbours::StartAs, &WrittenNeighbours::startAs);
+            }
         } else {
             follow(before, WrittenNeighbours::EndAs, &WrittenNeighbours::endAs);
             follow(after, WrittenNeighbours::StartAs, &WrittenNeighbours::startAs);

@@ -1,6 +1,7 @@
 #include "structure/fittargets.h"
 
 #include "structure/config.h"
+#include "structure/material.h"
 #include "structure/structuretext.h"
 
 #include <QStringList>
@@ -9,6 +10,12 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+
+double fitFraction(const Layer& layer, const FitParameter& p, double stored);
+
+// The LAYER argument that holds the formula of a line that names its material by formula, and
+// (3 and 6 further) the formulas of its graded neighbours.
+constexpr int kFormulaPosition = 2;
 
 namespace {
 
@@ -67,13 +74,21 @@ const std::vector<FitTarget> kTargets = {
      writeLayer<StructureText::Monolayers>},
     {FitParameter::InFraction, "X", true, true, false, "", 0, false, 1,
      "a fraction must stay within 0 to 1",
-     [](const Structure& s, int i, const FitParameter&) { return s.layers.at(i).inFraction; },
-     [](Structure& s, int i, double v) { s.layers[i].inFraction = v; }, "In fraction",
-     StructureText::InFraction, layerToken<StructureText::InFraction>,
+     [](const Structure& s, int i, const FitParameter& p) {
+         return fitFraction(s.layers.at(i), p, s.layers.at(i).inFraction);
+     },
+     [](Structure& s, int i, double v) {
+         s.layers[i].inFraction = v;
+         if (s.layers[i].system.diamond()) // one fraction on both sublattices
+             s.layers[i].asFraction = v;
+     },
+     "In fraction", StructureText::InFraction, layerToken<StructureText::InFraction>,
      writeLayer<StructureText::InFraction>},
     {FitParameter::AsFraction, "Y", true, true, false, "", 0, false, 1,
      "a fraction must stay within 0 to 1",
-     [](const Structure& s, int i, const FitParameter&) { return s.layers.at(i).asFraction; },
+     [](const Structure& s, int i, const FitParameter& p) {
+         return fitFraction(s.layers.at(i), p, s.layers.at(i).asFraction);
+     },
      [](Structure& s, int i, double v) { s.layers[i].asFraction = v; }, "As fraction",
      StructureText::AsFraction, layerToken<StructureText::AsFraction>,
      writeLayer<StructureText::AsFraction>},
@@ -114,6 +129,36 @@ const std::vector<FitTarget> kTargets = {
 };
 
 } // namespace
+
+bool countsFromOtherEnd(const Layer& layer, const FitParameter& p) {
+    if (p.element < 0)
+        return false;
+    const MaterialSystem& m = layer.system;
+    const Element e = Element(p.element);
+    return p.target == FitParameter::AsFraction ? (e == m.b0 && m.b0 != m.b1)
+                                                : (e == m.a0 && m.a0 != m.a1);
+}
+
+double fitFraction(const Layer& layer, const FitParameter& p, double stored) {
+    return countsFromOtherEnd(layer, p) ? 1 - stored : stored;
+}
+
+QString elementTargetProblem(const Layer& layer, const FitParameter& p) {
+    const MaterialSystem& m = layer.system;
+    if (p.element < 0)
+        return m.diamond() && p.target == FitParameter::AsFraction
+                   ? QStringLiteral("a diamond alloy has one fraction, X")
+                   : QString();
+    const Element e = Element(p.element);
+    const bool five = p.target == FitParameter::AsFraction;
+    const Element e0 = five ? m.b0 : m.a0;
+    const Element e1 = five ? m.b1 : m.a1;
+    if (e0 == e1 || (e != e0 && e != e1))
+        return QStringLiteral("layer %1 is %2, which has no %3 fraction to fit")
+            .arg(p.layer)
+            .arg(formulaText(m, layer.inFraction, layer.asFraction), elementSymbol(e));
+    return QString();
+}
 
 const std::vector<FitTarget>& fitTargets() {
     return kTargets;
@@ -184,6 +229,14 @@ bool writeFitValues(StructureText& text, const Structure& before, const Structur
                 return false;
             const double now = t.read(after, layer, p);
             const bool moved = t.read(before, layer, p) != now;
+            if (moved && t.composition && after.layers.at(layer).formula) {
+                // A line that names its material by formula gets the fitted formula.
+                const Layer& l = after.layers.at(layer);
+                if (!text.setLayerArgument(layer, kFormulaPosition,
+                                           formulaText(l.system, l.inFraction, l.asFraction)))
+                    return false;
+                continue;
+            }
             if ((moved || (restate && t.position == 0)) && !t.write(text, layer, number(t, now)))
                 return false;
         }
@@ -196,6 +249,17 @@ bool writeFitValues(StructureText& text, const Structure& before, const Structur
     for (int j = 0; j < count; ++j) {
         const WrittenNeighbours& a = before.ext.written.at(j);
         const WrittenNeighbours& b = after.ext.written.at(j);
+        if (after.layers.at(j).formula) { // "LAYER n FORMULA es ew EF ss sw SF"
+            const MaterialSystem& m = after.layers.at(j).system;
+            if ((a.endIn != b.endIn || a.endAs != b.endAs) &&
+                !text.setLayerArgument(j, kFormulaPosition + 3, formulaText(m, b.endIn, b.endAs)))
+                return false;
+            if ((a.startIn != b.startIn || a.startAs != b.startAs) &&
+                !text.setLayerArgument(j, kFormulaPosition + 6,
+                                       formulaText(m, b.startIn, b.startAs)))
+                return false;
+            continue;
+        }
         const std::pair<int, double WrittenNeighbours::*> fields[] = {
             {StructureText::EndIn, &WrittenNeighbours::endIn},
             {StructureText::EndAs, &WrittenNeighbours::endAs},

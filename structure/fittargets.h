@@ -1,6 +1,7 @@
 #pragma once
 
 #include "structure/extensions.h"
+#include "structure/layer.h"
 
 #include <QString>
 
@@ -46,6 +47,14 @@ struct FitTarget {
     // RELAXATION line of its layer or its statement (a new line when there is none).
     bool (*write)(StructureText& text, int layer, const QString& token);
 };
+
+// FIT lines that name an element ("FIT LAYER 2 Al"): whether the fitted value is 1 minus the
+// stored X or Y (the element is the first of its sublattice in the layer's system), the
+// value of such a line from the stored fraction, and why the line cannot fit the layer
+// (empty when it can; also for Y on a diamond alloy, whose one fraction is X).
+bool countsFromOtherEnd(const Layer& layer, const FitParameter& p);
+double fitFraction(const Layer& layer, const FitParameter& p, double stored);
+QString elementTargetProblem(const Layer& layer, const FitParameter& p);
 
 // Every target, the instrument values in the order their statements are appended to a fitted
 // file that lacks them.

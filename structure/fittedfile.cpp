@@ -3,6 +3,7 @@
 #include "structure/config.h"
 #include "structure/fitparameters.h"
 #include "structure/fittargets.h"
+#include "structure/material.h"
 #include "structure/structuretext.h"
 
 #include <QMap>
@@ -21,9 +22,37 @@ bool sameNumber(double a, double b) {
     return a == b || (std::isnan(a) && std::isnan(b));
 }
 
+// A formula token that names (x, y) in `system`.
+bool sameFormula(const QString& token, const MaterialSystem& system, double x, double y) {
+    Material m;
+    QString problem;
+    MaterialSystem common;
+    if (!parseFormula(token, m, problem) || !commonSystem(m.system, system, common) ||
+        common != system)
+        return false;
+    const Material in = inSystem(m, system);
+    return sameNumber(in.x, x) && sameNumber(in.y, y);
+}
+
+// The same for a LAYER line that names its materials by formula: "LAYER n FORMULA es ew EF ss
+// sw SF".
+bool formulaLineMatches(const StructureText& text, int j, const Layer& l,
+                        const WrittenNeighbours* w) {
+    const auto token = [&](int p) { return text.layerArgument(j, p); };
+    if (token(1).toInt(nullptr, 10) != l.monolayers ||
+        !sameFormula(token(2), l.system, l.inFraction, l.asFraction))
+        return false;
+    return !w || (((w->present & WrittenNeighbours::EndIn) == 0 ||
+                   sameFormula(token(5), l.system, w->endIn, w->endAs)) &&
+                  ((w->present & WrittenNeighbours::StartIn) == 0 ||
+                   sameFormula(token(8), l.system, w->startIn, w->startAs)));
+}
+
 // LAYER line `j` still says what the loader read from it: the file did not change in between.
 bool layerLineMatches(const StructureText& text, int j, const Layer& l,
                       const WrittenNeighbours* w) {
+    if (l.formula)
+        return formulaLineMatches(text, j, l, w);
     const auto token = [&](int p) { return text.layerArgument(j, p); };
     if (token(1).toInt(nullptr, 10) != l.monolayers ||
         !sameNumber(token(2).toDouble(), l.inFraction) ||

@@ -19,6 +19,10 @@ enum GradingShape : std::int32_t {
 // the file line.
 struct Layer {
     bool defined = false;
+    bool formula = false; // the LAYER line names its materials by formula
+    // What the fractions count: In and As of the basic format unless the line gave a formula
+    // (material.h); the neighbour compositions are in the same system.
+    MaterialSystem system;
     std::int32_t monolayers = 0;
     double inFraction = 0.0;
     double asFraction = 0.0;
@@ -30,7 +34,4 @@ struct Layer {
     double startWidth = 0.0;
     GradingShape endShape = Abrupt;
     GradingShape startShape = Abrupt;
-    // What the fractions count: In and As of the basic format unless the line gave a formula
-    // (material.h); the neighbour compositions are in the same system.
-    MaterialSystem system;
 };

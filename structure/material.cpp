@@ -73,6 +73,17 @@ bool elementOfSymbol(const QString& symbol, Element& e) {
     return false;
 }
 
+bool elementOfSymbolAnyCase(const QString& symbol, Element& e) {
+    for (std::size_t i = 0; i < kSymbols.size(); ++i) {
+        if (Element(i) != Element::N &&
+            symbol.compare(QLatin1String(kSymbols[i]), Qt::CaseInsensitive) == 0) {
+            e = Element(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 int elementGroup(Element e) {
     switch (e) {
     case Element::Ga:

@@ -24,6 +24,9 @@ constexpr int kElementCount = 10;
 QString elementSymbol(Element e);
 // The element of a symbol written with its case ("Al"); false when none.
 bool elementOfSymbol(const QString& symbol, Element& e);
+// The same with the symbol in any case ("AL", "ge"), as a FIT line may write it; N (the
+// thickness target of FIT) is not taken.
+bool elementOfSymbolAnyCase(const QString& symbol, Element& e);
 // Group III (Ga Al In), group V (P As N Sb) or group IV (Si Ge C).
 int elementGroup(Element e);
 

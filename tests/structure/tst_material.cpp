@@ -1,4 +1,6 @@
 #include "structure/config.h"
+#include "structure/fitparameters.h"
+#include "structure/fittedfile.h"
 #include "structure/material.h"
 
 #include "tests/common/exact.h"
@@ -267,6 +269,88 @@ private slots:
         QVERIFY2(line.startsWith(QStringLiteral("Refused [%1] %2").arg(path, reason.left(7))) &&
                      line.contains(reason),
                  qPrintable(line));
+    }
+
+    // FIT LAYER i <element>: the fraction of that element, written back into the formula;
+    // refused with one line where the layer has no such fraction to move.
+    void fitByElement_data() {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("problem"); // empty: the fit runs
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("fitted");
+        QTest::addColumn<QString>("layerLine"); // LAYER line 1 of the fitted file
+        QTest::newRow("Al of AlGaAs")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 100 Al0.3Ga0.7As\nFIT LAYER 1 Al 0.2 0.4\n") << ""
+            << 0.3 << 0.35 << "LAYER 100 Al0.35Ga0.65As";
+        QTest::newRow("Ga of AlGaAs counts from the other end")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 100 Al0.3Ga0.7As\nFIT LAYER 1 ga 0.6 0.8\n") << ""
+            << 0.7 << 0.75 << "LAYER 100 Al0.25Ga0.75As";
+        QTest::newRow("Ge of SiGe moves both sublattices")
+            << QByteArray("SUBSTRATE Si\nLAYER 100 Si0.8Ge0.2\nFIT LAYER 1 Ge 0.1 0.3\n") << ""
+            << 0.2 << 0.25 << "LAYER 100 Si0.75Ge0.25";
+        QTest::newRow("Sb of GaAsSb, graded neighbour follows")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 100 GaAs0.9Sb0.1\n"
+                          "LAYER 50 GaAs L 5 GaAs0.9Sb0.1\nREPEAT 1\n"
+                          "FIT LAYER 1 Sb 0 0.2\n")
+            << "" << 0.1 << 0.12 << "LAYER 100 GaAs0.88Sb0.12";
+        QTest::newRow("N of GaNAs by Y")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 100 GaN0.02As0.98\nFIT LAYER 1 Y 0 0.03\n") << ""
+            << 0.02 << 0.025 << "LAYER 100 GaAs0.975N0.025";
+        QTest::newRow("In of a basic-system formula")
+            << QByteArray("SUBSTRATE InP\nLAYER 100 In0.53Ga0.47As\nFIT LAYER 1 In 0.4 0.6\n") << ""
+            << 0.53 << 0.5 << "LAYER 100 In0.5Ga0.5As";
+        QTest::newRow("element the layer lacks")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 100 In0.2Ga0.8As\nFIT LAYER 1 Al 0 0.4\n")
+            << "layer 1 is In0.2Ga0.8As, which has no Al fraction to fit" << 0.0 << 0.0 << "";
+        QTest::newRow("binary sublattice")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 100 Al0.3Ga0.7As\nFIT LAYER 1 As 0 1\n")
+            << "has no As fraction to fit" << 0.0 << 0.0 << "";
+        QTest::newRow("Y of a diamond alloy")
+            << QByteArray("SUBSTRATE Si\nLAYER 100 Si0.8Ge0.2\nFIT LAYER 1 Y 0 1\n")
+            << "a diamond alloy has one fraction, X" << 0.0 << 0.0 << "";
+        QTest::newRow("two lines for one fraction")
+            << QByteArray("SUBSTRATE GaAs\nLAYER 100 Al0.3Ga0.7As\nFIT LAYER 1 Al 0 1\n"
+                          "FIT LAYER 1 X 0 1\n")
+            << "FIT LAYER 1 X: it moves the fraction FIT LAYER 1 Al moves" << 0.0 << 0.0 << "";
+    }
+
+    void fitByElement() {
+        QFETCH(QByteArray, lines);
+        QFETCH(QString, problem);
+        QFETCH(double, start);
+        QFETCH(double, fitted);
+        QFETCH(QString, layerLine);
+        const QString path = write(lines);
+        Config c;
+        QVERIFY(c.load(path) && c.valid);
+        const QStringList problems = fitProblems(c);
+        if (!problem.isEmpty()) {
+            QCOMPARE(problems.size(), 1);
+            QVERIFY2(problems.first().contains(problem), qPrintable(problems.first()));
+            return;
+        }
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+        XRD_COMPARE_CLOSE(fitStartValues(c).at(0), start, 1e-15);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        const QString out = fittedStructureText(text, c, {{fitted, 0.01, false}}, 1, 0.5, nullptr);
+        QVERIFY2(out.contains("\n" + layerLine + "\n"), qPrintable(out));
+        // The fitted file reads back to the fitted fraction.
+        QFile g(dir_.filePath("fitted.txt"));
+        QVERIFY(g.open(QIODevice::WriteOnly));
+        g.write(out.toUtf8());
+        g.close();
+        Config back;
+        QVERIFY(back.load(g.fileName()) && back.valid);
+        XRD_COMPARE_CLOSE(fitStartValues(back).at(0), fitted, 1e-12);
+        Structure applied;
+        applyFitValues(c, {fitted}, applied);
+        const Layer& l = applied.layers.first();
+        XRD_COMPARE_CLOSE(l.inFraction, back.layers.first().inFraction, 1e-12);
+        XRD_COMPARE_CLOSE(l.asFraction, back.layers.first().asFraction, 1e-12);
+        if (back.layers.size() > 1) // the graded neighbour written equal follows the fit
+            XRD_COMPARE_CLOSE(applied.layers[1].endAsFraction, back.layers[1].endAsFraction, 1e-12);
     }
 };
 
