@@ -2,11 +2,14 @@
 
 #include "simulation/dynamical.h"
 #include "simulation/layersum.h"
+#include "simulation/materials.h"
 #include "simulation/physicsstack.h"
 #include "simulation/susceptibility.h"
 #include "structure/constants.h"
 #include "structure/extensions.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -81,7 +84,8 @@ struct SlabKind {
 };
 
 // The material systems of a stack (the substrate's first) and their scattering factors at
-// one point; a stack of the basic format's alloy alone has one.
+// one point; a stack of the basic format's alloy alone has one. Each element's factor is
+// computed once per point, however many systems share it.
 class Systems {
 public:
     explicit Systems(const PhysicsStack& stack) : dispersion_(stack.dispersion) {
@@ -94,14 +98,32 @@ public:
         }
         systems_.push_back(m);
         factors_.emplace_back();
+        basicOnly_ = basicOnly_ && isBasicSystem(m);
+        for (Element e : {m.a0, m.a1, m.b0, m.b1}) {
+            if (std::find(elements_.begin(), elements_.end(), e) == elements_.end())
+                elements_.push_back(e);
+        }
         return int(systems_.size() - 1);
     }
     // The factors of every system at s = sin(theta) / lambda.
     void at(double s) {
-        for (std::size_t i = 0; i < systems_.size(); ++i)
-            factors_[i] = isBasicSystem(systems_[i])
-                              ? complexElementFactors(dispersion_, s)
-                              : complexElementFactors(dispersion_, s, systems_[i]);
+        if (basicOnly_) {
+            factors_[0] = complexElementFactors(dispersion_, s);
+            return;
+        }
+        const double t = temperatureFactor(s);
+        for (Element e : elements_) {
+            const int i = int(e);
+            element_[std::size_t(i)] =
+                Complex(scatteringFactor(scattererRow(e), s) + dispersion_.f1[i],
+                        -dispersion_.f2[i]) *
+                t;
+        }
+        for (std::size_t i = 0; i < systems_.size(); ++i) {
+            const MaterialSystem& m = systems_[i];
+            factors_[i] = {element_[std::size_t(m.a0)], element_[std::size_t(m.a1)],
+                           element_[std::size_t(m.b1)], element_[std::size_t(m.b0)]};
+        }
     }
     const ComplexElementFactors& operator[](int i) const { return factors_[std::size_t(i)]; }
     const MaterialSystem& system(int i) const { return systems_[std::size_t(i)]; }
@@ -110,6 +132,9 @@ private:
     const ElementDispersion& dispersion_;
     std::vector<MaterialSystem> systems_;
     std::vector<ComplexElementFactors> factors_;
+    std::vector<Element> elements_;
+    std::array<Complex, kElementCount> element_{};
+    bool basicOnly_ = true;
 };
 
 // chi0 of a layer of system m.
