@@ -244,6 +244,14 @@ void LayerTable::cellChanged(QTableWidgetItem* item) {
     const double value = typed.toDouble(&ok);
     const int position = positionOf(column);
 
+    // The arguments of a line that names its material by formula stand elsewhere
+    // ("LAYER n FORMULA es ew EF ss sw SF"): only its thickness and FIT lines are edited here.
+    const bool formula =
+        shown_ && row < shown_->structure.layers.size() && shown_->structure.layers.at(row).formula;
+    if (formula && (isShape(column) || position > 0))
+        return refuse(
+            tr("%1 names its material by formula; edit its LAYER line in the file").arg(layerName));
+
     if (isShape(column)) {
         const QString shape = typed.toUpper();
         if (shape.size() != 1 || !QStringLiteral("ALPH").contains(shape))
