@@ -11,15 +11,18 @@
 #include "structure/fittargets.h"
 #include "structure/fittedfile.h"
 #include "structure/structurefile.h"
+#include "structure/structuretext.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -52,6 +55,34 @@ QStringList fitWarnings(const FitReport& report, const QVector<FitParameter>& fi
                        .arg(fits[i].max - fits[i].min, 0, 'g', 3);
     }
     return out;
+}
+
+// The fitted file's text with each relative MEASURED path rewritten to name the same scan
+// from the fitted file's folder (another folder than the structure's with --output-dir). A
+// path that would hold a space from there is written absolute, and left as it is where even
+// that would; nothing else changes.
+QByteArray measuredFrom(const QByteArray& bytes, const QString& structureFile,
+                        const QString& fittedFile) {
+    const QDir from = QFileInfo(structureFile).absoluteDir();
+    const QDir to = QFileInfo(fittedFile).absoluteDir();
+    if (bytes.isEmpty() || from == to)
+        return bytes;
+    StructureText text(bytes);
+    bool changed = false;
+    for (int i = 0; i < text.lineCount(); ++i) {
+        if (text.keyword(i) != QLatin1String("MEASURED"))
+            continue;
+        const QString path = text.argument(i, 1);
+        if (path.isEmpty() || QFileInfo(path).isAbsolute())
+            continue;
+        const QString scan = QDir::cleanPath(from.absoluteFilePath(path));
+        QString moved = to.relativeFilePath(scan);
+        if (moved.contains(QRegularExpression(QStringLiteral("\\s"))))
+            moved = scan;
+        if (!moved.contains(QRegularExpression(QStringLiteral("\\s"))))
+            changed = text.setArgument(i, 1, moved) || changed;
+    }
+    return changed ? text.bytes() : bytes;
 }
 
 } // namespace
@@ -107,6 +138,9 @@ StructureFit::StructureFit(const Structure& config, const FitSettings& settings)
             problem_ = read.error;
             return;
         }
+        problem_ = wavelengthRefusal(config, read.scan, request.path);
+        if (!problem_.isEmpty())
+            return;
         notes_ << read.scan.notes;
         ScanPart part;
         part.reflection = request.spec.reflection;
@@ -322,9 +356,11 @@ FitReport StructureFit::run() const {
     record.seconds = o.seconds;
     record.program = QStringLiteral("xrdsim " XRDSIM_VERSION);
     record.warnings = report.warnings;
-    const QByteArray bytes = fittedStructureBytes(text, base_, fitted, report.agreementBefore,
-                                                  report.agreementAfter, &record);
     report.fittedFile = fittedFileName(base_.fileName, settings_.outputDir);
+    const QByteArray bytes =
+        measuredFrom(fittedStructureBytes(text, base_, fitted, report.agreementBefore,
+                                          report.agreementAfter, &record),
+                     base_.fileName, report.fittedFile);
     if (bytes.isEmpty()) {
         report.log << tr("Can't write [%1]: the fitted values cannot be written into the "
                          "structure file as it is on disk now.")
@@ -447,4 +483,33 @@ QStringList fitTable(const FitReport& report) {
         lines << line.trimmed();
     }
     return lines;
+}
+
+bool fitReportFromFile(const Structure& config, FitReport& report, unsigned& seed) {
+    const FittedHeader h = readFittedHeader(StructureFile(config.fileName).bytes());
+    if (!h.present)
+        return false;
+    report = FitReport();
+    report.ok = true;
+    report.fittedFile = config.fileName;
+    report.agreementBefore = h.agreementBefore;
+    report.agreementAfter = h.agreementAfter;
+    report.warnings = h.warnings;
+    report.outcome.startCost = h.agreementBefore;
+    report.outcome.bestCost = h.agreementAfter;
+    report.outcome.evaluations = h.evaluations;
+    report.outcome.generations = h.generations;
+    report.outcome.seconds = h.seconds;
+    for (const FittedHeader::Row& r : h.rows) {
+        FitRow row;
+        row.target = r.target;
+        row.start = std::numeric_limits<double>::quiet_NaN();
+        row.value = r.value;
+        row.sigma = r.sigma;
+        row.atBound = r.atBound;
+        row.nmPerUnit = r.nm > 0 && r.value > 0 ? r.nm / r.value : 0.0;
+        report.rows << row;
+    }
+    seed = h.seed;
+    return true;
 }

@@ -141,3 +141,8 @@ QString fittedFileProblem(const Structure& config, const QString& outputDir = QS
 
 // The table of a report as text lines: parameter, start, fitted, uncertainty, at bound.
 QStringList fitTable(const FitReport& report);
+
+// The fit recorded in the `# fitted` header of the structure's file (values, uncertainties,
+// agreement, seed, warnings), for a report of a fitted file opened later; false when the file
+// has no such header. The starts are not recorded: NaN.
+bool fitReportFromFile(const Structure& config, FitReport& report, unsigned& seed);

@@ -116,8 +116,8 @@ PeakStart peakStart(const Structure& base, const MeasuredScan& scan,
     // The mean mismatch of the period: the main peak's. The strongest satellite need not be
     // the zeroth order, though (a strained period's envelope peaks off it), so the satellites
     // of orders up to kOrdersAside on either side of it are tried as the zeroth order too.
-    double mismatch = peaks.mismatch.value;
-    const bool mismatchKnown = peaks.mismatch.known();
+    double mismatch = peaks.strongestMismatch.value;
+    const bool mismatchKnown = peaks.strongestMismatch.known();
     const bool periodKnown = base.repeat > 1 && peaks.period.known() && peaks.period.value > 0.0;
     if (base.repeat > 1 && !periodKnown && !thicknesses.empty())
         out.notes << tr("Fit start: no period from the satellites (%1).").arg(peaks.period.why);

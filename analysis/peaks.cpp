@@ -34,6 +34,10 @@ constexpr double kEvenSpacing = 0.1;
 // A maximum standing out this far (decades) is a clear peak, a candidate for the layer or
 // zeroth-order peak.
 constexpr double kClearPeak = 0.3;
+// The strongest satellite is the zeroth order, by the curve alone, when it stands this many
+// decades above both neighbouring orders: the envelope of one period peaks there. (The real
+// 3-period InGaAs/GaAs scan's +1 order stands 0.8 decades above its neighbours.)
+constexpr double kEnvelopeDecades = 1.0;
 // Satellites stand at least this many widths of the zeroth order apart.
 constexpr double kSatelliteWidths = 2.5;
 // Series spacings are at least this many scan steps, so that neighbours are resolved.
@@ -783,6 +787,68 @@ void findFringes(const std::vector<Candidate>& maxima, int centre, double sSubst
 
 } // namespace
 
+// Perpendicular mismatch of a peak to the substrate's, with its uncertainty.
+Figure mismatchOf(const Candidate& l, const Candidate& s) {
+    Figure f;
+    f.value = s.s / l.s - 1.0;
+    const double bySubstrate = std::cos(s.theta * kDegree) / l.s * s.sigma * kDegree;
+    const double byLayer = s.s * std::cos(l.theta * kDegree) / (l.s * l.s) * l.sigma * kDegree;
+    f.sigma = std::hypot(bySubstrate, byLayer);
+    return f;
+}
+
+// Which satellite is the zeroth order: the one nearest the structure's mean mismatch when it is
+// known; by the curve alone the strongest only where the envelope decides it. The orders are
+// renumbered from it, and the main peak and the mismatch are its own; when it is not
+// determined, neither are they.
+void chooseZerothOrder(const std::vector<Candidate>& maxima, int main, const Candidate& substrate,
+                       bool haveSubstrate, double meanMismatch, PeakAnalysis& result) {
+    const auto candidateAt = [&](double theta) -> const Candidate* {
+        for (const Candidate& c : maxima)
+            if (c.theta == theta)
+                return &c;
+        return nullptr;
+    };
+    int zeroth = -1; // index into the satellites
+    if (std::isfinite(meanMismatch) && haveSubstrate) {
+        double nearest = kInfinity;
+        for (int i = 0; i < result.satelliteTheta.size(); ++i) {
+            const Candidate* c = candidateAt(result.satelliteTheta[i]);
+            const double miss = c ? std::fabs(substrate.s / c->s - 1.0 - meanMismatch) : kInfinity;
+            if (miss < nearest) {
+                nearest = miss;
+                zeroth = i;
+            }
+        }
+    } else {
+        const int strongest = result.satelliteOrder.indexOf(0);
+        double neighbours = -kInfinity;
+        for (int i = 0; i < result.satelliteOrder.size(); ++i)
+            if (std::abs(result.satelliteOrder[i]) == 1)
+                if (const Candidate* c = candidateAt(result.satelliteTheta[i]))
+                    neighbours = std::max(neighbours, c->logIntensity);
+        if (strongest >= 0 &&
+            maxima[std::size_t(main)].logIntensity - neighbours >= kEnvelopeDecades)
+            zeroth = strongest;
+    }
+    const Candidate* chosen = zeroth >= 0 ? candidateAt(result.satelliteTheta[zeroth]) : nullptr;
+    if (!chosen) {
+        const QString why = tr("zeroth order not determined: the strongest satellite need not be "
+                               "the zeroth order (compare the scan with a structure)");
+        result.main = Peak();
+        result.mainWhy = why;
+        result.mismatch = Figure();
+        result.mismatch.why = why;
+        return;
+    }
+    const int shift = result.satelliteOrder[zeroth];
+    for (int& order : result.satelliteOrder)
+        order -= shift;
+    result.main = toPeak(*chosen);
+    if (haveSubstrate)
+        result.mismatch = mismatchOf(*chosen, substrate);
+}
+
 PeakAnalysis analysePeaks(const QVector<double>& theta, const QVector<double>& intensity,
                           double wavelength, double substrateBragg, const PeakOptions& options) {
     PeakAnalysis result;
@@ -853,6 +919,7 @@ PeakAnalysis analysePeaks(const QVector<double>& theta, const QVector<double>& i
         const double bySubstrate = std::cos(s.theta * kDegree) / l.s * s.sigma * kDegree;
         const double byLayer = s.s * std::cos(l.theta * kDegree) / (l.s * l.s) * l.sigma * kDegree;
         result.mismatch.sigma = std::hypot(bySubstrate, byLayer);
+        result.strongestMismatch = result.mismatch;
     } else {
         result.mismatch.why = main < 0 ? noMain : result.substrateWhy;
     }
@@ -867,10 +934,12 @@ PeakAnalysis analysePeaks(const QVector<double>& theta, const QVector<double>& i
     const double minSpacing =
         kMinSpacingSteps * c.step * kDegree * std::cos(maxima[std::size_t(main)].theta * kDegree);
     findSatellites(maxima, main, sSubstrate, minSpacing, wavelength, result);
-    if (result.period.known())
+    if (result.period.known()) {
         result.thickness.why = tr("the curve shows the satellites of a superlattice, not the "
                                   "fringes of a single layer");
-    else
+        chooseZerothOrder(maxima, main, substratePeak, substrate >= 0, options.meanMismatch,
+                          result);
+    } else
         findFringes(maxima, main, sSubstrate, minSpacing, wavelength, result);
     return result;
 }

@@ -40,15 +40,24 @@ struct PeakOptions {
     // deviations of the smoothed curve's local noise (estimated from the point-to-point
     // scatter of the data).
     double significance = 3.5;
+    // The mean perpendicular mismatch of the structure's period (mean monolayer height over
+    // the substrate's, less 1), when a structure is known: a superlattice's zeroth order is
+    // then the satellite nearest it. NaN: the curve alone decides, and only where the
+    // satellites' envelope does (the strongest stands a decade above both its
+    // neighbours); otherwise the zeroth order, and the mismatch, are not determined.
+    double meanMismatch = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct PeakAnalysis {
     Peak substrate;       // the highest maximum near the substrate's Bragg angle
     QString substrateWhy; // why there is none
-    Peak main;            // the strongest other maximum: the layer peak or the zeroth order
+    // The layer peak, or a superlattice's zeroth order (not determined: NaN, with mainWhy);
+    // without satellites the strongest maximum other than the substrate's.
+    Peak main;
     QString mainWhy;
     // Satellites of a superlattice, the zeroth order included (order 0); orders count up with
-    // theta. Empty unless a series of at least three orders was found.
+    // theta. Empty unless a series of at least three orders was found. When the zeroth order
+    // is not determined, order 0 is the strongest satellite.
     QVector<double> satelliteTheta;
     QVector<int> satelliteOrder;
     // Superlattice period from a least-squares line of sin(theta) over the satellite orders:
@@ -58,6 +67,9 @@ struct PeakAnalysis {
     // sin(theta_S) / sin(theta_L) - 1 = d_L / d_S - 1, as a fraction (positive for a larger
     // lattice spacing than the substrate's).
     Figure mismatch;
+    // The same of the strongest maximum other than the substrate's, whatever satellite it is
+    // (where a fit may start from, trying its neighbours too).
+    Figure strongestMismatch;
     // Single layer: thickness wavelength / (2 * fringe spacing in sin(theta)), Å, from a
     // least-squares fit of the fringe positions beside the layer peak.
     Figure thickness;

@@ -2,6 +2,7 @@
 
 #include "analysis/resolution.h"
 #include "simulation/materials.h"
+#include "simulation/model.h"
 #include "simulation/resultfiles.h"
 #include "structure/config.h"
 #include "structure/constants.h"
@@ -214,6 +215,36 @@ InstrumentSettings instrumentFrom(const Structure& config) {
     return s;
 }
 
+QString wavelengthRefusal(const Structure& config, const MeasuredScan& scan,
+                          const QString& scanPath) {
+    if (!(std::isfinite(scan.wavelength) && scan.wavelength > 0.0) ||
+        std::fabs(scan.wavelength - config.wavelength) <= kWavelengthTolerance * scan.wavelength)
+        return QString();
+    return tr("Can't compare [%1] with [%2]: the scan's wavelength %3 Å differs from the "
+              "structure's %4 Å by more than 0.1 %.")
+        .arg(config.fileName, scanPath)
+        .arg(scan.wavelength, 0, 'g', 8)
+        .arg(config.wavelength, 0, 'g', 8);
+}
+
+double meanMismatch(const Structure& config) {
+    const std::unique_ptr<Model> model = makeModel(config.ext.model);
+    if (!model || config.layers.isEmpty())
+        return std::numeric_limits<double>::quiet_NaN();
+    const double substrate =
+        model->monolayerHeight(config, config.substrate.inFraction, config.substrate.asFraction);
+    double count = 0.0, height = 0.0;
+    for (const Layer& l : config.layers) {
+        const double n = std::max(l.monolayers, 0);
+        count += n;
+        height += n * model->monolayerHeight(config, l.inFraction, l.asFraction);
+    }
+    const double m = height / count / substrate - 1.0;
+    return count > 0.0 && substrate > 0.0 && std::isfinite(m)
+               ? m
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
 QVector<double> substrateReflections(const Structure& config) {
     QVector<double> angles;
     const double aS = latticeConstant(config.substrate.system, config.substrate.inFraction,
@@ -324,6 +355,15 @@ ScanOutcome compareWithScan(const Structure& base, const ScanRequest& request,
                    .arg(scan.theta.last())
                    .arg(scan.axis);
     out.log << scan.notes;
+    if (!config.wavelengthGiven)
+        out.log << tr("Note: [%1] has no WAVELENGTH line: the model is computed at %2 Å.")
+                       .arg(config.fileName)
+                       .arg(config.wavelength, 0, 'g', 8);
+    const QString refusal = wavelengthRefusal(config, scan, scanPath);
+    if (!refusal.isEmpty()) {
+        out.log << refusal;
+        return out;
+    }
     if (std::isfinite(scan.wavelength) && std::fabs(scan.wavelength - config.wavelength) > 1e-4)
         out.log << tr("Warning: the scan's wavelength %1 Å differs from the structure's %2 Å.")
                        .arg(scan.wavelength, 0, 'g', 8)
@@ -354,12 +394,16 @@ ScanOutcome compareWithScan(const Structure& base, const ScanRequest& request,
     // Only the substrate's reflection comes from the structure: it says where the substrate
     // peak is to be looked for. Everything else is the curve's own.
     const double substrate = substrateAngleIn(config, m.theta);
-    out.measuredPeaks = analysePeaks(m.theta, m.measured, config.wavelength, substrate);
-    out.modelPeaks = analysePeaks(m.theta, m.model, config.wavelength, substrate);
+    PeakOptions peakOptions;
+    peakOptions.meanMismatch = meanMismatch(config);
+    out.measuredPeaks =
+        analysePeaks(m.theta, m.measured, config.wavelength, substrate, peakOptions);
+    out.modelPeaks = analysePeaks(m.theta, m.model, config.wavelength, substrate, peakOptions);
     if (std::isfinite(substrate))
         out.log << tr("Peak analysis: the substrate peak is looked for near the substrate's "
-                      "Bragg angle %1°; every other figure comes from the curve alone "
-                      "(standard uncertainties after ±).")
+                      "Bragg angle %1°, a superlattice's zeroth order near the structure's "
+                      "mean lattice; every other figure comes from the curve alone (standard "
+                      "uncertainties after ±).")
                        .arg(substrate, 0, 'f', 4);
     out.log << peakSummary(tr("Peaks of the measurement:"), out.measuredPeaks);
     out.log << peakSummary(tr("Peaks of the model:"), out.modelPeaks);

@@ -96,6 +96,20 @@ RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const Calcu
 // strongest first: (004), (008), (002), (006), ... up to what the wavelength reaches.
 QVector<double> substrateReflections(const Structure& config);
 
+// A scan whose own wavelength differs from the structure's by more than this fraction is not
+// compared or fitted: every angle would be off.
+constexpr double kWavelengthTolerance = 1e-3;
+
+// Why the scan cannot be compared with the structure for their wavelengths (one line naming
+// both), or empty.
+QString wavelengthRefusal(const Structure& config, const MeasuredScan& scan,
+                          const QString& scanPath);
+
+// The mean perpendicular mismatch of the structure's period to its substrate (the mean
+// monolayer height of the period over the substrate's, less 1, by the structure's model): where
+// a superlattice's zeroth order lies. NaN when the model gives no heights.
+double meanMismatch(const Structure& config);
+
 // The log's lines for a peak analysis: `heading`, then one indented line per figure (a value
 // with its uncertainty, or why it is missing).
 QStringList peakLines(const QString& heading, const PeakAnalysis& p);

@@ -269,8 +269,20 @@ void Body::updateActions() {
 }
 
 // At the text cursor, so a message goes where the user last clicked in the pane; the pane
-// scrolls to show it.
+// scrolls to show it. A selection (Ctrl+A to copy the fit's table, say) is never replaced: the
+// message then goes at the end, and the selection stays.
 void Body::log(QString logMsg) {
+    QTextCursor selection = Log->textCursor();
+    if (selection.hasSelection()) {
+        const int anchor = selection.anchor(), position = selection.position();
+        QTextCursor end(Log->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(logMsg + QStringLiteral("\n"));
+        selection.setPosition(anchor);
+        selection.setPosition(position, QTextCursor::KeepAnchor);
+        Log->setTextCursor(selection);
+        return;
+    }
     Log->insertPlainText(logMsg + QStringLiteral("\n"));
     Log->ensureCursorVisible();
 }

@@ -45,6 +45,8 @@ struct Document::FitJob {
     QMutex lock;
     Document* receiver = nullptr;
     unsigned seed = FitSettings().seed;
+    // The overlay of the file's model when the fit began: shown again when it is cancelled.
+    std::optional<OverlayData> before;
 };
 
 // The fit runs on a copy of the structure on show. Its progress (the generation, the
@@ -71,6 +73,7 @@ void Document::startFit() {
     job->scanOverride = currentScan_;
     job->threads = threads_;
     job->receiver = this;
+    job->before = overlay_;
     job->limits.maxSeconds = kFitSeconds;
     applyFitOptions(shown(), job->limits);
     job->seed = job->limits.seed; // a FITOPTIONS SEED, or the default
@@ -163,8 +166,13 @@ void Document::fitEnded(const std::shared_ptr<FitJob>& job) {
         startRoad({job->report.fittedFile, job->scanOverride, Origin::Fitted, QString(), nullptr});
 }
 
+// The plot goes back to the file's model, which the fit's progress had replaced.
 void Document::cancelFit() {
-    abandonFit(tr("it was cancelled"));
+    const std::shared_ptr<FitJob> job = fitJob_;
+    if (!abandonFit(tr("it was cancelled")) || !job)
+        return;
+    overlay_ = job->before;
+    emit curveChanged();
 }
 
 // Ends the search early; the fit still writes its best point and the window shows it.

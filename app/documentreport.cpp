@@ -31,6 +31,8 @@ QString Document::writeReport(const QString& path, bool logScale) const {
     if (lastFit_ && pathIdentity(lastFit_->fittedFile) == pathIdentity(current_)) {
         data.fit = *lastFit_;
         data.seed = lastFitSeed_;
+    } else if (FitReport recorded; fitReportFromFile(shown(), recorded, data.seed)) {
+        data.fit = recorded; // a fitted file opened later: its header's fit
     }
     return (::writeReport(path, data) ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(path);
 }

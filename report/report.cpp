@@ -145,7 +145,8 @@ QString fitSection(const ReportData& d) {
         const QString nm =
             r.nmPerUnit > 0 ? plusMinus(std::round(r.value) * r.nmPerUnit, r.sigma * r.nmPerUnit, 4)
                             : QString();
-        out += row({cell(esc(r.target), true), cell(num(r.start)),
+        out += row({cell(esc(r.target), true),
+                    cell(std::isfinite(r.start) ? num(r.start) : QStringLiteral("\u2014")),
                     cell(plusMinus(r.value, r.sigma)), cell(nm),
                     cell(r.atBound ? QStringLiteral("<b>at bound</b>") : QStringLiteral("no"))});
     }

@@ -370,6 +370,7 @@ void Config::handleLine(const QString& line, qint64 lineNumber) {
 
     if (keyword == QLatin1String("WAVELENGTH")) {
         wavelength = notes.real(tokens.next(), QT_TRANSLATE_NOOP("Config", "wavelength"), true);
+        wavelengthGiven = true;
         k = twoPi / wavelength;
         notes.surplus(tokens);
         noteReplaced(notes, keyword, given(keyword, lineNumber));

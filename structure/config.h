@@ -21,9 +21,10 @@ struct Structure {
     static constexpr double twoPi = kTwoPi;
 
     bool valid = false;
-    QString fileName;        // name of the last file that could be opened, as passed to load
-    double wavelength = 1.0; // Å
-    double k = twoPi;        // 1/Å, always twoPi / wavelength
+    QString fileName;             // name of the last file that could be opened, as passed to load
+    double wavelength = 1.0;      // Å
+    bool wavelengthGiven = false; // a WAVELENGTH line set it
+    double k = twoPi;             // 1/Å, always twoPi / wavelength
     bool withSubstrate = true;
     Layer substrate;
     QVector<Layer> layers; // one period, in file order

@@ -196,3 +196,45 @@ QByteArray fittedStructureBytes(const QByteArray& originalBytes, const Structure
         return QByteArray();
     return text.bytes();
 }
+
+FittedHeader readFittedHeader(const QByteArray& bytes) {
+    FittedHeader h;
+    const StructureText text(bytes);
+    static const QRegularExpression fitted(QStringLiteral(
+        "^# fitted (.+): (\\S+) \u00b1 (\\S+)(?: \\((\\S+) \u00b1 \\S+ nm\\))?( at bound)?$"));
+    bool before = false, after = false;
+    for (int i = 0; i < text.lineCount(); ++i) {
+        const QString line = text.line(i);
+        if (!isHeaderLine(line))
+            break;
+        const QString value = line.mid(line.indexOf(QLatin1String(": ")) + 2);
+        if (line.startsWith(QLatin1String("# agreement before: ")))
+            h.agreementBefore = value.toDouble(&before);
+        else if (line.startsWith(QLatin1String("# agreement after: ")))
+            h.agreementAfter = value.toDouble(&after);
+        else if (line.startsWith(QLatin1String("# seed: ")))
+            h.seed = value.toUInt();
+        else if (line.startsWith(QLatin1String("# evaluations: ")))
+            h.evaluations = value.toLong();
+        else if (line.startsWith(QLatin1String("# generations: ")))
+            h.generations = value.toInt();
+        else if (line.startsWith(QLatin1String("# fit time: ")))
+            h.seconds = value.chopped(2).toDouble();
+        else if (line.startsWith(QLatin1String("# fit warning: ")))
+            h.warnings << value;
+        else if (const QRegularExpressionMatch m = fitted.match(line); m.hasMatch()) {
+            FittedHeader::Row r;
+            r.target = m.captured(1);
+            bool okValue = false, okSigma = false;
+            r.value = m.captured(2).toDouble(&okValue);
+            r.sigma = m.captured(3).toDouble(&okSigma);
+            r.nm = m.captured(4).toDouble();
+            r.atBound = !m.captured(5).isEmpty();
+            if (okValue && okSigma && std::isfinite(r.value) && std::isfinite(r.sigma))
+                h.rows << r;
+        }
+    }
+    h.present = before && after && std::isfinite(h.agreementBefore) &&
+                std::isfinite(h.agreementAfter) && !h.rows.isEmpty();
+    return h;
+}

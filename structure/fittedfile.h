@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <vector>
 
@@ -66,3 +67,23 @@ QString fittedStructureText(const QString& originalText, const Structure& origin
 QByteArray fittedStructureBytes(const QByteArray& originalBytes, const Structure& original,
                                 const std::vector<FittedValue>& values, double agreementBefore,
                                 double agreementAfter, const FitRecord* record = nullptr);
+
+// What the header of a fitted file says (as fittedStructureText writes it), for a report of
+// the file opened later. `present` is false when the text starts with no such header.
+struct FittedHeader {
+    struct Row {
+        QString target; // as in its FIT line
+        double value = 0.0, sigma = 0.0;
+        bool atBound = false;
+        double nm = 0.0; // a thickness's value in nm, 0 otherwise
+    };
+    bool present = false;
+    double agreementBefore = 0.0, agreementAfter = 0.0;
+    unsigned seed = 0;
+    long evaluations = 0;
+    int generations = 0;
+    double seconds = 0.0;
+    QVector<Row> rows;
+    QStringList warnings;
+};
+FittedHeader readFittedHeader(const QByteArray& bytes);

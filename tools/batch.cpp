@@ -89,13 +89,17 @@ QString sizeText(QSize size) {
 // before anything is computed or written for it.
 void refuseLenient(const Config& config, LoadedStructure& loaded) {
     if (loaded.status != LoadedStructure::Ready ||
-        (config.notedLines == 0 && config.ext.problems.isEmpty()))
+        (config.notedLines == 0 && config.ext.problems.isEmpty() && config.wavelengthGiven))
         return;
     loaded.status = LoadedStructure::Refused;
     loaded.calculation.reset();
-    loaded.message = tr("Refused [%1]: with --strict, no line may be skipped or read "
-                        "leniently (see the lines above).")
-                         .arg(config.fileName);
+    loaded.message = config.notedLines == 0 && config.ext.problems.isEmpty()
+                         ? tr("Refused [%1]: with --strict, the file must give its WAVELENGTH "
+                              "(without it the curve is computed at 1 Å).")
+                               .arg(config.fileName)
+                         : tr("Refused [%1]: with --strict, no line may be skipped or read "
+                              "leniently (see the lines above).")
+                               .arg(config.fileName);
     say(loaded.message);
 }
 
@@ -124,9 +128,11 @@ bool writeReportOf(const Structure& structure, const ResultArrays& results, cons
     data.logScale = options.logScale || scan.ok;
     if (scan.attempted)
         data.scan = scan;
+    data.seed = options.seed;
     if (fit)
         data.fit = *fit;
-    data.seed = options.seed;
+    else if (FitReport recorded; fitReportFromFile(structure, recorded, data.seed))
+        data.fit = recorded; // a fitted file: its header's fit
     const bool written = writeReport(options.report, data);
     say((written ? tr("Wrote [%1].") : tr("Can't write [%1].")).arg(options.report));
     return written;

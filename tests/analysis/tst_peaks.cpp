@@ -86,6 +86,8 @@ private slots:
     void tooFew();
     void noiseOnly();
     void realScan();
+    void zerothOrder_data();
+    void zerothOrder();
     void brokenInput();
 };
 
@@ -138,7 +140,7 @@ void TestPeaks::superlattice() {
     QVERIFY(!a.thickness.known() && !a.thickness.why.isEmpty());
     QVERIFY(a.satelliteOrder.size() >= 3);
     QVERIFY(a.satelliteOrder.contains(-1) && a.satelliteOrder.contains(1));
-    QVERIFY(!a.satelliteOrder.contains(0) ||
+    QVERIFY(!a.satelliteOrder.contains(0) || !std::isfinite(a.main.theta) ||
             a.satelliteTheta[a.satelliteOrder.indexOf(0)] == a.main.theta);
     // With three periods the strongest satellite need not be the zeroth order (the envelope
     // of one period decides), which the curve alone cannot tell; the zeroth order and the
@@ -308,3 +310,68 @@ void TestPeaks::brokenInput() {
 
 QTEST_GUILESS_MAIN(TestPeaks)
 #include "tst_peaks.moc"
+
+// Superlattices whose +1 or -1 satellite is stronger than the zeroth order (short, strained
+// periods), and the real 3-period InGaAs/GaAs scan, whose structure's mean mismatch is 0.0101
+// (25 ML of In 0.2577 and 64 ML of GaAs) while its strongest satellite gives 0.0046. Told the
+// mean mismatch, the analysis takes the satellite nearest it for the zeroth order; left to the
+// curve alone it gives the right mismatch or none ("zeroth order not determined"), never a
+// satellite's.
+void TestPeaks::zerothOrder_data() {
+    QTest::addColumn<QVector<Block>>("blocks"); // empty: the real scan
+    QTest::addColumn<int>("periods");
+    QTest::addColumn<double>("mean");
+    QTest::addColumn<bool>("told");
+    const QVector<Block> strained = {{70, 0.0195, 1.08}, {110, 0.0, 1.0}};
+    const auto meanOf = [](const QVector<Block>& blocks) {
+        double height = 0, planes = 0;
+        for (const Block& b : blocks) {
+            height += b.planes * (1.0 + b.strain);
+            planes += b.planes;
+        }
+        return height / planes - 1.0;
+    };
+    for (bool told : {true, false}) {
+        const char* how = told ? "told" : "alone";
+        QTest::addRow("3 strained periods, %s", how) << strained << 3 << meanOf(strained) << told;
+        QTest::addRow("real InGaAs/GaAs, %s", how) << QVector<Block>() << 3 << 0.0101 << told;
+    }
+}
+
+void TestPeaks::zerothOrder() {
+    QFETCH(QVector<Block>, blocks);
+    QFETCH(int, periods);
+    QFETCH(double, mean);
+    QFETCH(bool, told);
+    QVector<double> theta, intensity;
+    double wavelength = kWavelength;
+    if (blocks.isEmpty()) {
+        const ScanReadResult read =
+            readScanFile(QStringLiteral(XRD_TEST_DATA_DIR "/measured/ingaas-gaas-sl-004.x00"));
+        QVERIFY2(read.ok, qPrintable(read.error));
+        theta = read.scan.theta;
+        intensity = read.scan.intensity;
+        wavelength = 1.54056;
+    } else {
+        theta = grid(braggAngle(kSubstrateD) - 3.0, braggAngle(kSubstrateD) + 2.0, 0.002);
+        intensity = synthetic(theta, blocks, periods, 1e5, 1.0);
+    }
+    const double substrate = std::asin(wavelength / (2.0 * kSubstrateD)) / kDegree;
+    PeakOptions options;
+    if (told)
+        options.meanMismatch = mean;
+    const PeakAnalysis a = analysePeaks(theta, intensity, wavelength, substrate, options);
+    QVERIFY2(a.period.known(), qPrintable(a.period.why));
+    // The strongest satellite is not the zeroth order here: its mismatch is a satellite's.
+    QVERIFY2(std::fabs(a.strongestMismatch.value - mean) > 0.002,
+             qPrintable(QString::number(a.strongestMismatch.value)));
+    const QString shown =
+        QStringLiteral("%1 (%2), mean %3").arg(a.mismatch.value).arg(a.mismatch.why).arg(mean);
+    if (told || a.mismatch.known()) {
+        QVERIFY2(std::fabs(a.mismatch.value - mean) < 0.0015, qPrintable(shown));
+        QCOMPARE(a.main.theta, a.satelliteTheta[a.satelliteOrder.indexOf(0)]);
+    } else {
+        QVERIFY2(a.mismatch.why.startsWith("zeroth order not determined"), qPrintable(shown));
+        QVERIFY(!std::isfinite(a.main.theta));
+    }
+}

@@ -86,6 +86,7 @@ private slots:
 
     void drawSignalsReachTheDrawSlots();
     void logInsertsAtTextCursor();
+    void logKeepsASelection();
     void logScaleSetsFlagsAndRepaintsKSpaceOnly();
     void resetNeverDrawThroughMetaObject();
     void drawSlotsDeriveRangesWhileFlagged_data();
@@ -360,6 +361,16 @@ void TestBody::logInsertsAtTextCursor() {
     body->Log->setTextCursor(cursor);
     emit body->document->logLine(QStringLiteral("message"));
     QCOMPARE(body->Log->toPlainText(), QStringLiteral("first message\nline\nsecond line"));
+}
+
+// A selection (all of it, to copy the fit's table) is neither replaced nor moved: the message
+// goes at the end.
+void TestBody::logKeepsASelection() {
+    body->Log->setPlainText(QStringLiteral("first line\nsecond line"));
+    body->Log->selectAll();
+    emit body->document->logLine(QStringLiteral("message"));
+    QCOMPARE(body->Log->toPlainText(), QStringLiteral("first line\nsecond linemessage\n"));
+    QCOMPARE(body->Log->textCursor().selectedText(), QStringLiteral("first line\u2029second line"));
 }
 
 void TestBody::logScaleSetsFlagsAndRepaintsKSpaceOnly() {

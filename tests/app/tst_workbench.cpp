@@ -310,6 +310,8 @@ private slots:
         Body body;
         body.droppedInputFile({start});
         waitIdle(body);
+        QVERIFY(body.document->overlay());
+        const QVector<double> model = body.document->overlay()->model; // the file's
         body.fitAction->trigger();
         QVERIFY(body.busy());
         QTRY_VERIFY_WITH_TIMEOUT(body.note->text().startsWith("Fit: generation"), 60000);
@@ -334,9 +336,13 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(QFile::exists(fitted), written);
         QCOMPARE(logOf(body).contains(QString("Wrote [%1].").arg(fitted)), written);
-        if (!written)
+        if (!written) {
             QVERIFY(logOf(body).contains(
                 QString("Fit of [%1] abandoned, nothing written: it was cancelled.").arg(start)));
+            // The plot shows the file's model again, not the cancelled fit's best point.
+            QVERIFY(body.document->overlay());
+            QVERIFY(body.document->overlay()->model == model);
+        }
         QVERIFY(body.stopButton->isHidden());
     }
 

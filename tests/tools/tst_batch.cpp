@@ -588,6 +588,78 @@ ls -a "$d" | grep -c '\.part$' | sed 's/^/PARTS /')sh";
     }
 
     // A lenient line is noted in the output; with --strict it stops that file alone.
+    // A scan's own wavelength against the structure's: within 0.1 % it is compared (1.5406
+    // against the scan's 1.54056); further off the comparison and the fit are refused with one
+    // line naming both; a structure without a WAVELENGTH line is computed at 1 Å, which the
+    // scan (Cu K-alpha-1) refuses, with a note that the line is missing.
+    void wavelengths_data() {
+        QTest::addColumn<QByteArray>("wavelengthLine");
+        QTest::addColumn<bool>("fit");
+        QTest::addColumn<QString>("expected"); // a line the output holds
+        QTest::addColumn<int>("status");
+        QTest::newRow("within 0.1 %")
+            << QByteArray("WAVELENGTH 1.5406\n") << false << "Agreement with [" << 0;
+        for (bool fit : {false, true}) {
+            QTest::addRow("1.5 Å%s", fit ? ", fit" : "")
+                << QByteArray("WAVELENGTH 1.5\n") << fit
+                << "the scan's wavelength 1.54056 Å differs from the structure's 1.5 Å by more "
+                   "than 0.1 %."
+                << 1;
+            QTest::addRow("no WAVELENGTH%s", fit ? ", fit" : "")
+                << QByteArray() << fit << "the structure's 1 Å by more than 0.1 %." << 1;
+        }
+    }
+    void wavelengths() {
+        QFETCH(QByteArray, wavelengthLine);
+        QFETCH(bool, fit);
+        QFETCH(QString, expected);
+        QFETCH(int, status);
+        QTemporaryDir out;
+        const QString file = write(
+            "wl.txt", wavelengthLine + "SUBSTRATE 0 1\nLAYER 194 0 0.66\nREPEAT 1\nMEASURED " +
+                          kRealScan.toUtf8() + "\nFIT LAYER 1 Y 0.5 0.8\n");
+        const Run r = run(QStringList{"--threads", "1", "-o", out.path()} +
+                          (fit ? QStringList{"--fit"} : QStringList()) + QStringList{file});
+        QVERIFY2(r.out.contains(expected), qPrintable(r.out));
+        QCOMPARE(r.status, status);
+        QCOMPARE(r.out.contains("has no WAVELENGTH line"), wavelengthLine.isEmpty() && !fit);
+        QVERIFY(!QFile::exists(QDir(out.path()).filePath("wl-fitted.txt")));
+    }
+
+    // A fit into another folder: the fitted file's relative MEASURED path is rewritten to name
+    // the scan from there, and a report of the fitted file made later takes the fit from its
+    // header (values, uncertainties, seed, agreement), not "No fit was run".
+    void fittedFileElsewhere() {
+        QTemporaryDir source, out;
+        QVERIFY(QFile::copy(kRealScan, QDir(source.path()).filePath("scan.x00")));
+        const QString file = QDir(source.path()).filePath("moved.txt");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 194 0 0.66\nREPEAT 1\nMEASURED scan.x00\n"
+                "FIT LAYER 1 Y 0.5 0.8\nFIT OFFSET -0.02 0.02\nFITOPTIONS SEED 5\n");
+        f.close();
+        Run r = run({"--threads", "1", "--fit", "-o", out.path(), file});
+        QCOMPARE(r.status, 0);
+        const QString fitted = QDir(out.path()).filePath("moved-fitted.txt");
+        const QByteArray text = readAll(fitted);
+        const QString relative =
+            QDir(out.path()).relativeFilePath(QDir(source.path()).filePath("scan.x00"));
+        QVERIFY2(text.contains("MEASURED " + relative.toUtf8() + "\n"), text.constData());
+        const QRegularExpressionMatch y =
+            QRegularExpression("# fitted LAYER 1 Y: (\\S+) \u00b1 (\\S+)")
+                .match(QString::fromUtf8(text));
+        QVERIFY(y.hasMatch());
+        const QString report = QDir(out.path()).filePath("later.html");
+        QDir::setCurrent(QDir::tempPath());
+        r = run({"--threads", "1", "-o", out.path(), "--report", report, fitted});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("Agreement with [" + QDir(source.path()).filePath("scan.x00")),
+                 qPrintable(r.out));
+        const QString html = QString::fromUtf8(readAll(report));
+        QVERIFY(!html.contains("No fit was run"));
+        QVERIFY2(html.contains("Seed 5") && html.contains("LAYER 1 Y"), qPrintable(html));
+    }
+
     void strict_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("strict");
@@ -603,7 +675,10 @@ ls -a "$d" | grep -c '\.part$' | sed 's/^/PARTS /')sh";
             << QByteArray("SUBSTRATE 0 1\nLAYER 30 0.2 1\nMODEL dinamical\n") << true << 1
             << "Ignored [";
         QTest::newRow("correct file, strict")
-            << QByteArray("SUBSTRATE 0 1\nLAYER 30 0.2 1\nREPEAT 2\n") << true << 0 << QString();
+            << QByteArray("WAVELENGTH 1.5406\nSUBSTRATE 0 1\nLAYER 30 0.2 1\nREPEAT 2\n") << true
+            << 0 << QString();
+        QTest::newRow("no WAVELENGTH, strict")
+            << QByteArray("SUBSTRATE 0 1\nLAYER 30 0.2 1\nREPEAT 2\n") << true << 1 << "Refused [";
     }
 
     void strict() {
@@ -613,7 +688,8 @@ ls -a "$d" | grep -c '\.part$' | sed 's/^/PARTS /')sh";
         QFETCH(QString, note);
         QTemporaryDir out;
         const QString s = write("st.txt", content);
-        const QString good = write("st-good.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        const QString good =
+            write("st-good.txt", "WAVELENGTH 1.5406\nSUBSTRATE 0 1\nLAYER 5 0 1\n");
         QStringList args{"-o", out.path(), s, good};
         if (strict)
             args.prepend("--strict");
@@ -633,7 +709,7 @@ ls -a "$d" | grep -c '\.part$' | sed 's/^/PARTS /')sh";
     // scan of the RAS sample (2theta 66 to 66.04 in three points) and the line that says so.
     void importChoices() {
         const QString scan = QStringLiteral(XRD_TEST_DATA_DIR "/scans/two-scans.ras");
-        const QString s = write("imp.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
+        const QString s = write("imp.txt", "WAVELENGTH 1.5406\nSUBSTRATE 0 1\nLAYER 5 0 1\n");
         const Run r = run({"--measured", scan, "--import", "2theta  SCAN 2", s});
         QVERIFY2(r.out.contains(QString::fromUtf8("Took scan 2 of 2 from [%1], 2theta axis, "
                                                   "66.0000–66.0400°, 3 points.")
