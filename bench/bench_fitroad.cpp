@@ -114,16 +114,23 @@ void realGaAsPFit(benchmark::State& state) {
 }
 
 // The real 3-period InGaAs/GaAs superlattice (1,399 points): free In fraction and both
-// thicknesses and the offset, started off the answer (period 254.6 Å, In 0.2545 by a peer).
+// thicknesses and the offset, started off the answer (period 254.6 Å, In 0.2545 by a peer)
+// from one of three starts (the third argument). The best minimum a long global search finds
+// is 25 ML of In 0.2577 and 64 ML at agreement 0.05536; counter `best` is 1 when the fit ends
+// within 0.5 % of it.
 void realSuperlatticeFit(benchmark::State& state) {
+    static const char* const starts[] = {"LAYER 22 0.22 1\nLAYER 60 0 1\n",
+                                         "LAYER 30 0.3 1\nLAYER 75 0 1\n",
+                                         "LAYER 18 0.15 1\nLAYER 70 0 1\n"};
     const FitReport report =
         realFit(state,
-                "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 22 0.22 1\nLAYER 60 0 1\n"
-                "REPEAT 3\nMODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR
-                "/measured/ingaas-gaas-sl-004.x00\n"
-                "FIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
-                "FIT OFFSET -0.02 0.02\n",
+                QByteArray("WAVELENGTH 1.54056\nSUBSTRATE 0 1\n") + starts[state.range(2)] +
+                    "REPEAT 3\nMODEL dynamical\nMEASURED " XRD_TEST_DATA_DIR
+                    "/measured/ingaas-gaas-sl-004.x00\n"
+                    "FIT LAYER 1 N 12 40\nFIT LAYER 1 X 0.1 0.4\nFIT LAYER 2 N 40 90\n"
+                    "FIT OFFSET -0.02 0.02\n",
                 state.range(1) != 0);
+    state.counters["best"] = report.agreementAfter <= 0.05536 * 1.005 ? 1 : 0;
     if (report.rows.size() == 4) {
         state.counters["N1"] = report.rows[0].value;
         state.counters["In"] = report.rows[1].value;
@@ -214,7 +221,7 @@ BENCHMARK(realGaAsPFit)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
 BENCHMARK(realSuperlatticeFit)
-    ->ArgsProduct({{1, 2, 3, 4, 5}, {1, 0}})
+    ->ArgsProduct({{1, 2, 3, 4, 5}, {1, 0}, {0, 1, 2}})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
