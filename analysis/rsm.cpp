@@ -33,8 +33,12 @@ void anglesToQ(double omega, double twoTheta, const RsmGeometry& geometry, doubl
     const double k = 2 * kPi / geometry.wavelength;
     const double w = (omega + geometry.omegaOffset - geometry.miscut) * kDegree;
     const double t = (twoTheta + geometry.twoThetaOffset) * kDegree;
-    qx = k * (std::cos(t - w) - std::cos(w));
-    qz = k * (std::sin(w) + std::sin(t - w));
+    // The same by the sum-to-product rules, with three sines and cosines instead of four:
+    // |Q| = 2k sin(2θ/2), tilted by 2θ/2 - ω from the normal.
+    const double q = 2 * k * std::sin(t / 2);
+    const double tilt = t / 2 - w;
+    qx = -q * std::sin(tilt);
+    qz = q * std::cos(tilt);
 }
 
 bool qToAngles(double qx, double qz, const RsmGeometry& geometry, double& omega, double& twoTheta) {

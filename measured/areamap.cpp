@@ -95,26 +95,29 @@ QString finish(AreaMap& map) {
     const bool angles = map.space == AreaMap::Angles;
     const double limit = angles ? 360.0 : maxQ;
     bool anyPositive = false;
+    // Read through plain pointers: a non-const QVector checks for sharing on every index.
+    const double* x = map.x.constData();
+    const double* z = map.z.constData();
+    double* intensity = map.intensity.data();
     for (int i = 0; i < n; ++i) {
-        if (!std::isfinite(map.x[i]) || !std::isfinite(map.z[i]) ||
-            !std::isfinite(map.intensity[i]))
+        if (!std::isfinite(x[i]) || !std::isfinite(z[i]) || !std::isfinite(intensity[i]))
             return QCoreApplication::translate("Scan", "point %1 holds a value that is not a "
                                                        "finite number")
                 .arg(i + 1);
-        if (std::fabs(map.x[i]) > limit || std::fabs(map.z[i]) > limit)
+        if (std::fabs(x[i]) > limit || std::fabs(z[i]) > limit)
             return QCoreApplication::translate("Scan",
                                                "the position of point %1 (%2, %3) is absurd")
                 .arg(i + 1)
-                .arg(map.x[i])
-                .arg(map.z[i]);
-        if (map.intensity[i] > maxIntensity)
+                .arg(x[i])
+                .arg(z[i]);
+        if (intensity[i] > maxIntensity)
             return QCoreApplication::translate("Scan",
                                                "the intensity of point %1 (%2 counts/s) is absurd")
                 .arg(i + 1)
-                .arg(map.intensity[i]);
-        if (map.intensity[i] < 0)
-            map.intensity[i] = 0; // background subtraction can leave negative counts
-        anyPositive = anyPositive || map.intensity[i] > 0;
+                .arg(intensity[i]);
+        if (intensity[i] < 0)
+            intensity[i] = 0; // background subtraction can leave negative counts
+        anyPositive = anyPositive || intensity[i] > 0;
     }
     if (!anyPositive)
         return QCoreApplication::translate("Scan", "no intensity is positive");
@@ -127,14 +130,17 @@ void takeLines(AreaReading& reading, AreaMap& map) {
     qint64 total = 0;
     for (const AreaLine& line : reading.lines)
         total += line.intensity.size();
-    map.x.reserve(int(total));
-    map.z.reserve(int(total));
-    map.intensity.reserve(int(total));
+    map.x.resize(int(total));
+    map.z.resize(int(total));
+    map.intensity.resize(int(total));
+    int at = 0;
     for (AreaLine& line : reading.lines) {
-        map.lineStarts.append(map.x.size());
-        map.x += line.omega;
-        map.z += line.twoTheta;
-        map.intensity += line.intensity;
+        map.lineStarts.append(at);
+        const int n = line.intensity.size();
+        std::copy(line.omega.cbegin(), line.omega.cbegin() + n, map.x.begin() + at);
+        std::copy(line.twoTheta.cbegin(), line.twoTheta.cbegin() + n, map.z.begin() + at);
+        std::copy(line.intensity.cbegin(), line.intensity.cend(), map.intensity.begin() + at);
+        at += n;
         line = AreaLine();
     }
     map.wavelength = reading.wavelength;
