@@ -11,8 +11,6 @@
 #include <cstdint>
 #include <limits>
 
-double fitFraction(const Layer& layer, const FitParameter& p, double stored);
-
 // The LAYER argument that holds the formula of a line that names its material by formula, and
 // (3 and 6 further) the formulas of its graded neighbours.
 constexpr int kFormulaPosition = 2;
