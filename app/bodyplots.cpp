@@ -37,6 +37,11 @@ void Body::exportTo(const QString& path, bool diffractionOnly) {
         log(tr("Nothing to export to [%1]: no structure has been computed.").arg(path));
         return;
     }
+    const QString refusal = document->outputRefusal(path);
+    if (!refusal.isEmpty()) {
+        log(refusal);
+        return;
+    }
     const std::optional<OverlayData>& overlay = document->overlay();
     const QSize size = KSpace->isVisible() ? KSpace->size() : defaultPlotSize;
     const bool written =

@@ -210,7 +210,7 @@ void Document::startRoad(const RoadRequest& request) {
     file->structure = config_;
     file->scanOverride = request.scanOverride;
     shownFile_ = std::move(file);
-    watch_->watch({request.structure, scanPathFor(config_, request.scanOverride)});
+    watch_->watch(QStringList{request.structure} + scanPathsFor(config_, request.scanOverride));
     if (request.origin == Origin::Opened || request.origin == Origin::Fitted)
         emit opened(request.structure);
     dropCalculation();

@@ -97,6 +97,10 @@ public:
     // Writes the report of what is on show (and of the fit that wrote it) to `path`, an HTML
     // or PDF file, checked as every result is; returns the line for the log.
     QString writeReport(const QString& path, bool logScale) const;
+    // Why `path` may not take an exported file (a plot, a report): it is the structure on show,
+    // one of its scans or the scan shown alone, a symbolic link, a folder. A line for the log,
+    // or empty.
+    QString outputRefusal(const QString& path) const;
 
 signals:
     void logLine(const QString& line);

@@ -10,15 +10,21 @@
 #include "simulation/resultarrays.h"
 #include "structure/config.h"
 
+QString Document::outputRefusal(const QString& path) const {
+    QStringList inputs{current_, aloneScan_};
+    if (!current_.isEmpty())
+        inputs << scanPathsFor(shown(), currentScan_);
+    return refuseRunOutput(path, {{current_, inputs, {}}}).value(0);
+}
+
 QString Document::writeReport(const QString& path, bool logScale) const {
     if (current_.isEmpty() || (results_.depth.isEmpty() && results_.theta.isEmpty()))
         return tr("Nothing to report in [%1]: no structure has been computed.").arg(path);
     if (!isReportPath(path))
         return tr("Can't write [%1]: a report ends in .html, .htm or .pdf.").arg(path);
-    const QString scan = scanPathFor(shown(), currentScan_);
-    const QStringList clashes = refuseClashes({{current_, {current_, scan}, {path}}}).value(0);
-    if (!clashes.isEmpty())
-        return clashes.first();
+    const QString refusal = outputRefusal(path);
+    if (!refusal.isEmpty())
+        return refusal;
 
     ReportData data;
     data.program = QStringLiteral("xrdsim " XRDSIM_VERSION);

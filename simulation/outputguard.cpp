@@ -13,6 +13,21 @@ QString tr(const char* text) {
     return QCoreApplication::translate("Files", text);
 }
 
+// Two arguments at once: a path holding "%1" is never read as a place for the next one.
+QString cantWrite(const QString& path, const QString& why) {
+    return tr("Can't write [%1]: %2.").arg(path, why);
+}
+
+// Why a result path can never take a file, whatever the run computes: a symbolic link
+// (existing or dangling), a folder or another file that is not a regular one. A read-only
+// file is left to the write, which fails without touching it.
+QString kindRefusal(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isSymLink() && (!info.exists() || info.isFile()))
+        return QString();
+    return writeRefusal(path);
+}
+
 QString notComputed(const QString& structure) {
     return tr("[%1] was not computed.").arg(structure);
 }
@@ -79,9 +94,9 @@ QVector<QStringList> refuseClashes(const QVector<RunFiles>& run) {
             const QString id = pathIdentity(output);
             // A link is refused before anything else: it would otherwise also be followed
             // to its target to compare it with the inputs.
-            if (QFileInfo(output).isSymLink())
-                lines << tr("Can't write [%1]: it is a symbolic link; it was left as it is.")
-                             .arg(output);
+            const QString refusal = kindRefusal(output);
+            if (!refusal.isEmpty())
+                lines << cantWrite(output, refusal);
             else if (inputs.contains(id))
                 lines << tr("Can't write [%1]: it is [%2], which this run reads.")
                              .arg(output, inputs.value(id));
@@ -99,4 +114,22 @@ QVector<QStringList> refuseClashes(const QVector<RunFiles>& run) {
             writtenBy.insert(pathIdentity(output), i);
     }
     return refusals;
+}
+
+QStringList refuseRunOutput(const QString& output, const QVector<RunFiles>& run) {
+    const QString refusal = writeRefusal(output);
+    if (!refusal.isEmpty())
+        return {cantWrite(output, refusal)};
+    const QString id = pathIdentity(output);
+    for (const RunFiles& file : run)
+        for (const QString& input : file.inputs)
+            if (!input.isEmpty() && pathIdentity(input) == id)
+                return {
+                    tr("Can't write [%1]: it is [%2], which this run reads.").arg(output, input)};
+    for (const RunFiles& file : run)
+        for (const QString& result : file.outputs)
+            if (pathIdentity(result) == id)
+                return {
+                    tr("Can't write [%1]: it is a result of [%2].").arg(output, file.structure)};
+    return {};
 }

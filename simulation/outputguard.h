@@ -33,7 +33,13 @@ struct RunFiles {
 };
 
 // For each file of a run, in order, the log lines that refuse it (empty when it may run):
-// a result that is an input of any file of the run, a result that is a symbolic link, or a
+// a result that is an input of any file of the run, a result that can take no file (a
+// symbolic link, existing or dangling; a folder; a device or pipe), or a
 // result an earlier file of the run writes too (two files of one name into one folder; a
 // file named twice is simply computed twice). A refused file must write nothing.
 QVector<QStringList> refuseClashes(const QVector<RunFiles>& run);
+
+// The log lines that refuse an output of the whole run (a summary of every file): it may not
+// be written (writeRefusal), it is an input of the run, or a file of the run writes it as a
+// result. Empty when it may be written; checked before any work, as the results are.
+QStringList refuseRunOutput(const QString& output, const QVector<RunFiles>& run);

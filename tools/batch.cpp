@@ -8,6 +8,7 @@
 #include "simulation/calculation.h"
 #include "simulation/outputguard.h"
 #include "simulation/resultarrays.h"
+#include "simulation/resultfiles.h"
 #include "structure/config.h"
 #include "structure/extensions.h"
 #include "structure/fittargets.h"
@@ -22,7 +23,6 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -351,8 +351,7 @@ bool writeSummary(const std::vector<FitJob>& jobs, const QString& path) {
     QByteArray text = header.join(QLatin1Char(',')).toUtf8() + '\n';
     for (const QStringList& row : rows)
         text += row.join(QLatin1Char(',')).toUtf8() + '\n';
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
+    return writeFileSafely(path, text);
 }
 
 // Fits each structure file to its measured scan (several at once), writes NAME-fitted.EXT and
@@ -430,31 +429,43 @@ bool readFitOptions(const QCommandLineParser& parser, const QCommandLineOption& 
         complain(tr("--summary needs --fit."));
         return false;
     }
+    // A forgotten summary name would take the first structure file as the summary.
+    if (parser.isSet(summary) &&
+        !options.summary.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
+        complain(tr("--summary takes a file name ending in .csv.")
+                     .append(QStringLiteral(" [%1]").arg(options.summary)));
+        return false;
+    }
     return true;
 }
 
-// For each file of the command line, the lines that refuse it before anything is written:
-// its results would replace an input of the run (a structure file, a scan) or a file a
-// symbolic link points to, or an earlier file of the same name writes them.
-QVector<QStringList> refusals(const QStringList& files, const Options& options) {
+// What each file of the command line reads (itself, its scans) and may write.
+QVector<RunFiles> runFiles(const QStringList& files, const Options& options) {
     QVector<RunFiles> run;
     for (const QString& file : files) {
         Config config; // read quietly: only to learn the scan it names
         const bool loaded = config.load(file);
         const bool scans = loaded || !options.measured.isEmpty();
-        QStringList outputs = resultPaths(
+        const QStringList outputs = resultPaths(
             file, options.outputDir, scans ? measTagsFor(config, options.measured) : QStringList(),
             options.png, options.fit);
-        if (!options.report.isEmpty())
-            outputs << options.report;
         run.append(
             {file,
              QStringList{file} + (scans ? scanPathsFor(config, options.measured) : QStringList()),
              outputs});
     }
-    return refuseClashes(run);
+    return run;
 }
 
+// The lines that refuse the whole run before anything is written: its summary or report would
+// replace an input or a result of the run, a symbolic link, a folder or a read-only file.
+QStringList runRefusals(const QVector<RunFiles>& run, const Options& options) {
+    QStringList lines;
+    for (const QString& output : {options.summary, options.report})
+        if (!output.isEmpty())
+            lines << refuseRunOutput(output, run);
+    return lines;
+}
 } // namespace
 
 // True when the command line asks for plot images or a report, which need fonts and so the GUI
@@ -688,7 +699,15 @@ int main(int argc, char* argv[]) {
     }
 
     // Every result path is checked against every input before anything is written.
-    const QVector<QStringList> refused = refusals(files, options);
+    const QVector<RunFiles> run = runFiles(files, options);
+    const QStringList runRefused = runRefusals(run, options);
+    if (!runRefused.isEmpty()) {
+        for (const QString& line : runRefused)
+            say(line);
+        say(QCoreApplication::translate("Batch", "Nothing was computed."));
+        return NotComputed;
+    }
+    const QVector<QStringList> refused = refuseClashes(run);
     int status = Computed;
     QStringList accepted;
     for (int i = 0; i < files.size(); ++i) {

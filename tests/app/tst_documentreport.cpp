@@ -82,6 +82,37 @@ private slots:
         QCOMPARE(document.writeReport(report, true), QString("Wrote [%1].").arg(report));
         QVERIFY(readAll(report).contains("No fit was run"));
     }
+
+    // Every scan of the structure on show is an input: a report or a plot image named like
+    // its second scan is refused and the scan keeps its bytes.
+    void exportsOverTheSecondScan_data() {
+        QTest::addColumn<QString>("scan2");
+        QTest::addColumn<bool>("report"); // Export Report; otherwise Export Plot's check
+        QTest::newRow("report") << "second.html" << true;
+        QTest::newRow("plot image") << "second.png" << false;
+    }
+
+    void exportsOverTheSecondScan() {
+        QFETCH(QString, scan2);
+        QFETCH(bool, report);
+        Config config;
+        ResultArrays results;
+        Document document(config, results);
+        const QByteArray scan = readAll(kRealScan);
+        const QString second = xrdtest::writeTestFile(dir_, scan2, scan);
+        const QString s = xrdtest::writeTestFile(
+            dir_, "two.txt",
+            "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 194 0 0.66\nMODEL dynamical\nMEASURED " +
+                kRealScan.toUtf8() + "\nMEASURED " + scan2.toUtf8() + " REFLECTION 0 0 2\n");
+        document.open(s);
+        QTRY_VERIFY_WITH_TIMEOUT(!document.busy() && !results.theta.isEmpty(), 60000);
+        const QString line =
+            report ? document.writeReport(second, true) : document.outputRefusal(second);
+        QCOMPARE(line, QString("Can't write [%1]: it is [%1], which this run reads.").arg(second));
+        QCOMPARE(readAll(second), scan);
+        // The image of the structure file's own name is no input.
+        QCOMPARE(document.outputRefusal(dir_.filePath("two-plot.png")), QString());
+    }
 };
 
 QTEST_MAIN(TestDocumentReport)

@@ -538,6 +538,7 @@ private slots:
         row("the structure saved", "[START] changed on disk");
         row("the scan saved", "its scan [SCAN] changed on disk");
         row("the scan deleted", "[SCAN] is gone");
+        row("the second scan saved", "its scan [SCAN2] changed on disk");
         row("another structure opened", "[SMALL] was opened");
         row("another scan dropped", "[SCAN2] was opened");
         row("F5", "[START] is loaded again");
@@ -554,8 +555,10 @@ private slots:
         // The dynamical model makes every evaluation slow enough, and a second free
         // composition (which the measured peaks cannot fix) makes the global search run, so
         // that the fit surely still runs when its files change.
-        const QString start =
-            write(*dir, "start.txt", kFitStart + "MODEL dynamical\nFIT LAYER 1 Y 0.9 1\n");
+        const QByteArray secondScan =
+            how == "the second scan saved" ? "MEASURED scan2.txt REFLECTION 0 0 2\n" : "";
+        const QString start = write(
+            *dir, "start.txt", kFitStart + "MODEL dynamical\nFIT LAYER 1 Y 0.9 1\n" + secondScan);
         const QString small = write(*dir, "small.txt", kSmall);
         const QString fitted = dir->filePath("start-fitted.txt");
         Body body;
@@ -573,6 +576,10 @@ private slots:
         } else if (how == "the scan saved") {
             write(*dir, "scan.txt", bytes(scan) + "32.41 1\n");
             emit watch->changed({scan});
+        } else if (how == "the second scan saved") {
+            // The real watch: no signal is faked.
+            QVERIFY(watch->watching(scan2));
+            write(*dir, "scan2.txt", bytes(scan) + "32.41 1\n");
         } else if (how == "the scan deleted") {
             QVERIFY(QFile::remove(scan));
             emit watch->gone(scan);

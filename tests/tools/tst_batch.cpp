@@ -130,14 +130,83 @@ private slots:
     }
 
     void unwritableResultFile() {
-        // A folder where the curve file would go: named on the output, non-zero status.
+        // A folder where the curve file would go: the file is refused before anything is
+        // written, with the reason; the folder stays.
         const QString s = write("blocked.txt", "SUBSTRATE 0 1\nLAYER 5 0 1\n");
         QVERIFY(QDir().mkpath(dir_.filePath("blocked-dif.txt")));
         const Run r = run({s});
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.out.contains(QString("Can't write [%1].").arg(dir_.filePath("blocked-dif.txt"))),
-                 qPrintable(r.out));
-        QVERIFY(r.out.contains(QString("Wrote [%1].").arg(dir_.filePath("blocked-cmp.txt"))));
+        QVERIFY2(
+            r.out.contains(
+                QString("Can't write [%1]: it is a folder.").arg(dir_.filePath("blocked-dif.txt"))),
+            qPrintable(r.out));
+        QVERIFY(!r.out.contains("Wrote ["));
+        QVERIFY(!QFile::exists(dir_.filePath("blocked-cmp.txt")));
+        QVERIFY(QFileInfo(dir_.filePath("blocked-dif.txt")).isDir());
+    }
+
+    // An output of the whole run (the summary, the report) that would replace an input, a
+    // result, a link's target or a folder is refused before any fit starts: the file named
+    // keeps its bytes, nothing is fitted or written.
+    void runOutputs_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("victim"); // the path that must stay as it was
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("--summary a.txt b.txt (name forgotten)")
+            << QStringList{"--summary", "a.txt", "b.txt"} << "a.txt" << 2
+            << "--summary takes a file name ending in .csv. [";
+        QTest::newRow("summary is the scan") << QStringList{"--summary", "scan.csv", "b.txt"}
+                                             << "scan.csv" << 1 << "], which this run reads.";
+        QTest::newRow("summary is the structure") << QStringList{"--summary", "c.csv", "c.csv"}
+                                                  << "c.csv" << 1 << "], which this run reads.";
+        QTest::newRow("summary is the fitted file")
+            << QStringList{"--summary", "c-fitted.csv", "c.csv"} << "c-fitted.csv" << 1
+            << "]: it is a result of [";
+        QTest::newRow("summary is a link") << QStringList{"--summary", "link.csv", "b.txt"}
+                                           << "elsewhere.csv" << 1 << "it is a symbolic link";
+        QTest::newRow("summary is a dangling link")
+            << QStringList{"--summary", "dangling.csv", "b.txt"} << "missing.csv" << 1
+            << "it is a symbolic link";
+        QTest::newRow("summary is a folder") << QStringList{"--summary", "folder.csv", "b.txt"}
+                                             << "folder.csv" << 1 << "it is a folder.";
+        QTest::newRow("report is a folder") << QStringList{"--report", "folder.html", "b.txt"}
+                                            << "folder.html" << 1 << "it is a folder.";
+        QTest::newRow("report is a link") << QStringList{"--report", "link.html", "b.txt"}
+                                          << "elsewhere.csv" << 1 << "it is a symbolic link";
+    }
+
+    void runOutputs() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, victim);
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        const QByteArray fit = "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 194 0 0.66\nMEASURED "
+                               "scan.csv\nFIT LAYER 1 Y 0.5 0.8\n";
+        for (const char* name : {"a.txt", "b.txt", "c.csv"})
+            xrdtest::writeTestFile(dir, name, fit);
+        xrdtest::writeTestFile(dir, "scan.csv", readAll(kRealScan));
+        xrdtest::writeTestFile(dir, "c-fitted.csv", "an older fit\n");
+        xrdtest::writeTestFile(dir, "elsewhere.csv", "precious\n");
+        QVERIFY(QFile::link(dir.filePath("elsewhere.csv"), dir.filePath("link.csv")));
+        QVERIFY(QFile::link(dir.filePath("elsewhere.csv"), dir.filePath("link.html")));
+        QVERIFY(QFile::link(dir.filePath("missing.csv"), dir.filePath("dangling.csv")));
+        QVERIFY(QDir(dir.path()).mkpath("folder.csv") && QDir(dir.path()).mkpath("folder.html"));
+        const QByteArray before = readAll(dir.filePath(victim));
+        const QStringList entries = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
+        for (QString& a : args)
+            if (!a.startsWith("--"))
+                a = dir.filePath(a);
+        const Run r = run(QStringList{"--fit", "--threads", "1"} + args);
+        QCOMPARE(r.status, status);
+        QVERIFY2((r.out + r.err).contains(line), qPrintable(r.out + r.err));
+        QCOMPARE(readAll(dir.filePath(victim)), before);
+        QCOMPARE(QFileInfo::exists(dir.filePath(victim)),
+                 !before.isEmpty() || victim.startsWith("folder"));
+        // Refused before the fit: no progress, no new file.
+        QVERIFY(!r.err.contains("Fitting ["));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden), entries);
     }
 
     void plotImage() {
