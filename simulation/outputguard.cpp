@@ -18,16 +18,6 @@ QString cantWrite(const QString& path, const QString& why) {
     return tr("Can't write [%1]: %2.").arg(path, why);
 }
 
-// Why a result path can never take a file, whatever the run computes: a symbolic link
-// (existing or dangling), a folder or another file that is not a regular one. A read-only
-// file is left to the write, which fails without touching it.
-QString kindRefusal(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.isSymLink() && (!info.exists() || info.isFile()))
-        return QString();
-    return writeRefusal(path);
-}
-
 QString notComputed(const QString& structure) {
     return tr("[%1] was not computed.").arg(structure);
 }
@@ -94,9 +84,9 @@ QVector<QStringList> refuseClashes(const QVector<RunFiles>& run) {
             const QString id = pathIdentity(output);
             // A link is refused before anything else: it would otherwise also be followed
             // to its target to compare it with the inputs.
-            const QString refusal = kindRefusal(output);
-            if (!refusal.isEmpty())
-                lines << cantWrite(output, refusal);
+            if (QFileInfo(output).isSymLink())
+                lines << tr("Can't write [%1]: it is a symbolic link; it was left as it is.")
+                             .arg(output);
             else if (inputs.contains(id))
                 lines << tr("Can't write [%1]: it is [%2], which this run reads.")
                              .arg(output, inputs.value(id));

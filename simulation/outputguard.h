@@ -33,8 +33,7 @@ struct RunFiles {
 };
 
 // For each file of a run, in order, the log lines that refuse it (empty when it may run):
-// a result that is an input of any file of the run, a result that can take no file (a
-// symbolic link, existing or dangling; a folder; a device or pipe), or a
+// a result that is an input of any file of the run, a result that is a symbolic link, or a
 // result an earlier file of the run writes too (two files of one name into one folder; a
 // file named twice is simply computed twice). A refused file must write nothing.
 QVector<QStringList> refuseClashes(const QVector<RunFiles>& run);

@@ -95,9 +95,7 @@ private slots:
     void exportsOverTheSecondScan() {
         QFETCH(QString, scan2);
         QFETCH(bool, report);
-        Config config;
-        ResultArrays results;
-        Document document(config, results);
+        Document document;
         const QByteArray scan = readAll(kRealScan);
         const QString second = xrdtest::writeTestFile(dir_, scan2, scan);
         const QString s = xrdtest::writeTestFile(
@@ -105,7 +103,7 @@ private slots:
             "WAVELENGTH 1.54056\nSUBSTRATE 0 1\nLAYER 194 0 0.66\nMODEL dynamical\nMEASURED " +
                 kRealScan.toUtf8() + "\nMEASURED " + scan2.toUtf8() + " REFLECTION 0 0 2\n");
         document.open(s);
-        QTRY_VERIFY_WITH_TIMEOUT(!document.busy() && !results.theta.isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!document.busy() && !document.results().theta.isEmpty(), 60000);
         const QString line =
             report ? document.writeReport(second, true) : document.outputRefusal(second);
         QCOMPARE(line, QString("Can't write [%1]: it is [%1], which this run reads.").arg(second));
