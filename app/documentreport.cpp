@@ -22,7 +22,7 @@ QString Document::writeReport(const QString& path, bool logScale) const {
         return tr("Nothing to report in [%1]: no structure has been computed.").arg(path);
     if (!isReportPath(path))
         return tr("Can't write [%1]: a report ends in .html, .htm or .pdf.").arg(path);
-    const QString refusal = outputRefusal(path);
+    QString refusal = outputRefusal(path);
     if (!refusal.isEmpty())
         return refusal;
 
