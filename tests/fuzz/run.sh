@@ -40,6 +40,7 @@ cmake --build build/fuzz --target "$target"
 mkdir -p "$corpus" build/fuzz/artifacts
 cp -n "${seeds[@]}" "$corpus"/ 2>/dev/null || true
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan-qt.supp"
+export QT_NO_GLIB=1
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 "build/fuzz/tests/fuzz/$target" "$corpus" -max_total_time="$seconds" -timeout=30 \
     -rss_limit_mb=4096 -max_len=4096 -print_final_stats=1 \
