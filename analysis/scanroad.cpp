@@ -285,11 +285,9 @@ bool RoadOutcome::scansWritten() const {
     return true;
 }
 
-RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const CalculationHooks& hooks,
-                    const QString& scanOverride) {
-    RoadOutcome out;
+QVector<ScanReadResult> readScansAndCover(Calculation& calculation,
+                                          const QVector<ScanRequest>& requests) {
     const Structure& structure = calculation.structure();
-    const QVector<ScanRequest> requests = scanRequestsFor(structure, scanOverride);
     QVector<ScanReadResult> reads;
     for (const ScanRequest& request : requests) {
         reads << readScanFor(structure, request);
@@ -302,6 +300,15 @@ RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const Calcu
                  read.scan.theta.last() + structure.ext.offset + resolution.coverReach()});
         }
     }
+    return reads;
+}
+
+RoadOutcome runRoad(Calculation& calculation, ResultArrays& results, const CalculationHooks& hooks,
+                    const QString& scanOverride) {
+    RoadOutcome out;
+    const Structure& structure = calculation.structure();
+    const QVector<ScanRequest> requests = scanRequestsFor(structure, scanOverride);
+    const QVector<ScanReadResult> reads = readScansAndCover(calculation, requests);
     out.notes = calculation.notes();
     out.files = calculation.run(results, hooks);
     if (out.files.cancelled)

@@ -85,6 +85,12 @@ struct RoadOutcome {
     QStringList notes;          // the calculation's own lines (the model), before everything else
 };
 
+// The first step of the road: reads the scans of `requests` (scanRequestsFor) and widens the
+// calculation's curve to cover those at the structure's own reflection, where its model's
+// curve widens to a scan.
+QVector<ScanReadResult> readScansAndCover(Calculation& calculation,
+                                          const QVector<ScanRequest>& requests);
+
 // The whole road of a structure that loadStructure made ready: the scan read first (a model
 // whose curve widens to a scan then also covers its angles), the calculation in its order
 // with the hooks, then the comparison with the scan. `scanOverride` replaces the MEASURED

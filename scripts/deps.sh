@@ -12,6 +12,9 @@ packages=(
     libxrl-dev                      # xraylib: anomalous scattering factors and absorption
     libpagmo-dev libtbb-dev         # pagmo2 and TBB: the fit's global search, on every core
     libeigen3-dev                   # Eigen: the fit's refinement and its uncertainties
+    pybind11-dev python3-pybind11   # the Python module xrdsim
+    python3-numpy python3-pytest    # its arrays and its tests
+    python3-dask python3-distributed python3-matplotlib  # the Python examples (wafer map, plots)
     ${XRD_EXTRA_PACKAGES:-}
 )
 

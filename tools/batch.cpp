@@ -13,6 +13,7 @@
 #include "structure/extensions.h"
 #include "structure/fittargets.h"
 #include "tools/batchrsm.h"
+#include "tools/batchmap.h"
 #include "views/overlayview.h"
 #include "views/renderplots.h"
 
@@ -474,7 +475,8 @@ bool wantsPlots(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0)
             return false;
-        if (std::strcmp(argv[i], "--png") == 0 || std::strncmp(argv[i], "--report", 8) == 0)
+        if (std::strcmp(argv[i], "--png") == 0 || std::strncmp(argv[i], "--report", 8) == 0 ||
+            std::strncmp(argv[i], "--map", 5) == 0)
             return true;
     }
     return false;
@@ -604,6 +606,14 @@ int main(int argc, char* argv[]) {
                                              "optional structure file) and write its image, "
                                              "gridded map and spot table; --rsm --help for more."),
         QStringLiteral("MAP")));
+    const QCommandLineOption map(
+        QStringLiteral("map"),
+        QCoreApplication::translate("Batch", "Fit the one structure file to every scan of a "
+                                             "wafer map (<csv>: columns file, x, y in mm) and "
+                                             "write NAME-map.csv and a colour map per fitted "
+                                             "value, NAME-map-TARGET.png."),
+        QStringLiteral("csv"));
+    parser.addOption(map);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QCoreApplication::translate("Batch", "Structure files."),
                                  QStringLiteral("FILE..."));
@@ -698,6 +708,24 @@ int main(int argc, char* argv[]) {
         return UsageError;
     }
 
+    if (parser.isSet(map)) {
+        if (files.size() != 1) {
+            complain(QCoreApplication::translate("Batch", "--map takes one structure file."));
+            return UsageError;
+        }
+        MapRun run;
+        run.structureFile = files.first();
+        run.positions = parser.value(map);
+        run.outputDir = options.outputDir;
+        run.seed = options.seed;
+        run.seedGiven = options.seedGiven;
+        run.maxSeconds = options.maxSeconds;
+        run.maxSecondsGiven = options.maxSecondsGiven;
+        run.weighted = options.weighted;
+        run.threads = options.threads;
+        run.say = say;
+        return runWaferMap(run) ? Computed : NotComputed;
+    }
     // Every result path is checked against every input before anything is written.
     const QVector<RunFiles> run = runFiles(files, options);
     const QStringList runRefused = runRefusals(run, options);
