@@ -12,8 +12,8 @@
 #include "structure/config.h"
 #include "structure/extensions.h"
 #include "structure/fittargets.h"
-#include "tools/batchrsm.h"
 #include "tools/batchmap.h"
+#include "tools/batchrsm.h"
 #include "views/overlayview.h"
 #include "views/renderplots.h"
 

@@ -115,7 +115,7 @@ struct PointFit {
 bool readMapPositions(const QString& path, QVector<MapPoint>& points, QString& problem) {
     points.clear();
     QFile file(path);
-    if (!QFileInfo(path).isFile() || QFileInfo(path).size() > 64 * 1024 * 1024 ||
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() > qint64{64} * 1024 * 1024 ||
         !file.open(QIODevice::ReadOnly)) {
         problem = tr("Can't open [%1].").arg(path);
         return false;
